@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <QPixmap>
+#include <QStringList>
+
+namespace artwork {
+
+// The maker's logo, 78 x 32 pixels, and the 32 x 32 window icon, drawn
+// rather than shipped so that they scale and need no resource files.
+QPixmap makerLogo();
+QIcon windowIcon();
+
+// Fonts of the original layout with fallbacks for systems without them.
+QFont msSansSerif(double pointSize, bool bold);
+QFont tahoma(double pointSize, bool bold);
+
+} // namespace artwork

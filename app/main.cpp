@@ -1,0 +1,77 @@
+#include "app/apppaths.h"
+#include "app/commandline.h"
+#include "app/form1.h"
+#include "app/qtprompter.h"
+
+#include <QApplication>
+#include <QSerialPortInfo>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+void listPorts(const PortMap& map)
+{
+    QTextStream out(stdout);
+    const auto ports = QSerialPortInfo::availablePorts();
+    out << "Serial devices found:\n";
+    if (ports.isEmpty())
+        out << "  (none)\n";
+    for (const QSerialPortInfo& p : ports) {
+        out << "  " << p.systemLocation();
+        if (!p.description().isEmpty())
+            out << "  " << p.description();
+        if (!p.manufacturer().isEmpty())
+            out << "  maker: " << p.manufacturer();
+        if (p.hasVendorIdentifier() && p.hasProductIdentifier())
+            out << QStringLiteral("  %1:%2").arg(p.vendorIdentifier(), 4, 16, QLatin1Char('0')).arg(p.productIdentifier(), 4, 16, QLatin1Char('0'));
+        if (!p.serialNumber().isEmpty())
+            out << "  serial: " << p.serialNumber();
+        out << "\n";
+    }
+    out << "Port numbers:\n";
+    for (int n = PortMap::FirstPort; n <= PortMap::LastPort; ++n)
+        out << "  " << n << " = " << map.deviceFor(n) << (map.isMapped(n) ? "  (--port)" : "  (default)") << "\n";
+}
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // Options are read before any window system is needed, so --help,
+    // --version and --list-ports work without a display.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const auto parsed = parseCommandLine(args);
+    if (const auto* error = std::get_if<QString>(&parsed)) {
+        std::fprintf(stderr, "veltrak: %s\n\n%s", qPrintable(*error), qPrintable(usageText()));
+        return 2;
+    }
+    const CommandLine& cl = std::get<CommandLine>(parsed);
+    if (cl.help) {
+        std::fputs(qPrintable(usageText()), stdout);
+        return 0;
+    }
+    if (cl.version) {
+        std::printf("veltrak %s\n", VELTRAK_VERSION);
+        return 0;
+    }
+    if (cl.listPorts) {
+        QCoreApplication core(argc, argv);
+        listPorts(cl.ports);
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("veltrak"));
+    QApplication::setOrganizationName(QStringLiteral("veltrak"));
+    QApplication::setApplicationVersion(QStringLiteral(VELTRAK_VERSION));
+    // Windows come and go during the start-up chain; the program ends only
+    // through its main window's close or "Exit".
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QtPrompter prompter;
+    Form1 form(prompter, AppPaths(cl.dataDir.isEmpty() ? AppPaths::defaultDataDir() : cl.dataDir), cl.ports);
+    form.Form_Load();
+    return QApplication::exec();
+}

@@ -1,0 +1,97 @@
+#include "calibration/options.h"
+
+#include "app/form1.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+
+Options::Options(Form1& form)
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_form(form)
+{
+    setObjectName(QStringLiteral("Options"));
+    setWindowTitle(QStringLiteral("Selection of Veltrak"));
+    setWindowIcon(form.windowIcon());
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(128, 255, 255));
+    setPalette(pal);
+    const QScreen* s = form.screen();
+    const double dpi = s ? s->logicalDotsPerInchX() : 96.0;
+    auto tw = [dpi](int twips) { return qRound(twips * dpi / 1440.0); };
+    setFixedSize(tw(4935), tw(3810));
+
+    auto* label1 = new QLabel(QStringLiteral("Select  your Veltrak option"), this);
+    label1->setObjectName(QStringLiteral("Label1"));
+    QFont f;
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
+                   QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+    f.setPointSizeF(12);
+    f.setBold(true);
+    label1->setFont(f);
+    label1->setGeometry(tw(840), tw(120), tw(2652), tw(372));
+
+    struct Spec {
+        const char* name;
+        QString caption;
+        int left, top, width, height;
+        QAction* item;
+        void (Form1::*operation)();
+    };
+    const Spec specs[] = {
+        {"Option1", QStringLiteral("Veltrak Z1"), 600, 720, 2052, 372, form.MZ1, &Form1::MZ1_Click},
+        {"Option2", QStringLiteral("Veltrak Z2"), 600, 1200, 1932, 252, form.MZ2, &Form1::MZ2_Click},
+        {"Option3", QStringLiteral("Raw data - 2048"), 600, 2040, 1815, 372, form.MZ4, &Form1::MZ4_Click},
+        {"Option4", QStringLiteral("Veltrak Z3"), 600, 1560, 1932, 372, form.MZ3, &Form1::MZ3_Click},
+        {"Custom", QStringLiteral("Custom"), 600, 2520, 1815, 255, form.MnuCustom, &Form1::MnuCustom_Click},
+        {"Thickness", QStringLiteral("Thickness measurements"), 600, 2880, 2175, 255, form.MnuThickness,
+         &Form1::MnuThickness_Click},
+    };
+    QRadioButton* buttons[6] = {};
+    int i = 0;
+    for (const Spec& sp : specs) {
+        auto* b = new QRadioButton(sp.caption, this);
+        b->setObjectName(QString::fromLatin1(sp.name));
+        b->setGeometry(tw(sp.left), tw(sp.top), tw(sp.width), tw(sp.height));
+        QAction* item = sp.item;
+        auto operation = sp.operation;
+        connect(b, &QRadioButton::clicked, this, [this, item, operation] {
+            item->setChecked(true);
+            (m_form.*operation)();
+        });
+        buttons[i++] = b;
+    }
+    m_custom = buttons[4];
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("Okbutton"));
+    ok->setGeometry(tw(2760), tw(960), tw(1092), tw(372));
+    connect(ok, &QPushButton::clicked, this, &Options::Okbutton_Click);
+
+    // Tab order follows the original tab indexes: Z1, Z2, Raw, (label), OK,
+    // Z3, Custom, Thickness.
+    QWidget* order[] = {buttons[0], buttons[1], buttons[2], ok, buttons[3], buttons[4], buttons[5]};
+    for (int k = 0; k + 1 < int(std::size(order)); ++k)
+        setTabOrder(order[k], order[k + 1]);
+}
+
+void Options::clearCustom()
+{
+    m_custom->setAutoExclusive(false);
+    m_custom->setChecked(false);
+    m_custom->setAutoExclusive(true);
+}
+
+void Options::Okbutton_Click()
+{
+    hide();
+    deleteLater();
+    if (!m_form.ended()) {
+        m_form.show();
+        m_form.raise();
+        m_form.activateWindow();
+    }
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+namespace about {
+
+// The maker shown in the title of the main window and in the About box.
+inline const QString MakerName = QStringLiteral("Brindlewood Tilt Instruments");
+
+// Six lines joined by CR LF, the last one "Rev 2.0" with no line end.
+QString text();
+
+} // namespace about

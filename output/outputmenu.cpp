@@ -1,0 +1,90 @@
+// The "Format", "Record Data" and "Help" menus.
+#include "app/form1.h"
+#include "output/about.h"
+#include "output/interval.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QTimer>
+
+void Form1::Mnudegrees_Click()
+{
+    Mnudegrees->setChecked(true);
+    MnuInch->setChecked(false);
+    Mnumm->setChecked(false);
+    Label4[0]->setText(QStringLiteral("Angle(Deg)"));
+}
+
+void Form1::MnuInch_Click()
+{
+    Mnudegrees->setChecked(false);
+    MnuInch->setChecked(true);
+    Mnumm->setChecked(false);
+    Label4[0]->setText(QStringLiteral("Thickness(in)"));
+}
+
+void Form1::Mnumm_Click()
+{
+    Mnudegrees->setChecked(false);
+    MnuInch->setChecked(false);
+    Mnumm->setChecked(true);
+    Label4[0]->setText(QStringLiteral("Thickness(mm)"));
+}
+
+void Form1::MnuZero_Click() { m_state.ZeroReference = m_state.LastReading; }
+
+void Form1::MnuTrueZero_Click() { m_state.ZeroReference = 130.0; }
+
+void Form1::mnuRecording_Click()
+{
+    if (m_recordingAvailable && !m_ended) {
+        if (RecTimer->isActive())
+            RecTimer->stop();
+        else
+            RecTimer->start();
+    }
+    mnuRecording->setChecked(RecTimer->isActive());
+}
+
+void Form1::mnuInterval_Click()
+{
+    // A refused answer is not applied: the interval in force stays until a
+    // valid one is given, so a typo cannot flood the file.
+    for (;;) {
+        const std::optional<QString> answer =
+            m_prompter.askText(QStringLiteral("Enter interval in mS(min 100): "), AppTitle);
+        if (m_ended)
+            return;
+        if (!answer || answer->trimmed().isEmpty()) {
+            RecTimer->setInterval(interval::Default);
+            message(QStringLiteral("Interval set to 1000ms"), Prompter::Icon::None);
+            return;
+        }
+        if (const std::optional<int> ms = interval::parseAnswer(*answer)) {
+            RecTimer->setInterval(*ms);
+            return;
+        }
+    }
+}
+
+void Form1::RecTimer_Timer()
+{
+    if (m_ended)
+        return;
+    if (const auto error = m_recorder.writeRecord(RecTimer->interval(), LabelPitch->text(), LabelRoll->text()))
+        stopRecordingAfterFailure(*error);
+}
+
+void Form1::stopRecordingAfterFailure(const QString& reason)
+{
+    RecTimer->stop();
+    mnuRecording->setChecked(false);
+    message(QStringLiteral("Recording stopped: could not write to \"%1\": %2").arg(m_recorder.path(), reason),
+            Prompter::Icon::Warning);
+}
+
+void Form1::mnuabout_Click()
+{
+    if (!m_ended)
+        m_prompter.message(about::text(), Prompter::Icon::None, about::MakerName);
+}

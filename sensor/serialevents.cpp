@@ -1,0 +1,17 @@
+#include "app/form1.h"
+#include "sensor/serialport.h"
+
+// Every received chunk reaches the decoder in arrival order; other events of
+// the line (errors, modem lines) change nothing here.
+void Form1::MSComm1_OnComm()
+{
+    if (m_ended || m_comm->CommEvent() != SerialPortComponent::ReceivedEvent)
+        return;
+    const QString chunk = m_comm->Input();
+    if (chunk.isEmpty())
+        return;
+    QString handedOver = chunk; // the decoder empties what it is given
+    m_decoder.ProcessReply(handedOver);
+    if (m_state.LastCommand.isEmpty())
+        m_poller->replyConsumed();
+}
