@@ -103,6 +103,7 @@ public:
     SerialPortComponent& port() { return *m_comm; }
     Poller& poller() { return *m_poller; }
     Recorder& recorder() { return m_recorder; }
+    Module2& decoder() { return m_decoder; }
     const AppPaths& paths() const { return m_paths; }
     Prompter& prompter() { return m_prompter; }
 

@@ -69,8 +69,8 @@ void Form1::mnuInterval_Click()
 
 void Form1::RecTimer_Timer()
 {
-    if (m_ended)
-        return;
+    if (m_ended || !RecTimer->isActive())
+        return; // a tick queued before recording stopped
     if (const auto error = m_recorder.writeRecord(RecTimer->interval(), LabelPitch->text(), LabelRoll->text()))
         stopRecordingAfterFailure(*error);
 }

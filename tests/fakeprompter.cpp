@@ -12,7 +12,7 @@ std::optional<QString> FakePrompter::askText(const QString& prompt, const QStrin
     prompts.append(prompt + QLatin1Char('|') + title);
     if (answers.isEmpty())
         return std::nullopt;
-    return answers.dequeue();
+    return answers.takeFirst();
 }
 
 QStringList FakePrompter::texts() const

@@ -3,7 +3,6 @@
 #include "app/prompter.h"
 
 #include <QList>
-#include <QQueue>
 #include <QString>
 
 #include <functional>
@@ -20,7 +19,7 @@ public:
     };
     QList<Shown> messages;
     QList<QString> prompts;
-    QQueue<std::optional<QString>> answers; // for askText; empty queue = Cancel
+    QList<std::optional<QString>> answers; // for askText, in order; none left = Cancel
     // Runs while a message "is open", to act as other events would then.
     std::function<void(const Shown&)> whileOpen;
 
