@@ -32,6 +32,7 @@ void usage(FILE* out)
         "  --bad-a P            answer \"A\" wrongly with probability P (0..1)\n"
         "  --garbage P          put garbage in front of a reply with probability P\n"
         "  --answer-f TEXT      answer the initialisation \"F\" with TEXT\n"
+        "  --unanswered LETTERS never answer these commands (e.g. C)\n"
         "  --seed N             seed for repeatable runs (default 1)\n"
         "  --log FILE           log every byte received (rx) and sent (tx) with timestamps\n"
         "  -h, --help           this help\n"
@@ -69,6 +70,7 @@ bool parse(int argc, char** argv, sim::SimOptions& o)
         else if (a == "--bad-a") o.badAnswerToA = std::atof(value());
         else if (a == "--garbage") o.garbage = std::atof(value());
         else if (a == "--answer-f") o.answerToF = value();
+        else if (a == "--unanswered") o.unanswered = value();
         else if (a == "--seed") o.seed = unsigned(std::strtoul(value(), nullptr, 10));
         else if (a == "--log") o.logPath = value();
         else {

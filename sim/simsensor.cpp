@@ -23,7 +23,7 @@ std::int64_t nsSince(Clock::time_point origin, Clock::time_point t)
 
 SimSensor::SimSensor(SimOptions options)
     : m_opt(std::move(options)), m_rng(m_opt.seed), m_pitch(m_opt.pitch), m_roll(m_opt.roll),
-      m_temperature(m_opt.temperature), m_badA(m_opt.badAnswerToA)
+      m_temperature(m_opt.temperature), m_badA(m_opt.badAnswerToA), m_unanswered(m_opt.unanswered)
 {
 }
 
@@ -124,6 +124,12 @@ void SimSensor::setBadAnswerToA(double p)
 {
     std::lock_guard lock(m_mutex);
     m_badA = p;
+}
+
+void SimSensor::setUnanswered(const std::string& letters)
+{
+    std::lock_guard lock(m_mutex);
+    m_unanswered = letters;
 }
 
 std::string SimSensor::received() const
@@ -239,6 +245,8 @@ void SimSensor::onByte(char c, Clock::time_point now)
         roll = m_roll;
         temperature = m_temperature;
         badA = m_badA;
+        if (m_unanswered.find(c) != std::string::npos)
+            return;
     }
     if (m_opt.motion) {
         const double t = std::chrono::duration<double>(now - m_startTime).count();

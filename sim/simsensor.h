@@ -29,6 +29,7 @@ struct SimOptions {
     double badAnswerToA = 0;   // probability of a wrong answer to "A"
     double garbage = 0;        // probability of garbage in front of a reply
     std::string answerToF;     // sent after "F"; nothing by default
+    std::string unanswered;    // command letters that get no answer
     unsigned seed = 1;
     std::string linkPath;      // symlink to the device, if set
     std::string logPath;       // every byte received and sent, with timestamps
@@ -57,6 +58,7 @@ public:
     void setSilent(bool silent) { m_forcedSilent = silent; }
     void setCounts(int pitch, int roll, int temperature);
     void setBadAnswerToA(double p);
+    void setUnanswered(const std::string& letters);
     std::string received() const;            // every byte the program sent
     std::vector<LogEntry> log() const;
     void clearLog();
@@ -94,6 +96,7 @@ private:
     mutable std::mutex m_mutex; // guards everything below
     int m_pitch, m_roll, m_temperature;
     double m_badA;
+    std::string m_unanswered;
     std::vector<LogEntry> m_log;
     std::string m_received;
     FILE* m_logFile = nullptr;
