@@ -4,6 +4,7 @@
 #include "sensor/lineformat.h"
 #include "sensor/serialport.h"
 
+#include <QButtonGroup>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -23,13 +24,17 @@ ConfigScrn::ConfigScrn(Form1& form)
     setPalette(pal);
     setFixedSize(tw(6510), tw(1365));
 
+    // Explicit groups: auto-exclusive radio buttons would also pair up with
+    // the buttons inside the frames below, which are children of this dialog too.
     PortChoice& pending = m_form.pendingPort();
+    auto* portGroup = new QButtonGroup(this);
     for (int n = 1; n <= 4; ++n) {
         auto* b = new QRadioButton(QStringLiteral("Com%1").arg(n), this);
         b->setObjectName(QStringLiteral("ComPort(%1)").arg(n));
         b->setGeometry(tw(360 + (n - 1) * 840), tw(240), tw(852), tw(252));
         b->setToolTip(m_form.port().portMap().deviceFor(n));
         connect(b, &QRadioButton::clicked, this, [&pending, n] { pending.NewPort = n; });
+        portGroup->addButton(b, n);
         m_comPort[n] = b;
     }
     m_comPort[1]->setChecked(true);
@@ -56,6 +61,7 @@ ConfigScrn::ConfigScrn(Form1& form)
         auto* b = new QRadioButton(optText, box);
         b->setObjectName(QString::fromLatin1(optName));
         b->setGeometry(tw(120), tw(240), tw(1215), tw(255));
+        (new QButtonGroup(box))->addButton(b);
         b->setChecked(true);
         connect(b, &QRadioButton::clicked, this, record);
         return b;
