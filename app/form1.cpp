@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 const QColor Cyan(0, 255, 255);
 const QColor Navy(0, 0, 128);
@@ -104,6 +106,7 @@ void Form1::buildControls()
     place(KVDLOGO, 120, 120, 1170, 480);
 
     Label3 = label("Label3", about::MakerName, 1200, 120, 7452, 612, artwork::msSansSerif(18, false));
+    Label3->setIndent(tw(120)); // clear of the logo
     setTextColour(Label3, Navy);
     Label5 = label("Label5", QStringLiteral("VELTRAK Dual Axis    Digital Inclinometer"), 120, 960, 8175, 615,
                    artwork::tahoma(19.5, false), Qt::AlignHCenter | Qt::AlignTop);
@@ -134,16 +137,21 @@ void Form1::buildControls()
 
     Start = new QPushButton(QStringLiteral("Start communication"), client);
     Start->setObjectName(QStringLiteral("Start"));
-    QFont startFont = Start->font();
-    startFont.setBold(true);
-    Start->setFont(startFont);
+    Start->setFont(artwork::msSansSerif(8, true));
     place(Start, 6720, 2520, 1572, 492);
     Start->setEnabled(false);
 
-    Ldebug = label("Ldebug", QStringLiteral("Information"), 6720, 3120, 1575, 375, QFont());
+    Ldebug = label("Ldebug", QStringLiteral("Information"), 6720, 3120, 1575, 375, artwork::msSansSerif(8, false));
 
-    resize(tw(8655), tw(4755));
-    client->setMinimumSize(tw(8655), tw(4755));
+    // Fonts on this system may be wider than those the layout was drawn
+    // for: let a control grow to the right rather than clip its text.
+    for (QWidget* wd : client->findChildren<QWidget*>()) {
+        if (wd->sizeHint().width() > wd->width())
+            wd->resize(wd->sizeHint().width(), wd->height());
+    }
+    const int width = std::max(tw(8655), client->childrenRect().right() + tw(120));
+    client->setMinimumSize(width, tw(4755));
+    resize(width, tw(4755));
 }
 
 void Form1::buildMenus()

@@ -66,6 +66,11 @@ Options::Options(Form1& form)
     }
     m_custom = buttons[4];
 
+    for (QWidget* wd : findChildren<QWidget*>()) {
+        if (wd->sizeHint().width() > wd->width())
+            wd->resize(wd->sizeHint().width(), wd->height());
+    }
+
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Okbutton"));
     ok->setGeometry(tw(2760), tw(960), tw(1092), tw(372));
