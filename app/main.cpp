@@ -9,6 +9,13 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
 namespace {
 void listPorts(const PortMap& map)
 {
@@ -33,6 +40,36 @@ void listPorts(const PortMap& map)
     for (int n = PortMap::FirstPort; n <= PortMap::LastPort; ++n)
         out << "  " << n << " = " << map.deviceFor(n) << (map.isMapped(n) ? "  (--port)" : "  (default)") << "\n";
 }
+#ifdef Q_OS_UNIX
+int signalPipe[2] = {-1, -1};
+
+void onStopSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
+}
+
+// SIGTERM, SIGINT and SIGHUP end the program like "Exit": port and file
+// closed, exit code 0.
+void endOnStopSignals(Form1& form)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &form);
+    QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form, notifier] {
+        char c;
+        [[maybe_unused]] const auto n = ::read(signalPipe[0], &c, 1);
+        notifier->setEnabled(false);
+        form.Form_Unload();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
+}
+#endif
 } // namespace
 
 int main(int argc, char* argv[])
@@ -72,6 +109,9 @@ int main(int argc, char* argv[])
 
     QtPrompter prompter;
     Form1 form(prompter, AppPaths(cl.dataDir.isEmpty() ? AppPaths::defaultDataDir() : cl.dataDir), cl.ports);
+#ifdef Q_OS_UNIX
+    endOnStopSignals(form);
+#endif
     form.Form_Load();
     return QApplication::exec();
 }
