@@ -155,6 +155,10 @@ void TestEndToEnd::silentSensorIsResynchronised()
     QTRY_VERIFY(commands(line.received()).mid(stall).startsWith(QStringLiteral("CAD")));
     QVERIFY(!commands(line.received()).contains(QStringLiteral("CC")));
     line.sensor.setUnanswered("");
+    // The "C" sent just before may still be lost; once replies flow again,
+    // the watchdog stays quiet.
+    const std::size_t before = line.sensor.repliesSent();
+    QTRY_VERIFY_WITH_TIMEOUT(line.sensor.repliesSent() > before + 20, 5000);
     const qint64 waits = r.form->state().WaitCount;
     QTest::qWait(2500);
     QCOMPARE(r.form->state().WaitCount, waits); // readings are back
