@@ -3,6 +3,7 @@
 #include "app/artwork.h"
 #include "calibration/options.h"
 #include "output/about.h"
+#include "output/trendchart.h"
 #include "port/configscrn.h"
 #include "sensor/serialport.h"
 
@@ -203,6 +204,9 @@ void Form1::buildMenus()
     MnuTrueZero = item(MnuFormat, "MnuTrueZero", QStringLiteral("True Zero"));
     setUnitMenusEnabled(false);
 
+    mnuView = menu(bar, nullptr, "mnuView", QStringLiteral("&View"));
+    mnuTrend = item(mnuView, "mnuTrend", QStringLiteral("Trend chart"));
+
     mnuhelp = menu(bar, nullptr, "mnuhelp", QStringLiteral("&Help"));
     mnuabout = item(mnuhelp, "mnuabout", QStringLiteral("About"));
 }
@@ -234,6 +238,7 @@ void Form1::connectHandlers()
     connect(MnuZero, &QAction::triggered, this, &Form1::MnuZero_Click);
     connect(MnuTrueZero, &QAction::triggered, this, &Form1::MnuTrueZero_Click);
     connect(mnuabout, &QAction::triggered, this, &Form1::mnuabout_Click);
+    connect(mnuTrend, &QAction::triggered, this, &Form1::mnuTrend_Click);
     connect(Start, &QPushButton::clicked, this, &Form1::Start_Click);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(RecTimer, &QTimer::timeout, this, &Form1::RecTimer_Timer);
@@ -349,8 +354,13 @@ void Form1::setCaption(Label label, const QString& text)
     case Label::Lbl6TEMP: target = Lbl6TEMP; break;
     case Label::Ldebug: target = Ldebug; break;
     }
-    if (target && target->text() != text)
-        target->setText(text);
+    if (!target || target->text() == text)
+        return;
+    target->setText(text);
+    if (m_trend && (target == LabelPitch || target == LabelRoll)) {
+        m_trend->setUnit(trendUnit());
+        m_trend->valuesChanged(LabelPitch->text(), LabelRoll->text());
+    }
 }
 
 void Form1::resetPort()

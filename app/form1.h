@@ -24,6 +24,7 @@
 #include "port/configscrn.h"
 #include "calibration/presets.h"
 #include "output/recorder.h"
+#include "output/trendchart.h"
 #include "sensor/decoder.h"
 #include "sensor/poller.h"
 #include "sensor/portmap.h"
@@ -40,6 +41,7 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 class SerialPortComponent;
+
 
 // The port dialog's pending values; they outlive the dialog.
 struct PortChoice {
@@ -98,6 +100,8 @@ public:
     void mnuInterval_Click();
     void RecTimer_Timer();
     void mnuabout_Click();
+    void mnuTrend_Click();
+    TrendChart* trendChart() const { return m_trend; }
 
     SharedState& state() { return m_state; }
     SerialPortComponent& port() { return *m_comm; }
@@ -139,6 +143,7 @@ private:
     void setUnitMenusEnabled(bool on);
     QString unitTitle() const;
     void stopRecordingAfterFailure(const QString& reason);
+    QString trendUnit() const;
 
     SharedState m_state;
     Prompter& m_prompter;
@@ -150,6 +155,7 @@ private:
     PortChoice m_pendingPort;
     QPointer<ConfigScrn> m_config;
     QPointer<Options> m_options;
+    QPointer<TrendChart> m_trend;
     QAction* m_modelMark = nullptr; // the model item the last operation checked
     std::function<void()> m_quit;
     bool m_ended = false;
@@ -199,6 +205,8 @@ private:
     QAction* MnuInch = nullptr;
     QAction* MnuZero = nullptr;
     QAction* MnuTrueZero = nullptr;
+    QMenu* mnuView = nullptr;
+    QAction* mnuTrend = nullptr;
     QMenu* mnuhelp = nullptr;
     QAction* mnuabout = nullptr;
 

@@ -2,6 +2,7 @@
 #include "app/form1.h"
 #include "output/about.h"
 #include "output/interval.h"
+#include "output/trendchart.h"
 
 #include <QAction>
 #include <QLabel>
@@ -87,4 +88,24 @@ void Form1::mnuabout_Click()
 {
     if (!m_ended)
         m_prompter.message(about::text(), Prompter::Icon::None, about::MakerName);
+}
+
+QString Form1::trendUnit() const
+{
+    if (!MnuThickness->isChecked())
+        return QStringLiteral("deg");
+    return Mnumm->isChecked() ? QStringLiteral("mm") : MnuInch->isChecked() ? QStringLiteral("in") : QStringLiteral("deg");
+}
+
+void Form1::mnuTrend_Click()
+{
+    if (m_ended)
+        return;
+    if (!m_trend) {
+        m_trend = new TrendChart(this);
+        m_trend->setUnit(trendUnit());
+    }
+    m_trend->show();
+    m_trend->raise();
+    m_trend->activateWindow();
 }

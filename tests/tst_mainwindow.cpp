@@ -121,7 +121,7 @@ void TestMainWindow::menuTree()
     for (QAction* a : r.form->menuBar()->actions())
         top << a->menu()->objectName() + QLatin1Char('=') + a->text();
     QCOMPARE(top, (QStringList{"MFile=&File", "MPort=&CommPort", "Inclinometer=&Option", "mnuRecord=&Record Data",
-                               "MnuFormat=F&ormat", "mnuhelp=&Help"}));
+                               "MnuFormat=F&ormat", "mnuView=&View", "mnuhelp=&Help"}));
     auto* unit = r.w<QMenu>("MnuInmm");
     QCOMPARE(unit->title(), QStringLiteral("Unit"));
     QVERIFY(!unit->menuAction()->isEnabled());
