@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -285,6 +286,14 @@ void Form1::Form_Unload()
     hide();
     if (m_quit)
         m_quit();
+}
+
+void Form1::showDataDirectory()
+{
+    const QString dir = QDir::toNativeSeparators(m_paths.dataDir());
+    Ldebug->setText(QStringLiteral("Files in ") + dir);
+    Ldebug->setToolTip(QStringLiteral("kvddt.txt and kvdcoef.txt are kept in %1").arg(dir));
+    Ldebug->adjustSize();
 }
 
 void Form1::MnuFileItem_Click(int /*index*/)

@@ -67,6 +67,8 @@ public:
     // What ends the program once shutdown is done; tests replace it.
     void setQuitAction(std::function<void()> quit) { m_quit = std::move(quit); }
     bool ended() const { return m_ended; }
+    // Shown in the status line when the files are not beside the executable.
+    void showDataDirectory();
 
     // Port settings and model dialogs.
     void MSettings_Click();

@@ -4,6 +4,10 @@
 #include "app/qtprompter.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QMultiMap>
 #include <QSerialPortInfo>
 #include <QTextStream>
 
@@ -20,6 +24,15 @@ namespace {
 void listPorts(const PortMap& map)
 {
     QTextStream out(stdout);
+    // Stable names that survive re-plugging, where udev provides them.
+    QMultiMap<QString, QString> stableNames;
+    for (const char* dir : {"/dev/serial/by-id", "/dev/serial/by-path"}) {
+        QDirIterator it(QString::fromLatin1(dir), QDir::System | QDir::Files | QDir::NoDotAndDotDot);
+        while (it.hasNext()) {
+            const QString link = it.next();
+            stableNames.insert(QFileInfo(link).canonicalFilePath(), link);
+        }
+    }
     const auto ports = QSerialPortInfo::availablePorts();
     out << "Serial devices found:\n";
     if (ports.isEmpty())
@@ -35,6 +48,8 @@ void listPorts(const PortMap& map)
         if (!p.serialNumber().isEmpty())
             out << "  serial: " << p.serialNumber();
         out << "\n";
+        for (const QString& name : stableNames.values(QFileInfo(p.systemLocation()).canonicalFilePath()))
+            out << "      " << name << "\n";
     }
     out << "Port numbers:\n";
     for (int n = PortMap::FirstPort; n <= PortMap::LastPort; ++n)
@@ -108,7 +123,10 @@ int main(int argc, char* argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     QtPrompter prompter;
-    Form1 form(prompter, AppPaths(cl.dataDir.isEmpty() ? AppPaths::defaultDataDir() : cl.dataDir), cl.ports);
+    const QString dataDir = cl.dataDir.isEmpty() ? AppPaths::defaultDataDir() : cl.dataDir;
+    Form1 form(prompter, AppPaths(dataDir), cl.ports);
+    if (cl.dataDir.isEmpty() && QFileInfo(dataDir) != QFileInfo(QCoreApplication::applicationDirPath()))
+        form.showDataDirectory(); // an installed copy: say where the files are
 #ifdef Q_OS_UNIX
     endOnStopSignals(form);
 #endif

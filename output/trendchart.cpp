@@ -94,8 +94,10 @@ void TrendChart::setUnit(const QString& unit)
 void TrendChart::valuesChanged(const QString& pitch, const QString& roll)
 {
     m_history.add(m_clock.elapsed(), TrendHistory::valueOf(pitch), TrendHistory::valueOf(roll));
-    if (!paused())
-        m_readout->setText(QStringLiteral("Pitch %1   Roll %2 (%3)").arg(pitch.trimmed(), roll.trimmed(), m_unit));
+    if (!paused()) {
+        m_lastPitch = pitch;
+        m_lastRoll = roll;
+    }
 }
 
 void TrendChart::repaintNow()
@@ -103,6 +105,7 @@ void TrendChart::repaintNow()
     if (!isVisible() && sender() == m_repaint)
         return; // nothing to show: collecting goes on, drawing waits
     const qint64 now = m_frozenAt >= 0 ? m_frozenAt : m_clock.elapsed();
+    m_readout->setText(QStringLiteral("Pitch %1   Roll %2 (%3)").arg(m_lastPitch.trimmed(), m_lastRoll.trimmed(), m_unit));
     const qint64 window = windowMs();
     m_pitch->replace(m_history.points(false, now, window, MaxPointsPerSeries));
     m_roll->replace(m_history.points(true, now, window, MaxPointsPerSeries));

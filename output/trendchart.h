@@ -44,6 +44,8 @@ private:
     TrendHistory m_history;
     QElapsedTimer m_clock;
     QString m_unit;
+    QString m_lastPitch; // the readout, refreshed with the plot
+    QString m_lastRoll;
     QChart* m_chart = nullptr;
     QChartView* m_view = nullptr;
     QLineSeries* m_pitch = nullptr;

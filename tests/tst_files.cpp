@@ -30,6 +30,7 @@ private slots:
     void dialogChoicesFromLineFormat();
     void commandLine();
     void dataDirectoryFallback();
+    void permissionHint();
 };
 
 void TestFiles::coefficientText_data()
@@ -255,6 +256,28 @@ void TestFiles::dataDirectoryFallback()
     QCOMPARE(AppPaths::chooseDataDir(QStringLiteral("/proc"), fallback), fallback);
     QVERIFY(QFileInfo(fallback).isDir());
     QCOMPARE(AppPaths(fallback).recordingFile(), fallback + QStringLiteral("/kvddt.txt"));
+}
+
+
+#include "sensor/serialport.h"
+#include <unistd.h>
+
+void TestFiles::permissionHint()
+{
+    const QString plain = openFailureText(QStringLiteral("/dev/ttyS9"), QStringLiteral("No such file or directory"),
+                                          QSerialPort::DeviceNotFoundError);
+    QCOMPARE(plain, QStringLiteral("/dev/ttyS9: No such file or directory"));
+    if (::geteuid() == 0)
+        QSKIP("root may open any device: the missing-permission text cannot be shown here");
+    QTemporaryDir dir;
+    const QString dev = dir.filePath(QStringLiteral("ttyFAKE"));
+    QFile f(dev);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.close();
+    QFile::setPermissions(dev, QFileDevice::Permissions());
+    const QString hint = openFailureText(dev, QStringLiteral("Permission denied"), QSerialPort::PermissionError);
+    QVERIFY(hint.contains(QFileInfo(dev).group()));
+    QVERIFY(hint.contains(QStringLiteral("group")));
 }
 
 QTEST_GUILESS_MAIN(TestFiles)

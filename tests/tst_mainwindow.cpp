@@ -4,6 +4,7 @@
 #include "formrig.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QMenuBar>
 
@@ -146,6 +147,10 @@ void TestMainWindow::recordingFileAtStart()
     QCOMPARE(QFileInfo(path).size(), 0);
     QVERIFY(r.form->recorder().isOpen());
     QVERIFY(r.a("mnuRecording")->isEnabled());
+    QCOMPARE(r.text("Ldebug"), QStringLiteral("Information"));
+    // An installed copy keeps its files elsewhere and says where.
+    r.form->showDataDirectory();
+    QCOMPARE(r.text("Ldebug"), QStringLiteral("Files in ") + QDir::toNativeSeparators(dir.path()));
 }
 
 void TestMainWindow::recordingFileCannotBeCreated()

@@ -97,7 +97,7 @@ void TestTrend::chartWindow()
     QTRY_VERIFY(chart->pitchSeries()->count() >= 5);
     QVERIFY(chart->rollSeries()->count() >= 5);
     QCOMPARE(chart->pitchSeries()->at(chart->pitchSeries()->count() - 1).y(), 40.0);
-    QVERIFY(chart->findChild<QLabel*>("TrendReadout")->text().contains(QStringLiteral("40.00")));
+    QTRY_VERIFY(chart->findChild<QLabel*>("TrendReadout")->text().contains(QStringLiteral("40.00")));
     auto* yAxis = qobject_cast<QValueAxis*>(chart->pitchSeries()->attachedAxes().value(1));
     QVERIFY(yAxis);
     QCOMPARE(yAxis->titleText(), QStringLiteral("Value (deg)"));
