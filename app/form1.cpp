@@ -136,6 +136,10 @@ void Form1::buildControls()
     Lbl7PITCH = label("Lbl7PITCH", QString(), 5160, 2520, 972, 492, rowFont, centred);
     Lbl8ROLL = label("Lbl8ROLL", QString(), 5160, 3120, 972, 492, rowFont, centred);
     Lbl6TEMP = label("Lbl6TEMP", QString(), 5160, 3840, 972, 492, rowFont, centred);
+    // The value labels change hundreds of times a second: painting their own
+    // (cyan) background spares repainting the window beneath them each time.
+    for (QLabel* l : {LabelPitch, LabelRoll, LabelTemperature, Lbl7PITCH, Lbl8ROLL, Lbl6TEMP})
+        l->setAutoFillBackground(true);
 
     Start = new QPushButton(QStringLiteral("Start communication"), client);
     Start->setObjectName(QStringLiteral("Start"));

@@ -4,6 +4,8 @@
 
 #include <QMetaObject>
 
+#include <iterator>
+
 Poller::Poller(SharedState& state, PollerHost& host, QObject* parent)
     : QObject(parent), m_state(state), m_host(host)
 {
@@ -22,10 +24,7 @@ void Poller::Start_Click()
     m_cycles.push_back(Cycle{});
     // Run the start sequence as far as it goes now; if a reply is awaited,
     // the cycle starts when that reply is consumed.
-    if (m_advancing)
-        replyConsumed();
-    else
-        advance();
+    advance();
 }
 
 void Poller::mnuinit_Click()
@@ -33,10 +32,7 @@ void Poller::mnuinit_Click()
     if (m_ended)
         return;
     ++m_pendingInits;
-    if (m_advancing)
-        replyConsumed();
-    else
-        advance();
+    advance();
 }
 
 void Poller::Timer1_Timer()
@@ -60,10 +56,7 @@ void Poller::Timer1_Timer()
 
 void Poller::replyConsumed()
 {
-    if (m_advanceQueued || m_ended)
-        return;
-    m_advanceQueued = true;
-    QMetaObject::invokeMethod(this, &Poller::advance, Qt::QueuedConnection);
+    advance();
 }
 
 void Poller::end()
@@ -74,7 +67,6 @@ void Poller::end()
 
 void Poller::advance()
 {
-    m_advanceQueued = false;
     if (m_advancing || m_ended)
         return;
     m_advancing = true;
@@ -91,8 +83,11 @@ void Poller::advance()
         }
         if (m_cycles.empty() || m_cycles.back().failing)
             break;
-        if (!runStep(m_cycles.back()))
-            failTop();
+        if (!runStep(m_cycles.back())) {
+            m_cycles.back().failing = true;
+            m_host.setWatchdog(false);
+            QMetaObject::invokeMethod(this, &Poller::reportFailure, Qt::QueuedConnection);
+        }
     }
     m_advancing = false;
 }
@@ -138,13 +133,18 @@ bool Poller::runStep(Cycle& cycle)
     return false;
 }
 
-void Poller::failTop()
+void Poller::reportFailure()
 {
-    m_cycles.back().failing = true;
-    m_host.setWatchdog(false);
+    if (m_ended)
+        return;
     // The box runs a nested event loop; the failing cycle blocks the ones
     // beneath it until the operator has closed it.
     m_host.message(QStringLiteral("Error RS232"), Prompter::Icon::Critical);
-    if (!m_cycles.empty())
-        m_cycles.pop_back();
+    for (auto it = m_cycles.rbegin(); it != m_cycles.rend(); ++it) {
+        if (it->failing) {
+            m_cycles.erase(std::next(it).base());
+            break;
+        }
+    }
+    advance(); // the cycle beneath, if any, resumes its wait
 }

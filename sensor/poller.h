@@ -23,9 +23,11 @@ public:
 
 // The sending side of the protocol as an explicit state machine on the event
 // loop. A command goes out when nothing is awaited (LastCommand == ""); the
-// decoder clears LastCommand and the window calls replyConsumed(), which moves
-// the cycle on once the current handler has finished. Nothing here waits or
-// pumps events, so a silent sensor costs no CPU.
+// decoder clears LastCommand and the window calls replyConsumed() once the
+// decoder has returned, which sends the next command at once. Nothing here
+// waits or pumps events, so a silent sensor costs no CPU. A failed write
+// ends the cycle through "Error RS232", shown from a fresh event rather than
+// from inside the serial handler that found the failure.
 //
 // A press of Start while a cycle runs pushes a new cycle that drives the line;
 // the one beneath resumes only when the newer one fails (after its "Error
@@ -41,7 +43,7 @@ public:
     void mnuinit_Click();
     void Timer1_Timer();
 
-    // LastCommand may have become "": advance after the current handler.
+    // LastCommand may have become "": send what comes next.
     void replyConsumed();
     // Shutdown: from now on nothing is written and no box is shown.
     void end();
@@ -59,13 +61,12 @@ private:
     void advance();
     bool runStep(Cycle& cycle);
     bool send(const char* bytes);
-    void failTop();
+    void reportFailure();
 
     SharedState& m_state;
     PollerHost& m_host;
     std::vector<Cycle> m_cycles;
     int m_pendingInits = 0;
-    bool m_advanceQueued = false;
     bool m_advancing = false;
     bool m_ended = false;
 };

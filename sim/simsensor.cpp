@@ -156,13 +156,14 @@ void SimSensor::record(bool received, const char* data, std::size_t n)
     const std::int64_t t = nsSince(m_startTime, Clock::now());
     std::lock_guard lock(m_mutex);
     for (std::size_t i = 0; i < n; ++i) {
-        m_log.push_back({t, received, data[i]});
+        if (m_opt.keepLog)
+            m_log.push_back({t, received, data[i]});
         if (m_logFile)
             std::fprintf(m_logFile, "%lld.%06lld %s %02X\n", static_cast<long long>(t / 1'000'000'000),
                          static_cast<long long>((t / 1000) % 1'000'000), received ? "rx" : "tx",
                          static_cast<unsigned char>(data[i]));
     }
-    if (received)
+    if (received && m_opt.keepLog)
         m_received.append(data, n);
     if (m_logFile)
         std::fflush(m_logFile);
@@ -293,7 +294,13 @@ void SimSensor::run()
         timespec timeout{};
         timespec* tp = nullptr;
         if (!m_out.empty()) {
-            const auto wait = std::max(Clock::duration::zero(), m_out.front().due - now);
+            auto wait = std::max(Clock::duration::zero(), m_out.front().due - now);
+            // The last stretch before a paced character is spun, not slept:
+            // a sleeping thread wakes tens of microseconds late, which would
+            // make the simulated line slower than a real one.
+            constexpr auto spin = std::chrono::microseconds(150);
+            if (m_opt.baud > 0)
+                wait = wait > spin ? wait - spin : Clock::duration::zero();
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
             timeout.tv_sec = ns / 1'000'000'000;
             timeout.tv_nsec = ns % 1'000'000'000;

@@ -33,6 +33,7 @@ struct SimOptions {
     unsigned seed = 1;
     std::string linkPath;      // symlink to the device, if set
     std::string logPath;       // every byte received and sent, with timestamps
+    bool keepLog = true;       // keep the byte log in memory (off for long runs)
 };
 
 struct LogEntry {
@@ -91,7 +92,6 @@ private:
     std::chrono::steady_clock::time_point m_startTime;
     std::mt19937 m_rng;
     std::deque<Pending> m_out;
-    bool m_inInit = false; // after "F": swallow the eight zeros
 
     mutable std::mutex m_mutex; // guards everything below
     int m_pitch, m_roll, m_temperature;

@@ -130,7 +130,7 @@ void TestEndToEnd::startWithoutPortOrModel()
     QCOMPARE(r.prompter.messages.last().icon, Prompter::Icon::None);
     r.a("MZ3")->trigger();
     r.w<QPushButton>("Start")->click();
-    QCOMPARE(r.prompter.count(QStringLiteral("Error RS232")), 1);
+    QTRY_COMPARE(r.prompter.count(QStringLiteral("Error RS232")), 1);
     QCOMPARE(r.prompter.messages.last().icon, Prompter::Icon::Critical);
     QVERIFY(!r.form->findChild<QTimer*>("Timer1")->isActive());
     QVERIFY(r.w<QPushButton>("Start")->isEnabled());

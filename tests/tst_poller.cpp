@@ -93,6 +93,9 @@ void TestPoller::gateAndClosedPort()
     Rig c;
     c.host.open = false;
     c.poller.Start_Click();
+    QVERIFY(!c.host.watchdog);
+    QVERIFY(c.host.prompter.messages.isEmpty()); // shown from its own event
+    QCoreApplication::processEvents();
     QCOMPARE(c.host.prompter.texts(), QStringList{QStringLiteral("Error RS232")});
     QCOMPARE(c.host.prompter.messages[0].icon, Prompter::Icon::Critical);
     QVERIFY(!c.host.watchdog);
@@ -184,13 +187,14 @@ void TestPoller::secondStartNestsACycle()
     };
     r.host.failWrites = true;
     r.consume();
+    QTRY_COMPARE(r.host.prompter.count(QStringLiteral("Error RS232")), 2);
     QCOMPARE(depthWhileOpen, 2);
-    QCOMPARE(r.host.prompter.count(QStringLiteral("Error RS232")), 2);
     QCOMPARE(r.poller.cycleDepth(), 0);
     QVERIFY(!r.host.watchdog);
     // Start works again afterwards.
     r.host.failWrites = false;
     r.host.written.clear();
+    r.state.LastCommand.clear();
     r.poller.Start_Click();
     QCOMPARE(r.line(), QStringLiteral("F 00000000 A"));
 }

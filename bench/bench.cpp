@@ -1,0 +1,291 @@
+// veltrak-bench: throughput, turnaround, CPU and memory of the program's
+// poller, decoder and main window against the simulated sensor over a real
+// pseudo-terminal, beside a bare QSerialPort ping-pong baseline.
+#include "app/form1.h"
+#include "sensor/serialport.h"
+#include "sim/simsensor.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct QuietPrompter : Prompter {
+    QStringList answers;
+    int messages = 0;
+    void message(const QString&, Icon, const QString&) override { ++messages; }
+    std::optional<QString> askText(const QString&, const QString&) override
+    {
+        if (answers.isEmpty())
+            return std::nullopt;
+        return answers.takeFirst();
+    }
+};
+
+void runFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+double wallSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+long rssKiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, std::size_t(p * double(v.size())))];
+}
+
+// Readings per second over `ms`, and the main thread's CPU share.
+struct Rate {
+    double perSecond;
+    double cpuShare;
+};
+
+Rate measure(sim::SimSensor& sensor, int ms)
+{
+    const std::size_t r0 = sensor.repliesSent();
+    const double c0 = threadCpuSeconds(), w0 = wallSeconds();
+    runFor(ms);
+    const double c1 = threadCpuSeconds(), w1 = wallSeconds();
+    return {double(sensor.repliesSent() - r0) / (w1 - w0), (c1 - c0) / (w1 - w0)};
+}
+
+// Time from the last byte of a reply leaving the sensor to the next command.
+std::vector<double> turnaroundsUs(const std::vector<sim::LogEntry>& log)
+{
+    std::vector<double> out;
+    std::int64_t replyEnd = -1;
+    for (const auto& e : log) {
+        if (!e.received && (e.byte == '\n' || e.byte == 'R')) {
+            replyEnd = e.tNs;
+        } else if (e.received && replyEnd >= 0 && e.byte >= 'A' && e.byte <= 'D') {
+            out.push_back(double(e.tNs - replyEnd) / 1000.0);
+            replyEnd = -1;
+        }
+    }
+    return out;
+}
+
+// The program: port dialog OK, model Z1, Start.
+struct Program {
+    QTemporaryDir dir;
+    QuietPrompter prompter;
+    std::unique_ptr<Form1> form;
+    explicit Program(const std::string& device)
+    {
+        PortMap ports;
+        ports.setDevice(4, QString::fromStdString(device));
+        form = std::make_unique<Form1>(prompter, AppPaths(dir.path()), ports);
+        form->setQuitAction([] {});
+        form->Form_Load();
+        form->configDialog()->findChild<QPushButton*>("OKButton")->click();
+        form->MZ1_Click();
+        form->optionsDialog()->findChild<QPushButton*>("Okbutton")->click();
+        form->Start_Click();
+    }
+};
+
+// The baseline: write a letter, wait for its four-byte reply, repeat.
+struct PingPong : QObject {
+    QSerialPort port;
+    QByteArray pending;
+    explicit PingPong(const std::string& device)
+    {
+        port.setPortName(QString::fromStdString(device));
+        if (!port.open(QIODevice::ReadWrite))
+            qFatal("baseline: %s", qPrintable(port.errorString()));
+        port.setBaudRate(19200);
+        connect(&port, &QSerialPort::readyRead, this, [this] {
+            pending += port.readAll();
+            if (pending.size() >= 4) {
+                pending.clear();
+                port.write("B");
+                port.flush();
+            }
+        });
+        port.write("B");
+        port.flush();
+    }
+};
+
+sim::SimOptions quickSensor()
+{
+    sim::SimOptions o;
+    o.motion = qgetenv("BENCH_STATIC").isEmpty();
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    int minutes = 1;
+    int rounds = 5;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--minutes" && i + 1 < argc)
+            minutes = std::max(0, std::atoi(argv[++i]));
+        else if (a == "--rounds" && i + 1 < argc)
+            rounds = std::max(1, std::atoi(argv[++i]));
+        else {
+            std::printf("Usage: veltrak-bench [--rounds N] [--minutes N]\n");
+            return a == "--help" || a == "-h" ? 0 : 2;
+        }
+    }
+    QApplication app(argc, argv);
+    const long rssStart = rssKiB();
+    std::printf("veltrak-bench: %d rounds of 2 s each, long run %d min\n\n", rounds, minutes);
+
+    // 1. Full speed: the program, then the baseline, against a sensor that answers at once.
+    std::vector<double> prog, base, progCpu, turn;
+    for (int r = 0; r < rounds; ++r) {
+        {
+            sim::SimSensor sensor(quickSensor());
+            sensor.start();
+            Program p(sensor.devicePath());
+            runFor(300);
+            sensor.clearLog();
+            const Rate rate = measure(sensor, 2000);
+            prog.push_back(rate.perSecond);
+            progCpu.push_back(rate.cpuShare);
+            const auto t = turnaroundsUs(sensor.log());
+            turn.insert(turn.end(), t.begin(), t.end());
+            p.form->Form_Unload();
+        }
+        {
+            sim::SimSensor sensor(quickSensor());
+            sensor.start();
+            PingPong pp(sensor.devicePath());
+            runFor(300);
+            base.push_back(measure(sensor, 2000).perSecond);
+        }
+    }
+    const double progMed = median(prog), baseMed = median(base);
+    std::printf("Readings per second, sensor answering at once:\n");
+    std::printf("  program   %10.0f\n  baseline  %10.0f\n  ratio     %10.2f   (target >= 0.5)\n\n", progMed, baseMed,
+                baseMed > 0 ? progMed / baseMed : 0.0);
+    std::printf("Turnaround, last reply byte out of the sensor -> next command in (%zu samples):\n", turn.size());
+    std::printf("  median    %10.1f us\n  p99       %10.1f us   (target < 200 us)\n\n", median(turn),
+                percentile(turn, 0.99));
+
+    // 2. Paced at 19200 baud: one command byte plus a four-byte reply per reading.
+    std::vector<double> paced, pacedCpu;
+    {
+        sim::SimOptions o = quickSensor();
+        o.baud = 19200;
+        sim::SimSensor sensor(o);
+        sensor.start();
+        Program p(sensor.devicePath());
+        runFor(500);
+        sensor.clearLog();
+        for (int r = 0; r < rounds; ++r) {
+            const Rate rate = measure(sensor, 2000);
+            paced.push_back(rate.perSecond);
+            pacedCpu.push_back(rate.cpuShare);
+        }
+        const auto pacedTurn = turnaroundsUs(sensor.log());
+        std::printf("Paced turnaround: median %.1f us, p99 %.1f us\n", median(pacedTurn), percentile(pacedTurn, 0.99));
+        {
+            // Sensor side: command in -> last reply byte out.
+            std::vector<double> inner;
+            std::int64_t cmdAt = -1;
+            for (const auto& e : sensor.log()) {
+                if (e.received && e.byte >= 'B' && e.byte <= 'D')
+                    cmdAt = e.tNs;
+                else if (!e.received && e.byte == '\n' && cmdAt >= 0) {
+                    inner.push_back(double(e.tNs - cmdAt) / 1000.0);
+                    cmdAt = -1;
+                }
+            }
+            std::printf("Sensor side: median %.1f us (ideal %.1f)\n", median(inner), 5 * 1e6 / 1920.0);
+        }
+        // 3. Silent sensor: only the watchdog's "A" once a second.
+        sensor.setSilent(true);
+        runFor(1500);
+        const double c0 = threadCpuSeconds(), w0 = wallSeconds();
+        runFor(rounds * 2000);
+        const double silentCpu = (threadCpuSeconds() - c0) / (wallSeconds() - w0);
+        const double ceiling = 19200.0 / 10.0 / 5.0;
+        std::printf("Paced at 19200 baud:\n  program   %10.1f readings/s = %.1f %% of the line's %.0f   (target >= 97 %%)\n\n",
+                    median(paced), 100.0 * median(paced) / ceiling, ceiling);
+        std::printf("CPU time of the program per second of wall time (GUI thread):\n");
+        std::printf("  full speed     %7.2f %%\n  paced sensor   %7.2f %%   (target < 5 %%)\n"
+                    "  silent sensor  %7.3f %%   (target < 0.5 %%)\n\n",
+                    100.0 * median(progCpu), 100.0 * median(pacedCpu), 100.0 * silentCpu);
+        p.form->Form_Unload();
+    }
+
+    // 4. Memory over a long run at full speed, recording every 100 ms, chart open.
+    {
+        sim::SimOptions o = quickSensor();
+        o.keepLog = false;
+        sim::SimSensor sensor(o);
+        sensor.start();
+        Program p(sensor.devicePath());
+        p.prompter.answers = {QStringLiteral("100")};
+        p.form->mnuInterval_Click();
+        p.form->mnuRecording_Click();
+        p.form->mnuTrend_Click();
+        runFor(5000);
+        const long rssWarm = rssKiB();
+        const std::size_t r0 = sensor.repliesSent();
+        for (int m = 0; m < minutes; ++m)
+            runFor(60'000);
+        const long rssEnd = rssKiB();
+        std::printf("Resident memory (KiB): at start %ld, after warm-up %ld, after %d min more %ld: growth %ld KiB"
+                    "   (target < 1024 over 10 min)\n",
+                    rssStart, rssWarm, minutes, rssEnd, rssEnd - rssWarm);
+        std::printf("  (%zu readings, %lld records in the long run)\n", sensor.repliesSent() - r0,
+                    static_cast<long long>(p.form->recorder().RecCount));
+        p.form->Form_Unload();
+    }
+    return 0;
+}
