@@ -56,6 +56,16 @@ Form1::Form1(Prompter& prompter, AppPaths paths, const PortMap& ports, QWidget* 
     RecTimer = new QTimer(this);
     RecTimer->setObjectName(QStringLiteral("RecTimer"));
     RecTimer->setInterval(1000);
+    m_displayRefresh = new QTimer(this);
+    m_displayRefresh->setObjectName(QStringLiteral("DisplayRefresh"));
+    m_displayRefresh->setSingleShot(true);
+    m_displayRefresh->setInterval(DisplayRefreshMs);
+    connect(m_displayRefresh, &QTimer::timeout, this, [this] {
+        if (m_pendingCaptions.isEmpty())
+            return; // quiet: the next change shows at once
+        flushDisplay();
+        m_displayRefresh->start();
+    });
 
     buildControls();
     buildMenus();
@@ -367,10 +377,31 @@ void Form1::setCaption(Label label, const QString& text)
     case Label::Lbl6TEMP: target = Lbl6TEMP; break;
     case Label::Ldebug: target = Ldebug; break;
     }
-    if (!target || target->text() == text)
+    if (!target)
         return;
-    target->setText(text);
-    if (m_trend && (target == LabelPitch || target == LabelRoll)) {
+    // A fast sensor changes the labels hundreds of times a second; the screen
+    // is refreshed at most every DisplayRefreshMs: the first change shows at
+    // once, later ones within the period are shown together at its end.
+    m_pendingCaptions.insert(target, text);
+    if (!m_displayRefresh->isActive()) {
+        flushDisplay();
+        m_displayRefresh->start();
+    }
+}
+
+void Form1::flushDisplay()
+{
+    if (m_pendingCaptions.isEmpty())
+        return;
+    bool valuesChanged = false;
+    for (auto it = m_pendingCaptions.cbegin(); it != m_pendingCaptions.cend(); ++it) {
+        if (it.key()->text() == it.value())
+            continue;
+        it.key()->setText(it.value());
+        valuesChanged = valuesChanged || it.key() == LabelPitch || it.key() == LabelRoll;
+    }
+    m_pendingCaptions.clear();
+    if (m_trend && valuesChanged) {
         m_trend->setUnit(trendUnit());
         m_trend->valuesChanged(LabelPitch->text(), LabelRoll->text());
     }

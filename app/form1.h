@@ -29,6 +29,7 @@
 #include "sensor/poller.h"
 #include "sensor/portmap.h"
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -119,6 +120,9 @@ public:
     bool mmChecked() const override;
     bool inchChecked() const override;
     void setCaption(Label label, const QString& text) override;
+    // Shows captions still waiting for the next screen refresh.
+    void flushDisplay();
+    static constexpr int DisplayRefreshMs = 16;
     void resetPort() override;
 
     // PollerHost
@@ -158,6 +162,8 @@ private:
     QPointer<ConfigScrn> m_config;
     QPointer<Options> m_options;
     QPointer<TrendChart> m_trend;
+    QHash<QLabel*, QString> m_pendingCaptions;
+    QTimer* m_displayRefresh = nullptr;
     QAction* m_modelMark = nullptr; // the model item the last operation checked
     std::function<void()> m_quit;
     bool m_ended = false;

@@ -169,14 +169,17 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     int minutes = 1;
     int rounds = 5;
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--minutes" && i + 1 < argc)
             minutes = std::max(0, std::atoi(argv[++i]));
         else if (a == "--rounds" && i + 1 < argc)
             rounds = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--only" && i + 1 < argc)
+            only = argv[++i];
         else {
-            std::printf("Usage: veltrak-bench [--rounds N] [--minutes N]\n");
+            std::printf("Usage: veltrak-bench [--rounds N] [--minutes N] [--only full|paced|memory]\n");
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
@@ -184,9 +187,11 @@ int main(int argc, char** argv)
     const long rssStart = rssKiB();
     std::printf("veltrak-bench: %d rounds of 2 s each, long run %d min\n\n", rounds, minutes);
 
+    auto wanted = [&only](const char* part) { return only.empty() || only == part; };
+
     // 1. Full speed: the program, then the baseline, against a sensor that answers at once.
     std::vector<double> prog, base, progCpu, turn;
-    for (int r = 0; r < rounds; ++r) {
+    for (int r = 0; r < rounds && wanted("full"); ++r) {
         {
             sim::SimSensor sensor(quickSensor());
             sensor.start();
@@ -209,16 +214,18 @@ int main(int argc, char** argv)
         }
     }
     const double progMed = median(prog), baseMed = median(base);
+    if (wanted("full")) {
     std::printf("Readings per second, sensor answering at once:\n");
     std::printf("  program   %10.0f\n  baseline  %10.0f\n  ratio     %10.2f   (target >= 0.5)\n\n", progMed, baseMed,
                 baseMed > 0 ? progMed / baseMed : 0.0);
     std::printf("Turnaround, last reply byte out of the sensor -> next command in (%zu samples):\n", turn.size());
     std::printf("  median    %10.1f us\n  p99       %10.1f us   (target < 200 us)\n\n", median(turn),
                 percentile(turn, 0.99));
+    }
 
     // 2. Paced at 19200 baud: one command byte plus a four-byte reply per reading.
     std::vector<double> paced, pacedCpu;
-    {
+    if (wanted("paced")) {
         sim::SimOptions o = quickSensor();
         o.baud = 19200;
         sim::SimSensor sensor(o);
@@ -257,14 +264,15 @@ int main(int argc, char** argv)
         std::printf("Paced at 19200 baud:\n  program   %10.1f readings/s = %.1f %% of the line's %.0f   (target >= 97 %%)\n\n",
                     median(paced), 100.0 * median(paced) / ceiling, ceiling);
         std::printf("CPU time of the program per second of wall time (GUI thread):\n");
-        std::printf("  full speed     %7.2f %%\n  paced sensor   %7.2f %%   (target < 5 %%)\n"
-                    "  silent sensor  %7.3f %%   (target < 0.5 %%)\n\n",
-                    100.0 * median(progCpu), 100.0 * median(pacedCpu), 100.0 * silentCpu);
+        if (!progCpu.empty())
+            std::printf("  full speed     %7.2f %%\n", 100.0 * median(progCpu));
+        std::printf("  paced sensor   %7.2f %%   (target < 5 %%)\n  silent sensor  %7.3f %%   (target < 0.5 %%)\n\n",
+                    100.0 * median(pacedCpu), 100.0 * silentCpu);
         p.form->Form_Unload();
     }
 
     // 4. Memory over a long run at full speed, recording every 100 ms, chart open.
-    {
+    if (wanted("memory")) {
         sim::SimOptions o = quickSensor();
         o.keepLog = false;
         sim::SimSensor sensor(o);

@@ -72,6 +72,7 @@ void Form1::RecTimer_Timer()
 {
     if (m_ended || !RecTimer->isActive())
         return; // a tick queued before recording stopped
+    flushDisplay(); // record the latest values, not those of the last screen refresh
     if (const auto error = m_recorder.writeRecord(RecTimer->interval(), LabelPitch->text(), LabelRoll->text()))
         stopRecordingAfterFailure(*error);
 }

@@ -45,4 +45,5 @@ void Form1::setWatchdog(bool on)
         Timer1->stop();
 }
 
-void Form1::setStatus(const QString& text) { Ldebug->setText(text); }
+// Through the same path as the decoder's captions, so the two keep their order.
+void Form1::setStatus(const QString& text) { setCaption(Label::Ldebug, text); }

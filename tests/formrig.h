@@ -51,5 +51,6 @@ struct FormRig {
         form->state().LastCommand = command;
         QString c = chunk;
         form->decoder().ProcessReply(c);
+        form->flushDisplay(); // what the screen shows by its next refresh
     }
 };

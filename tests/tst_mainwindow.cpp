@@ -24,6 +24,7 @@ private slots:
     void recording();
     void intervalPrompt();
     void recordingWriteFailure();
+    void fastRepliesShowTheLatest();
     void aboutBox();
     void shutdown();
 };
@@ -341,6 +342,7 @@ void TestMainWindow::customLoadIsAllOrNothing()
             r.form->state().LastCommand = QStringLiteral("C");
             QString c = QStringLiteral("BE8\n");
             r.form->decoder().ProcessReply(c);
+            r.form->flushDisplay();
             shownDuringBox = r.text("LabelRoll");
         }
     };
@@ -466,6 +468,40 @@ void TestMainWindow::recordingWriteFailure()
     QVERIFY(r.prompter.messages.first().text.contains(QStringLiteral("/dev/full")));
     QVERIFY(!r.a("mnuRecording")->isChecked());
     QVERIFY(!r.form->findChild<QTimer*>("RecTimer")->isActive());
+}
+
+void TestMainWindow::fastRepliesShowTheLatest()
+{
+    FormRig r;
+    r.form->Form_Load();
+    r.a("MZ4")->trigger();
+    auto raw = [&](const char* cmd, int count) {
+        r.form->state().LastCommand = QString::fromLatin1(cmd);
+        QString c = QString::number(count, 16) + QLatin1Char('\n');
+        r.form->decoder().ProcessReply(c);
+    };
+    raw("B", 0x801);
+    QCOMPARE(r.text("LabelPitch"), QStringLiteral("01.00")); // the first change shows at once
+    for (int i = 2; i <= 200; ++i) {
+        raw("B", 0x800 + i);
+        raw("C", 0x800 - i);
+    }
+    // Shown by the next screen refresh, whatever came in between.
+    QTRY_COMPARE(r.text("LabelPitch"), QStringLiteral("200.00"));
+    QCOMPARE(r.text("LabelRoll"), QStringLiteral("-200.00"));
+    // Recording never writes a value older than the decoder's latest.
+    raw("B", 0x800 + 7);
+    r.a("mnuRecording")->trigger();
+    r.form->RecTimer_Timer();
+    r.a("mnuRecording")->trigger();
+    QFile f(r.dir.filePath(QStringLiteral("kvddt.txt")));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("1\tPitch\t07.00\tRoll\t-200.00\r\n"));
+    // The watchdog's status and the decoder's thickness status keep their order.
+    r.a("MnuThickness")->trigger();
+    raw("B", 0x882);
+    r.form->setStatus(QStringLiteral(" Waiting 1"));
+    QTRY_COMPARE(r.text("Ldebug"), QStringLiteral(" Waiting 1"));
 }
 
 void TestMainWindow::aboutBox()
