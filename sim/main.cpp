@@ -24,7 +24,7 @@ void usage(FILE* out)
         "  --amplitude N        motion amplitude in counts (default 300)\n"
         "  --period S           motion period in seconds (default 20)\n"
         "  --latency-us N       delay before each reply\n"
-        "  --split N            send each reply in N pieces...\n"
+        "  --split N            send each reply in N pieces (0: a random number each time)...\n"
         "  --gap-us N           ...N microseconds apart (default 2000)\n"
         "  --baud N             pace every byte at this line rate (e.g. 19200)\n"
         "  --silence-every MS   answer for MS milliseconds, then...\n"

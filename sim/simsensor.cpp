@@ -211,7 +211,10 @@ void SimSensor::scheduleReply(const std::string& reply, Clock::time_point now)
         }
         return;
     }
-    const int pieces = std::max(1, std::min<int>(m_opt.splitPieces, int(text.size())));
+    int wanted = m_opt.splitPieces;
+    if (wanted <= 0)
+        wanted = std::uniform_int_distribution<int>(1, int(text.size()))(m_rng);
+    const int pieces = std::max(1, std::min<int>(wanted, int(text.size())));
     if (pieces == 1) {
         m_out.push_back({due, text, true});
         return;

@@ -1,0 +1,151 @@
+// Fault soak: the whole program against a sensor that, by a fixed seed,
+// splits replies at random points, injects garbage, answers "A" wrongly,
+// falls silent now and then, and finally vanishes.
+// VELTRAK_SOAK_SECONDS (default 20) and VELTRAK_SOAK_SEED (default 1) set the
+// length and the seed; the long version is the same test with more seconds.
+#include "formrig.h"
+#include "sim/simsensor.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <ctime>
+
+namespace {
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+int envInt(const char* name, int fallback)
+{
+    bool ok = false;
+    const int v = qEnvironmentVariableIntValue(name, &ok);
+    return ok ? v : fallback;
+}
+
+void startUp(FormRig& r)
+{
+    r.form->configDialog()->findChild<QPushButton*>("OKButton")->click();
+    r.form->optionsDialog()->findChild<QRadioButton*>("Option1")->click();
+    r.form->optionsDialog()->findChild<QPushButton*>("Okbutton")->click();
+}
+} // namespace
+
+class TestSoak : public QObject {
+    Q_OBJECT
+private slots:
+    void soak();
+};
+
+void TestSoak::soak()
+{
+    const int seconds = envInt("VELTRAK_SOAK_SECONDS", 20);
+    const unsigned seed = unsigned(envInt("VELTRAK_SOAK_SEED", 1));
+    qInfo("soak: %d s, seed %u", seconds, seed);
+
+    QTemporaryDir linkDir;
+    sim::SimOptions o;
+    o.seed = seed;
+    o.motion = true;
+    o.splitPieces = 0;          // random pieces
+    o.splitGapUs = 300;
+    o.garbage = 0.02;
+    o.badAnswerToA = 0.3;
+    o.silenceEveryMs = 5000;    // answer 5 s, silent 2 s, ...
+    o.silenceForMs = 2000;
+    o.linkPath = linkDir.filePath(QStringLiteral("sensor")).toStdString();
+    auto sensor = std::make_unique<sim::SimSensor>(o);
+    QVERIFY(sensor->start());
+
+    PortMap ports;
+    ports.setDevice(4, QString::fromStdString(o.linkPath));
+    FormRig r(ports);
+    r.form->Form_Load();
+    startUp(r);
+    r.prompter.answers = {QStringLiteral("100")};
+    r.a("mnuInterval")->trigger();
+    r.a("mnuRecording")->trigger();
+    r.a("mnuTrend")->trigger();
+    r.w<QPushButton>("Start")->click();
+
+    // Run, and after each silence see readings come back within two ticks.
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 period = o.silenceEveryMs + o.silenceForMs;
+    int recoveries = 0;
+    while (clock.elapsed() < seconds * 1000LL) {
+        QTest::qWait(200);
+        QVERIFY2(r.prompter.messages.isEmpty(), qPrintable(r.prompter.texts().join('|')));
+    }
+    const auto log = sensor->log();
+    for (qint64 end = period; end * 1'000'000 < log.back().tNs - 2'100'000'000LL; end += period) {
+        const std::int64_t silenceEnd = end * 1'000'000;
+        std::int64_t firstReply = -1;
+        for (const auto& e : log) {
+            if (!e.received && e.byte == '\n' && e.tNs > silenceEnd) {
+                firstReply = e.tNs;
+                break;
+            }
+        }
+        QVERIFY2(firstReply > 0, "no reply after a silence");
+        QVERIFY2(firstReply - silenceEnd <= 2'100'000'000LL,
+                 qPrintable(QStringLiteral("readings back after %1 ms").arg((firstReply - silenceEnd) / 1e6)));
+        ++recoveries;
+    }
+    QVERIFY(recoveries >= 1 || seconds < 8);
+    QVERIFY(r.form->state().WaitCount >= 1 || seconds < 8);
+
+    // The device vanishes: one "Error RS232", then the program idles.
+    sensor->stop();
+    QTRY_COMPARE_WITH_TIMEOUT(r.prompter.count(QStringLiteral("Error RS232")), 1, 5000);
+    QVERIFY(!r.form->port().PortOpen());
+    r.a("mnuRecording")->trigger(); // stop recording, so that idle means idle
+    r.form->trendChart()->close();
+    QTest::qWait(300);
+    const double cpu0 = threadCpuSeconds();
+    QElapsedTimer idle;
+    idle.start();
+    QTest::qWait(2000);
+    const double share = (threadCpuSeconds() - cpu0) / (idle.elapsed() / 1000.0);
+    QVERIFY2(share < 0.05, qPrintable(QStringLiteral("idle CPU %1 %").arg(share * 100)));
+    QCOMPARE(r.prompter.messages.size(), 1);
+
+    // Every record has its five fields, and time never goes back.
+    QFile f(r.dir.filePath(QStringLiteral("kvddt.txt")));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray all = f.readAll();
+    QVERIFY(all.endsWith("\r\n"));
+    double lastTime = 0;
+    int lines = 0;
+    for (const QByteArray& line : all.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QVERIFY(line.endsWith('\r'));
+        const QList<QByteArray> fields = line.chopped(1).split('\t');
+        QCOMPARE(fields.size(), 5);
+        QCOMPARE(fields[1], QByteArray("Pitch"));
+        QCOMPARE(fields[3], QByteArray("Roll"));
+        bool ok = false;
+        const double t = fields[0].toDouble(&ok);
+        QVERIFY(ok);
+        QVERIFY(t > lastTime);
+        lastTime = t;
+        ++lines;
+    }
+    QVERIFY(lines >= seconds * 5);
+
+    // The device comes back: Settings, OK, model, OK, Start polls again.
+    sensor = std::make_unique<sim::SimSensor>(o);
+    QVERIFY(sensor->start());
+    r.a("MSettings")->trigger();
+    startUp(r);
+    QVERIFY(r.form->port().PortOpen());
+    r.w<QPushButton>("Start")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(sensor->repliesSent() >= 50, 8000);
+}
+
+QTEST_MAIN(TestSoak)
+#include "tst_soak.moc"
