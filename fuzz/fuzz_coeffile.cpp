@@ -1,0 +1,17 @@
+// The coefficient file reader.
+#include "calibration/coeffile.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const QByteArray content(reinterpret_cast<const char*>(data), qsizetype(size));
+    const auto result = coeffile::parse(content);
+    if (const auto* c = std::get_if<Coefficients>(&result)) {
+        if (!std::isfinite(c->x1) || !std::isfinite(c->x2) || !std::isfinite(c->x3))
+            std::abort();
+    }
+    return 0;
+}

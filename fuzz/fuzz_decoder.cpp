@@ -1,0 +1,62 @@
+// Sequences of chunks through ProcessReply under every LastCommand.
+// Input: one byte of display flags, then (control byte, chunk) pairs: the
+// control byte picks the awaited command (or keeps the current one) and the
+// chunk's length.
+#include "calibration/presets.h"
+#include "sensor/decoder.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+struct Host : DecoderHost {
+    bool raw = false, thickness = false, mm = true, inch = false;
+    bool rawSelected() const override { return raw; }
+    bool thicknessChecked() const override { return thickness; }
+    bool mmChecked() const override { return mm; }
+    bool inchChecked() const override { return inch; }
+    void setCaption(Label, const QString& text) override
+    {
+        if (text.isEmpty())
+            std::abort(); // every caption the decoder writes has content
+    }
+    void resetPort() override {}
+};
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 1)
+        return 0;
+    SharedState state;
+    Host host;
+    const std::uint8_t flags = data[0];
+    host.raw = flags & 1;
+    host.thickness = flags & 2;
+    host.mm = flags & 4;
+    host.inch = flags & 8;
+    const Coefficients c = presetFor(Model((flags >> 4) & 3));
+    state.CoefX1 = c.x1;
+    state.CoefX2 = c.x2;
+    state.CoefX3 = c.x3;
+    if (flags & 0x40)
+        state.ZeroReference = -1e6;
+    Module2 decoder(state, host);
+    static const char* const commands[] = {"A", "B", "C", "D", "F", "", "b", "Z"};
+    std::size_t i = 1;
+    while (i < size) {
+        const std::uint8_t control = data[i++];
+        if (!(control & 0x80))
+            state.LastCommand = QString::fromLatin1(commands[control & 7]);
+        const std::size_t len = std::min<std::size_t>((control >> 3) & 0x0F, size - i);
+        QString chunk = QString::fromLatin1(reinterpret_cast<const char*>(data + i), qsizetype(len));
+        i += len;
+        decoder.ProcessReply(chunk);
+        if (!chunk.isEmpty())
+            std::abort();
+        // A reply completes at four characters, so fewer are ever left over.
+        if (state.RxBuffer.size() >= 4)
+            std::abort();
+    }
+    return 0;
+}
