@@ -8,6 +8,8 @@
 #include <QRadioButton>
 #include <QScreen>
 
+#include <functional>
+
 Options::Options(Form1& form)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_form(form)
@@ -39,16 +41,16 @@ Options::Options(Form1& form)
         QString caption;
         int left, top, width, height;
         QAction* item;
-        void (Form1::*operation)();
+        std::function<void()> operation;
     };
     const Spec specs[] = {
-        {"Option1", QStringLiteral("Veltrak Z1"), 600, 720, 2052, 372, form.MZ1, &Form1::MZ1_Click},
-        {"Option2", QStringLiteral("Veltrak Z2"), 600, 1200, 1932, 252, form.MZ2, &Form1::MZ2_Click},
-        {"Option3", QStringLiteral("Raw data - 2048"), 600, 2040, 1815, 372, form.MZ4, &Form1::MZ4_Click},
-        {"Option4", QStringLiteral("Veltrak Z3"), 600, 1560, 1932, 372, form.MZ3, &Form1::MZ3_Click},
-        {"Custom", QStringLiteral("Custom"), 600, 2520, 1815, 255, form.MnuCustom, &Form1::MnuCustom_Click},
+        {"Option1", QStringLiteral("Veltrak Z1"), 600, 720, 2052, 372, form.MZ1, [&form] { form.MZ1_Click(); }},
+        {"Option2", QStringLiteral("Veltrak Z2"), 600, 1200, 1932, 252, form.MZ2, [&form] { form.MZ2_Click(); }},
+        {"Option3", QStringLiteral("Raw data - 2048"), 600, 2040, 1815, 372, form.MZ4, [&form] { form.MZ4_Click(); }},
+        {"Option4", QStringLiteral("Veltrak Z3"), 600, 1560, 1932, 372, form.MZ3, [&form] { form.MZ3_Click(); }},
+        {"Custom", QStringLiteral("Custom"), 600, 2520, 1815, 255, form.MnuCustom, [&form] { form.MnuCustom_Click(); }},
         {"Thickness", QStringLiteral("Thickness measurements"), 600, 2880, 2175, 255, form.MnuThickness,
-         &Form1::MnuThickness_Click},
+         [&form] { form.MnuThickness_Click(); }},
     };
     QRadioButton* buttons[6] = {};
     int i = 0;
@@ -57,10 +59,10 @@ Options::Options(Form1& form)
         b->setObjectName(QString::fromLatin1(sp.name));
         b->setGeometry(tw(sp.left), tw(sp.top), tw(sp.width), tw(sp.height));
         QAction* item = sp.item;
-        auto operation = sp.operation;
-        connect(b, &QRadioButton::clicked, this, [this, item, operation] {
+        std::function<void()> operation = sp.operation;
+        connect(b, &QRadioButton::clicked, this, [item, operation] {
             item->setChecked(true);
-            (m_form.*operation)();
+            operation();
         });
         buttons[i++] = b;
     }
