@@ -28,8 +28,8 @@ QString AppPaths::chooseDataDir(const QString& executableDir, const QString& fal
 
 QString AppPaths::defaultDataDir()
 {
-    return chooseDataDir(QCoreApplication::applicationDirPath(),
-                         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    return chooseDataDir(
+        QCoreApplication::applicationDirPath(), QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 }
 
 QString AppPaths::recordingFile() const

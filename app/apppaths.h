@@ -12,7 +12,7 @@ public:
     static QString chooseDataDir(const QString& executableDir, const QString& fallbackDir);
     static QString defaultDataDir(); // uses the running application's directories
 
-    explicit AppPaths(QString dataDir) : m_dataDir(std::move(dataDir)) {}
+    explicit AppPaths(QString dataDir) : m_dataDir(std::move(dataDir)) { }
     QString dataDir() const { return m_dataDir; }
     QString recordingFile() const;
     QString coefficientDir() const { return m_dataDir; }

@@ -58,16 +58,17 @@ QFont withFamilies(const QStringList& families, double pointSize, bool bold)
 
 QFont msSansSerif(double pointSize, bool bold)
 {
-    return withFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                         QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")},
-                        pointSize, bold);
+    return withFamilies(
+        {QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
+            QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")},
+        pointSize, bold);
 }
 
 QFont tahoma(double pointSize, bool bold)
 {
     return withFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"), QStringLiteral("Verdana"),
-                         QStringLiteral("Liberation Sans"), QStringLiteral("Sans Serif")},
-                        pointSize, bold);
+                            QStringLiteral("Liberation Sans"), QStringLiteral("Sans Serif")},
+        pointSize, bold);
 }
 
 } // namespace artwork

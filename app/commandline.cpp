@@ -2,16 +2,15 @@
 
 QString usageText()
 {
-    return QStringLiteral(
-        "Usage: veltrak [options]\n"
-        "Monitor for VELTRAK dual-axis digital inclinometers.\n\n"
-        "Options:\n"
-        "  --port N=DEVICE   use DEVICE for port number N (1-4), e.g. --port 1=/dev/ttyUSB0;\n"
-        "                    repeatable. Defaults: %1\n"
-        "  --data-dir DIR    keep kvddt.txt and kvdcoef.txt in DIR instead of beside the program\n"
-        "  --list-ports      print the serial devices found and the port numbers mapped to them\n"
-        "  -h, --help        print this help\n"
-        "  -v, --version     print the version\n")
+    return QStringLiteral("Usage: veltrak [options]\n"
+                          "Monitor for VELTRAK dual-axis digital inclinometers.\n\n"
+                          "Options:\n"
+                          "  --port N=DEVICE   use DEVICE for port number N (1-4), e.g. --port 1=/dev/ttyUSB0;\n"
+                          "                    repeatable. Defaults: %1\n"
+                          "  --data-dir DIR    keep kvddt.txt and kvdcoef.txt in DIR instead of beside the program\n"
+                          "  --list-ports      print the serial devices found and the port numbers mapped to them\n"
+                          "  -h, --help        print this help\n"
+                          "  -v, --version     print the version\n")
         .arg(QStringLiteral("1=%1 ... 4=%2").arg(PortMap::defaultDeviceFor(1), PortMap::defaultDeviceFor(4)));
 }
 
@@ -25,7 +24,8 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList& args)
             if (a.startsWith(prefix))
                 return std::variant<QString, QString>(std::in_place_index<0>, a.mid(prefix.size()));
             if (i + 1 >= args.size())
-                return std::variant<QString, QString>(std::in_place_index<1>, QStringLiteral("%1 needs a value").arg(name));
+                return std::variant<QString, QString>(
+                    std::in_place_index<1>, QStringLiteral("%1 needs a value").arg(name));
             return std::variant<QString, QString>(std::in_place_index<0>, args[++i]);
         };
         if (a == QLatin1String("-h") || a == QLatin1String("--help")) {

@@ -36,9 +36,12 @@ void setTextColour(QWidget* w, const QColor& colour)
 } // namespace
 
 Form1::Form1(Prompter& prompter, AppPaths paths, const PortMap& ports, QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                              | Qt::WindowCloseButtonHint),
-      m_prompter(prompter), m_paths(std::move(paths)), m_decoder(m_state, *this),
+    : QMainWindow(parent,
+        Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+            | Qt::WindowCloseButtonHint),
+      m_prompter(prompter),
+      m_paths(std::move(paths)),
+      m_decoder(m_state, *this),
       m_quit([] { QCoreApplication::exit(0); })
 {
     setObjectName(QStringLiteral("Form1"));
@@ -121,7 +124,7 @@ void Form1::buildControls()
     Label3->setIndent(tw(120)); // clear of the logo
     setTextColour(Label3, Navy);
     Label5 = label("Label5", QStringLiteral("VELTRAK Dual Axis    Digital Inclinometer"), 120, 960, 8175, 615,
-                   artwork::tahoma(19.5, false), Qt::AlignHCenter | Qt::AlignTop);
+        artwork::tahoma(19.5, false), Qt::AlignHCenter | Qt::AlignTop);
     setTextColour(Label5, Navy);
 
     Option2 = new QRadioButton(QStringLiteral("ANGLE DATA (Deg.)"), client);
@@ -268,9 +271,10 @@ void Form1::Form_Load()
         m_recordingAvailable = false;
         mnuRecording->setEnabled(false);
         mnuInterval->setEnabled(false);
-        message(QStringLiteral("The recording file \"%1\" could not be created: %2\nRecording is not available in this run.")
+        message(QStringLiteral(
+                    "The recording file \"%1\" could not be created: %2\nRecording is not available in this run.")
                     .arg(recordingPath, *error),
-                Prompter::Icon::Warning);
+            Prompter::Icon::Warning);
     }
     m_state.PitchOffset = -2048.0;
     m_state.RollOffset = -2048.0;
@@ -360,22 +364,48 @@ void Form1::message(const QString& text, Prompter::Icon icon)
 
 // --- DecoderHost -------------------------------------------------------------
 
-bool Form1::rawSelected() const { return Opt1->isChecked(); }
-bool Form1::thicknessChecked() const { return MnuThickness->isChecked(); }
-bool Form1::mmChecked() const { return Mnumm->isChecked(); }
-bool Form1::inchChecked() const { return MnuInch->isChecked(); }
+bool Form1::rawSelected() const
+{
+    return Opt1->isChecked();
+}
+bool Form1::thicknessChecked() const
+{
+    return MnuThickness->isChecked();
+}
+bool Form1::mmChecked() const
+{
+    return Mnumm->isChecked();
+}
+bool Form1::inchChecked() const
+{
+    return MnuInch->isChecked();
+}
 
 void Form1::setCaption(Label label, const QString& text)
 {
     QLabel* target = nullptr;
     switch (label) {
-    case Label::LabelPitch: target = LabelPitch; break;
-    case Label::Lbl7PITCH: target = Lbl7PITCH; break;
-    case Label::LabelRoll: target = LabelRoll; break;
-    case Label::Lbl8ROLL: target = Lbl8ROLL; break;
-    case Label::LabelTemperature: target = LabelTemperature; break;
-    case Label::Lbl6TEMP: target = Lbl6TEMP; break;
-    case Label::Ldebug: target = Ldebug; break;
+    case Label::LabelPitch:
+        target = LabelPitch;
+        break;
+    case Label::Lbl7PITCH:
+        target = Lbl7PITCH;
+        break;
+    case Label::LabelRoll:
+        target = LabelRoll;
+        break;
+    case Label::Lbl8ROLL:
+        target = Lbl8ROLL;
+        break;
+    case Label::LabelTemperature:
+        target = LabelTemperature;
+        break;
+    case Label::Lbl6TEMP:
+        target = Lbl6TEMP;
+        break;
+    case Label::Ldebug:
+        target = Ldebug;
+        break;
     }
     if (!target)
         return;

@@ -21,10 +21,10 @@
 #include "app/prompter.h"
 #include "app/sharedstate.h"
 #include "calibration/options.h"
-#include "port/configscrn.h"
 #include "calibration/presets.h"
 #include "output/recorder.h"
 #include "output/trendchart.h"
+#include "port/configscrn.h"
 #include "sensor/decoder.h"
 #include "sensor/poller.h"
 #include "sensor/portmap.h"
@@ -42,7 +42,6 @@ class QPushButton;
 class QRadioButton;
 class QTimer;
 class SerialPortComponent;
-
 
 // The port dialog's pending values; they outlive the dialog.
 struct PortChoice {

@@ -44,7 +44,9 @@ void listPorts(const PortMap& map)
         if (!p.manufacturer().isEmpty())
             out << "  maker: " << p.manufacturer();
         if (p.hasVendorIdentifier() && p.hasProductIdentifier())
-            out << QStringLiteral("  %1:%2").arg(p.vendorIdentifier(), 4, 16, QLatin1Char('0')).arg(p.productIdentifier(), 4, 16, QLatin1Char('0'));
+            out << QStringLiteral("  %1:%2")
+                       .arg(p.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                       .arg(p.productIdentifier(), 4, 16, QLatin1Char('0'));
         if (!p.serialNumber().isEmpty())
             out << "  serial: " << p.serialNumber();
         out << "\n";
@@ -77,7 +79,7 @@ void endOnStopSignals(Form1& form)
         notifier->setEnabled(false);
         form.Form_Unload();
     });
-    struct sigaction sa {};
+    struct sigaction sa { };
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;

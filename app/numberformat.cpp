@@ -29,8 +29,8 @@ QString pattern(double value, int minIntDigits, int decimals)
     const qsizetype intDigits = point < 0 ? digits.size() : point;
     if (intDigits < minIntDigits)
         digits.prepend(QString(minIntDigits - intDigits, QLatin1Char('0')));
-    const bool allZero = std::all_of(digits.cbegin(), digits.cend(),
-                                     [](QChar c) { return c == QLatin1Char('0') || c == QLatin1Char('.'); });
+    const bool allZero = std::all_of(
+        digits.cbegin(), digits.cend(), [](QChar c) { return c == QLatin1Char('0') || c == QLatin1Char('.'); });
     if (value < 0 && !allZero)
         digits.prepend(QLatin1Char('-'));
     return digits;

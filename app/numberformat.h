@@ -17,9 +17,18 @@ QString plainDecimal(double value);
 // from zero. A value that rounds to zero never shows a minus sign.
 QString pattern(double value, int minIntDigits, int decimals);
 
-inline QString pattern00_00(double v) { return pattern(v, 2, 2); }
-inline QString pattern0_00(double v) { return pattern(v, 1, 2); }
-inline QString pattern0_0000(double v) { return pattern(v, 1, 4); }
+inline QString pattern00_00(double v)
+{
+    return pattern(v, 2, 2);
+}
+inline QString pattern0_00(double v)
+{
+    return pattern(v, 1, 2);
+}
+inline QString pattern0_0000(double v)
+{
+    return pattern(v, 1, 4);
+}
 
 // Rounds to two decimals; a value exactly half-way (as scaled by 100 in
 // double precision) goes to the even neighbour.

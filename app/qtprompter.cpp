@@ -16,10 +16,17 @@ void QtPrompter::message(const QString& text, Icon icon, const QString& title)
 {
     QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
     switch (icon) {
-    case Icon::None: break;
-    case Icon::Critical: boxIcon = QMessageBox::Critical; break;
-    case Icon::Warning: boxIcon = QMessageBox::Warning; break;
-    case Icon::Information: boxIcon = QMessageBox::Information; break;
+    case Icon::None:
+        break;
+    case Icon::Critical:
+        boxIcon = QMessageBox::Critical;
+        break;
+    case Icon::Warning:
+        boxIcon = QMessageBox::Warning;
+        break;
+    case Icon::Information:
+        boxIcon = QMessageBox::Information;
+        break;
     }
     QMessageBox box(boxIcon, title, text, QMessageBox::Ok, dialogParent());
     box.setObjectName(QStringLiteral("MessageBox"));

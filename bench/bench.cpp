@@ -43,14 +43,14 @@ void runFor(int ms)
 
 double threadCpuSeconds()
 {
-    timespec ts{};
+    timespec ts {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
 double wallSeconds()
 {
-    timespec ts{};
+    timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
@@ -166,7 +166,8 @@ sim::SimOptions quickSensor()
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    qputenv(
+        "QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     int minutes = 1;
     int rounds = 5;
     std::string only;
@@ -215,12 +216,12 @@ int main(int argc, char** argv)
     }
     const double progMed = median(prog), baseMed = median(base);
     if (wanted("full")) {
-    std::printf("Readings per second, sensor answering at once:\n");
-    std::printf("  program   %10.0f\n  baseline  %10.0f\n  ratio     %10.2f   (target >= 0.5)\n\n", progMed, baseMed,
-                baseMed > 0 ? progMed / baseMed : 0.0);
-    std::printf("Turnaround, last reply byte out of the sensor -> next command in (%zu samples):\n", turn.size());
-    std::printf("  median    %10.1f us\n  p99       %10.1f us   (target < 200 us)\n\n", median(turn),
-                percentile(turn, 0.99));
+        std::printf("Readings per second, sensor answering at once:\n");
+        std::printf("  program   %10.0f\n  baseline  %10.0f\n  ratio     %10.2f   (target >= 0.5)\n\n", progMed,
+            baseMed, baseMed > 0 ? progMed / baseMed : 0.0);
+        std::printf("Turnaround, last reply byte out of the sensor -> next command in (%zu samples):\n", turn.size());
+        std::printf("  median    %10.1f us\n  p99       %10.1f us   (target < 200 us)\n\n", median(turn),
+            percentile(turn, 0.99));
     }
 
     // 2. Paced at 19200 baud: one command byte plus a four-byte reply per reading.
@@ -261,13 +262,14 @@ int main(int argc, char** argv)
         runFor(rounds * 2000);
         const double silentCpu = (threadCpuSeconds() - c0) / (wallSeconds() - w0);
         const double ceiling = 19200.0 / 10.0 / 5.0;
-        std::printf("Paced at 19200 baud:\n  program   %10.1f readings/s = %.1f %% of the line's %.0f   (target >= 97 %%)\n\n",
-                    median(paced), 100.0 * median(paced) / ceiling, ceiling);
+        std::printf(
+            "Paced at 19200 baud:\n  program   %10.1f readings/s = %.1f %% of the line's %.0f   (target >= 97 %%)\n\n",
+            median(paced), 100.0 * median(paced) / ceiling, ceiling);
         std::printf("CPU time of the program per second of wall time (GUI thread):\n");
         if (!progCpu.empty())
             std::printf("  full speed     %7.2f %%\n", 100.0 * median(progCpu));
         std::printf("  paced sensor   %7.2f %%   (target < 5 %%)\n  silent sensor  %7.3f %%   (target < 0.5 %%)\n\n",
-                    100.0 * median(pacedCpu), 100.0 * silentCpu);
+            100.0 * median(pacedCpu), 100.0 * silentCpu);
         p.form->Form_Unload();
     }
 
@@ -290,9 +292,9 @@ int main(int argc, char** argv)
         const long rssEnd = rssKiB();
         std::printf("Resident memory (KiB): at start %ld, after warm-up %ld, after %d min more %ld: growth %ld KiB"
                     "   (target < 1024 over 10 min)\n",
-                    rssStart, rssWarm, minutes, rssEnd, rssEnd - rssWarm);
+            rssStart, rssWarm, minutes, rssEnd, rssEnd - rssWarm);
         std::printf("  (%zu readings, %lld records in the long run)\n", sensor.repliesSent() - r0,
-                    static_cast<long long>(p.form->recorder().RecCount));
+            static_cast<long long>(p.form->recorder().RecCount));
         p.form->Form_Unload();
     }
     return 0;

@@ -5,8 +5,8 @@
 #include <QFileInfo>
 
 #include <charconv>
-#include <optional>
 #include <cmath>
+#include <optional>
 #include <string>
 
 namespace coeffile {
@@ -14,8 +14,14 @@ namespace coeffile {
 namespace {
 constexpr qint64 MaxBytes = 1 << 20; // only the start of a file matters
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-bool isSeparator(char c) { return c == ',' || c == '\n' || c == '\r'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+bool isSeparator(char c)
+{
+    return c == ',' || c == '\n' || c == '\r';
+}
 
 std::optional<double> toNumber(const std::string& token)
 {
@@ -45,26 +51,26 @@ std::variant<Coefficients, LoadError> parse(const QByteArray& content)
         while (i < n && (isBlank(content[i]) || ((content[i] == '\n' || content[i] == '\r') && !afterComma)))
             ++i;
         if (i >= n || isSeparator(content[i]))
-            return LoadError{Failure::Format, QStringLiteral("value %1 is missing").arg(found + 1)};
+            return LoadError {Failure::Format, QStringLiteral("value %1 is missing").arg(found + 1)};
         std::string token;
         while (i < n && !isSeparator(content[i]) && !isBlank(content[i]))
             token.push_back(content[i++]);
         const std::optional<double> value = toNumber(token);
         if (!value)
-            return LoadError{Failure::Format,
-                             QStringLiteral("value %1 is not a number: '%2'").arg(found + 1).arg(QString::fromStdString(token))};
+            return LoadError {Failure::Format,
+                QStringLiteral("value %1 is not a number: '%2'").arg(found + 1).arg(QString::fromStdString(token))};
         values[found++] = *value;
         if (found == 3)
             break; // the rest of the file is not read
         while (i < n && isBlank(content[i]))
             ++i;
         if (i < n && !isSeparator(content[i]))
-            return LoadError{Failure::Format, QStringLiteral("unexpected text after value %1").arg(found)};
+            return LoadError {Failure::Format, QStringLiteral("unexpected text after value %1").arg(found)};
         afterComma = i < n && content[i] == ',';
         if (i < n)
             ++i;
     }
-    return Coefficients{values[0], values[1], values[2]};
+    return Coefficients {values[0], values[1], values[2]};
 }
 
 QString locate(const QString& directory)
@@ -85,13 +91,13 @@ std::variant<Coefficients, LoadError> load(const QString& directory)
 {
     const QString path = locate(directory);
     if (path.isEmpty())
-        return LoadError{Failure::Open, QStringLiteral("no %1 in %2").arg(FileName, directory)};
+        return LoadError {Failure::Open, QStringLiteral("no %1 in %2").arg(FileName, directory)};
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return LoadError{Failure::Open, file.errorString()};
+        return LoadError {Failure::Open, file.errorString()};
     const QByteArray content = file.read(MaxBytes);
     if (file.error() != QFileDevice::NoError)
-        return LoadError{Failure::Format, file.errorString()};
+        return LoadError {Failure::Format, file.errorString()};
     return parse(content);
 }
 

@@ -20,8 +20,8 @@ void Form1::setModelMark(QAction* item)
 
 void Form1::ResetAngleDisplay()
 {
-    for (QWidget* w : std::initializer_list<QWidget*>{Label4[1], Label2, Opt1, Option2, Lbl6TEMP, Lbl7PITCH, Lbl8ROLL,
-                                                      LabelTemperature, LabelRoll})
+    for (QWidget* w : std::initializer_list<QWidget*> {
+             Label4[1], Label2, Opt1, Option2, Lbl6TEMP, Lbl7PITCH, Lbl8ROLL, LabelTemperature, LabelRoll})
         w->setVisible(true);
     Label4[0]->setText(QStringLiteral("PITCH"));
     setUnitMenusEnabled(false);
@@ -38,10 +38,22 @@ void Form1::applyPreset(Model model, QAction* item)
     Start->setEnabled(true);
 }
 
-void Form1::MZ1_Click() { applyPreset(Model::Z1, MZ1); }
-void Form1::MZ2_Click() { applyPreset(Model::Z2, MZ2); }
-void Form1::MZ3_Click() { applyPreset(Model::Z3, MZ3); }
-void Form1::MZ4_Click() { applyPreset(Model::Raw, MZ4); }
+void Form1::MZ1_Click()
+{
+    applyPreset(Model::Z1, MZ1);
+}
+void Form1::MZ2_Click()
+{
+    applyPreset(Model::Z2, MZ2);
+}
+void Form1::MZ3_Click()
+{
+    applyPreset(Model::Z3, MZ3);
+}
+void Form1::MZ4_Click()
+{
+    applyPreset(Model::Raw, MZ4);
+}
 
 void Form1::MnuCustom_Click()
 {
@@ -61,8 +73,9 @@ void Form1::MnuCustom_Click()
         if (m_options)
             m_options->clearCustom();
         if (error->failure == coeffile::Failure::Open)
-            message(QStringLiteral("The file 'KVDcoef.txt' does not exist in the application directory Please create file"),
-                    Prompter::Icon::None);
+            message(
+                QStringLiteral("The file 'KVDcoef.txt' does not exist in the application directory Please create file"),
+                Prompter::Icon::None);
         else
             message(QStringLiteral("The file 'KVDcoef.txt' Has the wrong format"), Prompter::Icon::None);
         return;
@@ -79,9 +92,9 @@ void Form1::MnuCustom_Click()
 
 void Form1::MnuShow_Click()
 {
-    const QString text = QStringLiteral(" Equation \r\n") + numfmt::plainDecimal(m_state.CoefX3) + QStringLiteral(" * X^3 + ")
-                         + numfmt::plainDecimal(m_state.CoefX2) + QStringLiteral(" * X^2 + ")
-                         + numfmt::plainDecimal(m_state.CoefX1) + QStringLiteral(" * X ");
+    const QString text = QStringLiteral(" Equation \r\n") + numfmt::plainDecimal(m_state.CoefX3)
+        + QStringLiteral(" * X^3 + ") + numfmt::plainDecimal(m_state.CoefX2) + QStringLiteral(" * X^2 + ")
+        + numfmt::plainDecimal(m_state.CoefX1) + QStringLiteral(" * X ");
     message(text, Prompter::Icon::None);
 }
 
@@ -99,8 +112,8 @@ void Form1::MnuThickness_Click()
     setModelMark(MnuThickness);
     // The title names the unit the value is computed in.
     Label4[0]->setText(unitTitle());
-    for (QWidget* w : std::initializer_list<QWidget*>{Label4[1], Label2, Opt1, Option2, Lbl6TEMP, Lbl7PITCH, Lbl8ROLL,
-                                                      LabelTemperature})
+    for (QWidget* w : std::initializer_list<QWidget*> {
+             Label4[1], Label2, Opt1, Option2, Lbl6TEMP, Lbl7PITCH, Lbl8ROLL, LabelTemperature})
         w->setVisible(false);
     setUnitMenusEnabled(true);
     LabelRoll->setVisible(false);

@@ -29,8 +29,8 @@ Options::Options(Form1& form)
     auto* label1 = new QLabel(QStringLiteral("Select  your Veltrak option"), this);
     label1->setObjectName(QStringLiteral("Label1"));
     QFont f;
-    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans"),
-                   QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
+    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+        QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
     f.setPointSizeF(12);
     f.setBold(true);
     label1->setFont(f);
@@ -50,7 +50,7 @@ Options::Options(Form1& form)
         {"Option4", QStringLiteral("Veltrak Z3"), 600, 1560, 1932, 372, form.MZ3, [&form] { form.MZ3_Click(); }},
         {"Custom", QStringLiteral("Custom"), 600, 2520, 1815, 255, form.MnuCustom, [&form] { form.MnuCustom_Click(); }},
         {"Thickness", QStringLiteral("Thickness measurements"), 600, 2880, 2175, 255, form.MnuThickness,
-         [&form] { form.MnuThickness_Click(); }},
+            [&form] { form.MnuThickness_Click(); }},
     };
     QRadioButton* buttons[6] = {};
     int i = 0;

@@ -20,7 +20,7 @@ struct Host : DecoderHost {
         if (text.isEmpty())
             std::abort(); // every caption the decoder writes has content
     }
-    void resetPort() override {}
+    void resetPort() override { }
 };
 } // namespace
 

@@ -32,9 +32,15 @@ void Form1::Mnumm_Click()
     Label4[0]->setText(QStringLiteral("Thickness(mm)"));
 }
 
-void Form1::MnuZero_Click() { m_state.ZeroReference = m_state.LastReading; }
+void Form1::MnuZero_Click()
+{
+    m_state.ZeroReference = m_state.LastReading;
+}
 
-void Form1::MnuTrueZero_Click() { m_state.ZeroReference = 130.0; }
+void Form1::MnuTrueZero_Click()
+{
+    m_state.ZeroReference = 130.0;
+}
 
 void Form1::mnuRecording_Click()
 {
@@ -52,8 +58,8 @@ void Form1::mnuInterval_Click()
     // A refused answer is not applied: the interval in force stays until a
     // valid one is given, so a typo cannot flood the file.
     for (;;) {
-        const std::optional<QString> answer =
-            m_prompter.askText(QStringLiteral("Enter interval in mS(min 100): "), AppTitle);
+        const std::optional<QString> answer
+            = m_prompter.askText(QStringLiteral("Enter interval in mS(min 100): "), AppTitle);
         if (m_ended)
             return;
         if (!answer || answer->trimmed().isEmpty()) {
@@ -82,7 +88,7 @@ void Form1::stopRecordingAfterFailure(const QString& reason)
     RecTimer->stop();
     mnuRecording->setChecked(false);
     message(QStringLiteral("Recording stopped: could not write to \"%1\": %2").arg(m_recorder.path(), reason),
-            Prompter::Icon::Warning);
+        Prompter::Icon::Warning);
 }
 
 void Form1::mnuabout_Click()
@@ -95,7 +101,9 @@ QString Form1::trendUnit() const
 {
     if (!MnuThickness->isChecked())
         return QStringLiteral("deg");
-    return Mnumm->isChecked() ? QStringLiteral("mm") : MnuInch->isChecked() ? QStringLiteral("in") : QStringLiteral("deg");
+    return Mnumm->isChecked()  ? QStringLiteral("mm")
+        : MnuInch->isChecked() ? QStringLiteral("in")
+                               : QStringLiteral("deg");
 }
 
 void Form1::mnuTrend_Click()

@@ -22,7 +22,7 @@ public:
     // written.
     std::optional<QString> writeRecord(int intervalMs, const QString& pitch, const QString& roll);
 
-    qint64 RecCount = 0;        // ticks recorded in this run, never reset
+    qint64 RecCount = 0; // ticks recorded in this run, never reset
     qint64 recordedMs() const { return m_recordedMs; }
 
     // time TAB "Pitch" TAB pitch TAB "Roll" TAB roll CR LF

@@ -79,9 +79,15 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent, Qt::Window)
     applyPalette();
 }
 
-qint64 TrendChart::windowMs() const { return m_window->currentData().toLongLong(); }
+qint64 TrendChart::windowMs() const
+{
+    return m_window->currentData().toLongLong();
+}
 
-bool TrendChart::paused() const { return m_pause->isChecked(); }
+bool TrendChart::paused() const
+{
+    return m_pause->isChecked();
+}
 
 void TrendChart::setUnit(const QString& unit)
 {
@@ -105,7 +111,8 @@ void TrendChart::repaintNow()
     if (!isVisible() && sender() == m_repaint)
         return; // nothing to show: collecting goes on, drawing waits
     const qint64 now = m_frozenAt >= 0 ? m_frozenAt : m_clock.elapsed();
-    m_readout->setText(QStringLiteral("Pitch %1   Roll %2 (%3)").arg(m_lastPitch.trimmed(), m_lastRoll.trimmed(), m_unit));
+    m_readout->setText(
+        QStringLiteral("Pitch %1   Roll %2 (%3)").arg(m_lastPitch.trimmed(), m_lastRoll.trimmed(), m_unit));
     const qint64 window = windowMs();
     m_pitch->replace(m_history.points(false, now, window, MaxPointsPerSeries));
     m_roll->replace(m_history.points(true, now, window, MaxPointsPerSeries));

@@ -21,11 +21,11 @@ QList<QPointF> TrendHistory::points(bool roll, qint64 nowMs, qint64 windowMs, in
 {
     QList<QPointF> out;
     const qint64 from = nowMs - windowMs;
-    auto first = std::lower_bound(m_samples.begin(), m_samples.end(), from,
-                                  [](const Sample& s, qint64 t) { return s.tMs < t; });
+    auto first = std::lower_bound(
+        m_samples.begin(), m_samples.end(), from, [](const Sample& s, qint64 t) { return s.tMs < t; });
     // Samples after `nowMs` (collected while the plot is paused) wait.
-    const auto last = std::upper_bound(first, m_samples.end(), nowMs,
-                                       [](qint64 t, const Sample& s) { return t < s.tMs; });
+    const auto last
+        = std::upper_bound(first, m_samples.end(), nowMs, [](qint64 t, const Sample& s) { return t < s.tMs; });
     const auto count = std::distance(first, last);
     if (count <= 0)
         return out;

@@ -22,7 +22,9 @@ public:
     };
 
     explicit TrendHistory(qint64 spanMs = 10 * 60 * 1000, qint64 resolutionMs = 10)
-        : m_spanMs(spanMs), m_resolutionMs(resolutionMs) {}
+        : m_spanMs(spanMs), m_resolutionMs(resolutionMs)
+    {
+    }
 
     void add(qint64 tMs, double pitch, double roll);
     void clear() { m_samples.clear(); }

@@ -54,7 +54,7 @@ ConfigScrn::ConfigScrn(Form1& form)
     // The single choices of the line format lie below the visible area: the
     // dialog selects them itself when it opens.
     auto frame = [this](const char* name, const QString& caption, const char* optName, const QString& optText, int left,
-                        int top, auto record) {
+                     int top, auto record) {
         auto* box = new QGroupBox(caption, this);
         box->setObjectName(QString::fromLatin1(name));
         box->setGeometry(tw(left), tw(top), tw(1455), tw(615));
@@ -67,15 +67,15 @@ ConfigScrn::ConfigScrn(Form1& form)
         return b;
     };
     baud192 = frame("FrameBaud", QStringLiteral("&Baud Rate"), "baud192", QStringLiteral("19200"), 240, 2400,
-                    [&pending] { pending.NewBaud = QStringLiteral("19200"); });
+        [&pending] { pending.NewBaud = QStringLiteral("19200"); });
     NoParity = frame("FrameParity", QStringLiteral("&Parity"), "NoParity", QStringLiteral("None"), 1800, 2400,
-                     [&pending] { pending.NewParity = QStringLiteral("N"); });
+        [&pending] { pending.NewParity = QStringLiteral("N"); });
     Data8 = frame("FrameDataBits", QStringLiteral("&Data Bits"), "Data8", QStringLiteral("8"), 3360, 2400,
-                  [&pending] { pending.NewDataBits = QStringLiteral("8"); });
+        [&pending] { pending.NewDataBits = QStringLiteral("8"); });
     Stop1 = frame("FrameStopBits", QStringLiteral("&Stop Bits"), "Stop1", QStringLiteral("1"), 240, 3120,
-                  [&pending] { pending.NewStopBits = QStringLiteral("1"); });
+        [&pending] { pending.NewStopBits = QStringLiteral("1"); });
     NoFlow = frame("FrameFlow", QStringLiteral("&Flow Control"), "NoFlow", QStringLiteral("None"), 1800, 3120,
-                   [&pending] { pending.NewHandshake = 0; });
+        [&pending] { pending.NewHandshake = 0; });
 }
 
 int ConfigScrn::tw(int twips) const
@@ -144,8 +144,8 @@ void ConfigScrn::OKButton_Click()
             return;
         }
     }
-    note(port.setSettings(pending.NewBaud + QLatin1Char(',') + pending.NewParity + QLatin1Char(',') + pending.NewDataBits
-                          + QLatin1Char(',') + pending.NewStopBits));
+    note(port.setSettings(pending.NewBaud + QLatin1Char(',') + pending.NewParity + QLatin1Char(',')
+        + pending.NewDataBits + QLatin1Char(',') + pending.NewStopBits));
     if (failure) {
         failOk(*failure);
         return;

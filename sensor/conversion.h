@@ -23,6 +23,9 @@ double thicknessAngle(double centred, double zeroReference);
 // "0.0000", degrees as "0.00".
 QString thicknessText(double centred, double zeroReference, ThicknessUnit unit);
 
-inline double temperature(double count) { return count - TemperatureOffset; }
+inline double temperature(double count)
+{
+    return count - TemperatureOffset;
+}
 
 } // namespace conversion

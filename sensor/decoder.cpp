@@ -71,9 +71,9 @@ void Module2::pitch()
         m_state.LastReading = c;
         if (m_host.thicknessChecked()) {
             using conversion::ThicknessUnit;
-            const ThicknessUnit unit = m_host.mmChecked()     ? ThicknessUnit::Millimetres
-                                       : m_host.inchChecked() ? ThicknessUnit::Inches
-                                                              : ThicknessUnit::Degrees;
+            const ThicknessUnit unit = m_host.mmChecked() ? ThicknessUnit::Millimetres
+                : m_host.inchChecked()                    ? ThicknessUnit::Inches
+                                                          : ThicknessUnit::Degrees;
             m_host.setCaption(L::LabelPitch, conversion::thicknessText(c, m_state.ZeroReference, unit));
             m_host.setCaption(L::Ldebug, numfmt::plainDecimal(c));
         }

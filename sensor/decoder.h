@@ -11,7 +11,7 @@ public:
     enum class Label { LabelPitch, Lbl7PITCH, LabelRoll, Lbl8ROLL, LabelTemperature, Lbl6TEMP, Ldebug };
 
     virtual ~DecoderHost() = default;
-    virtual bool rawSelected() const = 0;      // "RAW DATA (Binary)" selected
+    virtual bool rawSelected() const = 0; // "RAW DATA (Binary)" selected
     virtual bool thicknessChecked() const = 0; // "Thickness" checked
     virtual bool mmChecked() const = 0;
     virtual bool inchChecked() const = 0;
@@ -24,7 +24,7 @@ public:
 // them, writes the labels and clears LastCommand once a reply is consumed.
 class Module2 {
 public:
-    Module2(SharedState& state, DecoderHost& host) : m_state(state), m_host(host) {}
+    Module2(SharedState& state, DecoderHost& host) : m_state(state), m_host(host) { }
 
     // Handles one received chunk; `chunk` is "" on return.
     void ProcessReply(QString& chunk);

@@ -10,7 +10,7 @@
 struct LineFormat {
     int baud = 19200;
     QChar parity = QLatin1Char('N'); // N, E, O, M or S
-    int dataBits = 8;                // 5 to 8
+    int dataBits = 8; // 5 to 8
     QString stopBits = QStringLiteral("1"); // "1", "1.5" or "2"
 
     QString toText() const;

@@ -6,8 +6,7 @@
 
 #include <iterator>
 
-Poller::Poller(SharedState& state, PollerHost& host, QObject* parent)
-    : QObject(parent), m_state(state), m_host(host)
+Poller::Poller(SharedState& state, PollerHost& host, QObject* parent) : QObject(parent), m_state(state), m_host(host)
 {
 }
 
@@ -21,7 +20,7 @@ void Poller::Start_Click()
         return;
     }
     m_host.setWatchdog(true);
-    m_cycles.push_back(Cycle{});
+    m_cycles.push_back(Cycle {});
     // Run the start sequence as far as it goes now; if a reply is awaited,
     // the cycle starts when that reply is consumed.
     advance();
@@ -41,7 +40,8 @@ void Poller::Timer1_Timer()
         return;
     if (!m_state.ReplySeen) {
         ++m_state.WaitCount;
-        m_host.setStatus(QStringLiteral(" Waiting ") + m_state.RxBuffer + numfmt::plainDecimal(double(m_state.WaitCount)));
+        m_host.setStatus(
+            QStringLiteral(" Waiting ") + m_state.RxBuffer + numfmt::plainDecimal(double(m_state.WaitCount)));
         if (m_host.portOpen() && m_host.writeToPort("A")) {
             m_state.LastCommand = QStringLiteral("A");
         } else if (!m_host.portResetting() && !m_state.LastCommand.isEmpty()) {

@@ -26,9 +26,15 @@ void Form1::Timer1_Timer()
         m_poller->Timer1_Timer();
 }
 
-bool Form1::startEnabled() const { return Start->isEnabled(); }
+bool Form1::startEnabled() const
+{
+    return Start->isEnabled();
+}
 
-bool Form1::portOpen() const { return m_comm->PortOpen(); }
+bool Form1::portOpen() const
+{
+    return m_comm->PortOpen();
+}
 
 bool Form1::writeToPort(const QByteArray& bytes)
 {
@@ -46,4 +52,7 @@ void Form1::setWatchdog(bool on)
 }
 
 // Through the same path as the decoder's captions, so the two keep their order.
-void Form1::setStatus(const QString& text) { setCaption(Label::Ldebug, text); }
+void Form1::setStatus(const QString& text)
+{
+    setCaption(Label::Ldebug, text);
+}

@@ -50,20 +50,29 @@ std::optional<QString> SerialPortComponent::applyLineSettings()
     ok = m_port.setDataBits(static_cast<QSerialPort::DataBits>(m_format.dataBits)) && ok;
     QSerialPort::Parity parity = QSerialPort::NoParity;
     switch (m_format.parity.toLatin1()) {
-    case 'E': parity = QSerialPort::EvenParity; break;
-    case 'O': parity = QSerialPort::OddParity; break;
-    case 'M': parity = QSerialPort::MarkParity; break;
-    case 'S': parity = QSerialPort::SpaceParity; break;
-    default: break;
+    case 'E':
+        parity = QSerialPort::EvenParity;
+        break;
+    case 'O':
+        parity = QSerialPort::OddParity;
+        break;
+    case 'M':
+        parity = QSerialPort::MarkParity;
+        break;
+    case 'S':
+        parity = QSerialPort::SpaceParity;
+        break;
+    default:
+        break;
     }
     ok = m_port.setParity(parity) && ok;
-    const QSerialPort::StopBits stop = m_format.stopBits == QLatin1String("2")     ? QSerialPort::TwoStop
-                                       : m_format.stopBits == QLatin1String("1.5") ? QSerialPort::OneAndHalfStop
-                                                                                   : QSerialPort::OneStop;
+    const QSerialPort::StopBits stop = m_format.stopBits == QLatin1String("2") ? QSerialPort::TwoStop
+        : m_format.stopBits == QLatin1String("1.5")                            ? QSerialPort::OneAndHalfStop
+                                                                               : QSerialPort::OneStop;
     ok = m_port.setStopBits(stop) && ok;
-    const QSerialPort::FlowControl flow = m_handshaking == 1   ? QSerialPort::SoftwareControl
-                                          : m_handshaking == 2 ? QSerialPort::HardwareControl
-                                                               : QSerialPort::NoFlowControl;
+    const QSerialPort::FlowControl flow = m_handshaking == 1 ? QSerialPort::SoftwareControl
+        : m_handshaking == 2                                 ? QSerialPort::HardwareControl
+                                                             : QSerialPort::NoFlowControl;
     ok = m_port.setFlowControl(flow) && ok;
     if (!ok) {
         const QString text = m_port.errorString();
@@ -145,7 +154,8 @@ QString openFailureText(const QString& device, const QString& portError, QSerial
     if (code == QSerialPort::PermissionError) {
         const QFileInfo info(device);
         if (info.exists() && (!info.isReadable() || !info.isWritable()) && !info.group().isEmpty())
-            text += QStringLiteral("\nYour user must be a member of the group '%1' that owns %2.").arg(info.group(), device);
+            text += QStringLiteral("\nYour user must be a member of the group '%1' that owns %2.")
+                        .arg(info.group(), device);
     }
 #else
     Q_UNUSED(code)

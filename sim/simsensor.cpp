@@ -22,12 +22,20 @@ std::int64_t nsSince(Clock::time_point origin, Clock::time_point t)
 } // namespace
 
 SimSensor::SimSensor(SimOptions options)
-    : m_opt(std::move(options)), m_rng(m_opt.seed), m_pitch(m_opt.pitch), m_roll(m_opt.roll),
-      m_temperature(m_opt.temperature), m_badA(m_opt.badAnswerToA), m_unanswered(m_opt.unanswered)
+    : m_opt(std::move(options)),
+      m_rng(m_opt.seed),
+      m_pitch(m_opt.pitch),
+      m_roll(m_opt.roll),
+      m_temperature(m_opt.temperature),
+      m_badA(m_opt.badAnswerToA),
+      m_unanswered(m_opt.unanswered)
 {
 }
 
-SimSensor::~SimSensor() { stop(); }
+SimSensor::~SimSensor()
+{
+    stop();
+}
 
 std::string SimSensor::countReply(int count)
 {
@@ -65,7 +73,7 @@ bool SimSensor::start(std::string* error)
     m_slave = ::open(name, O_RDWR | O_NOCTTY);
     if (m_slave < 0)
         return fail("open slave");
-    termios tio{};
+    termios tio {};
     if (::tcgetattr(m_slave, &tio) == 0) {
         ::cfmakeraw(&tio); // no line-end translation: bytes pass as they are
         ::tcsetattr(m_slave, TCSANOW, &tio);
@@ -160,8 +168,8 @@ void SimSensor::record(bool received, const char* data, std::size_t n)
             m_log.push_back({t, received, data[i]});
         if (m_logFile)
             std::fprintf(m_logFile, "%lld.%06lld %s %02X\n", static_cast<long long>(t / 1'000'000'000),
-                         static_cast<long long>((t / 1000) % 1'000'000), received ? "rx" : "tx",
-                         static_cast<unsigned char>(data[i]));
+                static_cast<long long>((t / 1000) % 1'000'000), received ? "rx" : "tx",
+                static_cast<unsigned char>(data[i]));
     }
     if (received && m_opt.keepLog)
         m_received.append(data, n);
@@ -267,14 +275,21 @@ void SimSensor::onByte(char c, Clock::time_point now)
         else
             scheduleReply("R", now);
         break;
-    case 'B': scheduleReply(countReply(pitch), now); break;
-    case 'C': scheduleReply(countReply(roll), now); break;
-    case 'D': scheduleReply(countReply(temperature), now); break;
+    case 'B':
+        scheduleReply(countReply(pitch), now);
+        break;
+    case 'C':
+        scheduleReply(countReply(roll), now);
+        break;
+    case 'D':
+        scheduleReply(countReply(temperature), now);
+        break;
     case 'F':
         if (!m_opt.answerToF.empty())
             scheduleReply(m_opt.answerToF, now);
         break;
-    default: break; // the zeros of the initialisation and anything unknown
+    default:
+        break; // the zeros of the initialisation and anything unknown
     }
 }
 
@@ -294,7 +309,7 @@ void SimSensor::run()
                 ++m_replies;
             now = Clock::now();
         }
-        timespec timeout{};
+        timespec timeout {};
         timespec* tp = nullptr;
         if (!m_out.empty()) {
             auto wait = std::max(Clock::duration::zero(), m_out.front().due - now);

@@ -22,7 +22,7 @@ struct Host : DecoderHost {
 struct Rig {
     SharedState state;
     Host host;
-    Module2 decoder{state, host};
+    Module2 decoder {state, host};
     void feed(const QString& cmd, const QString& chunk)
     {
         if (!cmd.isNull())
@@ -155,7 +155,8 @@ void TestDecoder::answerToA()
     QCOMPARE(r.host.captions[L::Lbl7PITCH], QStringLiteral("OK"));
     QCOMPARE(r.host.captions[L::Lbl8ROLL], QStringLiteral("OK"));
     QCOMPARE(r.state.LastCommand, QString());
-    for (const QString& wrong : {QStringLiteral("r"), QStringLiteral("R\n"), QStringLiteral("RR"), QStringLiteral("800\n")}) {
+    for (const QString& wrong :
+        {QStringLiteral("r"), QStringLiteral("R\n"), QStringLiteral("RR"), QStringLiteral("800\n")}) {
         r.state.ReplySeen = false;
         r.host.captions.clear();
         const int before = r.host.resets;

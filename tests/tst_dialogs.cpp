@@ -170,7 +170,7 @@ void TestDialogs::modelDialog()
     QCOMPARE(o->palette().color(QPalette::Window), QColor(128, 255, 255));
     QCOMPARE(o->findChild<QLabel*>("Label1")->text(), QStringLiteral("Select  your Veltrak option"));
     const QStringList captions = {"Option1=Veltrak Z1", "Option2=Veltrak Z2", "Option4=Veltrak Z3",
-                                  "Option3=Raw data - 2048", "Custom=Custom", "Thickness=Thickness measurements"};
+        "Option3=Raw data - 2048", "Custom=Custom", "Thickness=Thickness measurements"};
     for (const QString& c : captions) {
         auto* b = o->findChild<QRadioButton*>(c.section('=', 0, 0));
         QVERIFY2(b, qPrintable(c));
@@ -224,8 +224,8 @@ void TestDialogs::modelDialogCustomFailures()
     auto* custom = o->findChild<QRadioButton*>("Custom");
     custom->click(); // no file
     QCOMPARE(r.prompter.texts(),
-             (QStringList{"Reading coefficients from file 'KVDcoef.txt' ",
-                          "The file 'KVDcoef.txt' does not exist in the application directory Please create file"}));
+        (QStringList {"Reading coefficients from file 'KVDcoef.txt' ",
+            "The file 'KVDcoef.txt' does not exist in the application directory Please create file"}));
     QVERIFY(!custom->isChecked());
     QVERIFY(!r.a("MnuCustom")->isChecked());
     for (QRadioButton* b : o->findChildren<QRadioButton*>())

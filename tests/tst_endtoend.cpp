@@ -60,7 +60,7 @@ void verifyHandshake(const std::vector<sim::LogEntry>& log)
             if (e.byte == 'A' && last == 'F')
                 replyDone = true; // the initialisation is answered by nothing
             QVERIFY2(!awaiting || replyDone,
-                     qPrintable(QStringLiteral("command %1 sent before the reply to %2").arg(e.byte).arg(last)));
+                qPrintable(QStringLiteral("command %1 sent before the reply to %2").arg(e.byte).arg(last)));
             awaiting = true;
             replyDone = false;
             last = e.byte;
@@ -87,7 +87,7 @@ void TestEndToEnd::pollsInOrderAndShowsReadings()
 {
     sim::SimOptions o;
     o.pitch = 0xBE8; // centred 1000
-    o.roll = 0x000;  // centred -2048
+    o.roll = 0x000; // centred -2048
     Line line(o);
     FormRig r(line.ports);
     startUp(r);

@@ -38,26 +38,27 @@ void TestFiles::coefficientText_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<Coefficients>("expected");
-    const Coefficients z1{0.0129, 0, -3E-10};
+    const Coefficients z1 {0.0129, 0, -3E-10};
     QTest::newRow("one per line") << QByteArray("0.0129\n0\n-3E-10\n") << true << z1;
     QTest::newRow("CRLF") << QByteArray("0.0129\r\n0\r\n-3E-10\r\n") << true << z1;
     QTest::newRow("one line, commas") << QByteArray("0.0129,0,-3E-10") << true << z1;
     QTest::newRow("blanks in front") << QByteArray("  0.0129,\t0,  -3e-10\n") << true << z1;
     QTest::newRow("blanks around commas") << QByteArray("0.0129 , 0 , -3E-10") << true << z1;
     QTest::newRow("empty lines skipped") << QByteArray("\n0.0129\n\n0\n-3E-10") << true << z1;
-    QTest::newRow("fourth value ignored") << QByteArray("1.50\n2\n3\n4\n") << true << Coefficients{1.5, 2, 3};
-    QTest::newRow("text after third ignored") << QByteArray("1,2,3 end of file\ngarbage") << true << Coefficients{1, 2, 3};
-    QTest::newRow("plus sign") << QByteArray("+1,0,0") << true << Coefficients{1, 0, 0};
-    QTest::newRow("all zero accepted") << QByteArray("0,0,0") << true << Coefficients{0, 0, 0};
-    QTest::newRow("empty file") << QByteArray("") << false << Coefficients{};
-    QTest::newRow("two values") << QByteArray("0.5\n0.25\n") << false << Coefficients{};
-    QTest::newRow("a word") << QByteArray("one\n0\n0\n") << false << Coefficients{};
-    QTest::newRow("trailing letters") << QByteArray("1.5x\n0\n0\n") << false << Coefficients{};
-    QTest::newRow("decimal comma splits") << QByteArray("0,0129\n0\n") << true << Coefficients{0, 129, 0};
-    QTest::newRow("empty field") << QByteArray("1,,2") << false << Coefficients{};
-    QTest::newRow("infinite") << QByteArray("1e999,0,0") << false << Coefficients{};
-    QTest::newRow("nan") << QByteArray("nan,0,0") << false << Coefficients{};
-    QTest::newRow("two on a line without comma") << QByteArray("1 2\n3\n") << false << Coefficients{};
+    QTest::newRow("fourth value ignored") << QByteArray("1.50\n2\n3\n4\n") << true << Coefficients {1.5, 2, 3};
+    QTest::newRow("text after third ignored")
+        << QByteArray("1,2,3 end of file\ngarbage") << true << Coefficients {1, 2, 3};
+    QTest::newRow("plus sign") << QByteArray("+1,0,0") << true << Coefficients {1, 0, 0};
+    QTest::newRow("all zero accepted") << QByteArray("0,0,0") << true << Coefficients {0, 0, 0};
+    QTest::newRow("empty file") << QByteArray("") << false << Coefficients {};
+    QTest::newRow("two values") << QByteArray("0.5\n0.25\n") << false << Coefficients {};
+    QTest::newRow("a word") << QByteArray("one\n0\n0\n") << false << Coefficients {};
+    QTest::newRow("trailing letters") << QByteArray("1.5x\n0\n0\n") << false << Coefficients {};
+    QTest::newRow("decimal comma splits") << QByteArray("0,0129\n0\n") << true << Coefficients {0, 129, 0};
+    QTest::newRow("empty field") << QByteArray("1,,2") << false << Coefficients {};
+    QTest::newRow("infinite") << QByteArray("1e999,0,0") << false << Coefficients {};
+    QTest::newRow("nan") << QByteArray("nan,0,0") << false << Coefficients {};
+    QTest::newRow("two on a line without comma") << QByteArray("1 2\n3\n") << false << Coefficients {};
 }
 
 void TestFiles::coefficientText()
@@ -85,7 +86,7 @@ void TestFiles::coefficientFileLookup()
     f.write("0.03125\n0\n-2E-9\n");
     f.close();
     const auto found = coeffile::load(dir.path());
-    QCOMPARE(std::get<Coefficients>(found), (Coefficients{0.03125, 0, -2E-9}));
+    QCOMPARE(std::get<Coefficients>(found), (Coefficients {0.03125, 0, -2E-9}));
 
     QVERIFY(QFile::remove(f.fileName()));
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("kvdcoef.txt"))); // a directory is no file
@@ -122,10 +123,10 @@ void TestFiles::intervalAnswers()
 void TestFiles::recordLines()
 {
     QCOMPARE(Recorder::recordLine(1000, QStringLiteral("12.60"), QStringLiteral("-01.00")),
-             QStringLiteral("1\tPitch\t12.60\tRoll\t-01.00\r\n"));
+        QStringLiteral("1\tPitch\t12.60\tRoll\t-01.00\r\n"));
     QCOMPARE(Recorder::recordLine(300, QString(), QString()), QStringLiteral("0.3\tPitch\t\tRoll\t\r\n"));
     QCOMPARE(Recorder::recordLine(750, QStringLiteral("0.79"), QStringLiteral("     ")),
-             QStringLiteral("0.75\tPitch\t0.79\tRoll\t     \r\n"));
+        QStringLiteral("0.75\tPitch\t0.79\tRoll\t     \r\n"));
 }
 
 void TestFiles::recordTimeFollowsIntervalChanges()
@@ -146,7 +147,7 @@ void TestFiles::recordTimeFollowsIntervalChanges()
         if (!line.isEmpty())
             times << QString::fromLatin1(line.split('\t').first());
     }
-    QCOMPARE(times, (QStringList{"1", "2", "3", "4", "5", "5.5", "5.6", "5.7", "5.8"}));
+    QCOMPARE(times, (QStringList {"1", "2", "3", "4", "5", "5.5", "5.6", "5.7", "5.8"}));
     QCOMPARE(rec.RecCount, 9);
 
     // Ticks at 100 ms never pick up binary noise.
@@ -155,7 +156,7 @@ void TestFiles::recordTimeFollowsIntervalChanges()
     for (int i = 0; i < 1000; ++i)
         QVERIFY(!fast.writeRecord(100, QString(), QString()));
     QCOMPARE(Recorder::recordLine(fast.recordedMs(), QString(), QString()).section(QLatin1Char('\t'), 0, 0),
-             QStringLiteral("100"));
+        QStringLiteral("100"));
 }
 
 void TestFiles::recordFileIsTruncatedAndFlushed()
@@ -198,8 +199,10 @@ void TestFiles::lineFormat()
     const auto ok = parseLineFormat(QStringLiteral("19200,n,8,1"));
     QVERIFY(std::holds_alternative<LineFormat>(ok));
     QCOMPARE(std::get<LineFormat>(ok).toText(), QStringLiteral("19200,N,8,1"));
-    QCOMPARE(std::get<LineFormat>(parseLineFormat(QStringLiteral("9600,E,7,2"))).toText(), QStringLiteral("9600,E,7,2"));
-    for (const char* bad : {"", "19200", ",N,8,1", "19200,X,8,1", "19200,N,9,1", "19200,N,8,3", "fast,N,8,1", "19200,N,8,1,0"}) {
+    QCOMPARE(
+        std::get<LineFormat>(parseLineFormat(QStringLiteral("9600,E,7,2"))).toText(), QStringLiteral("9600,E,7,2"));
+    for (const char* bad :
+        {"", "19200", ",N,8,1", "19200,X,8,1", "19200,N,9,1", "19200,N,8,3", "fast,N,8,1", "19200,N,8,1,0"}) {
         const auto r = parseLineFormat(QString::fromLatin1(bad));
         QVERIFY2(std::holds_alternative<QString>(r), bad);
         QVERIFY(!std::get<QString>(r).isEmpty());
@@ -239,8 +242,9 @@ void TestFiles::commandLine()
     QVERIFY(std::get<CommandLine>(parseCommandLine({"--help"})).help);
     QVERIFY(std::get<CommandLine>(parseCommandLine({"--version"})).version);
     QVERIFY(std::get<CommandLine>(parseCommandLine({"--list-ports"})).listPorts);
-    for (const QStringList& bad : {QStringList{"--port"}, QStringList{"--port", "5=/dev/x"}, QStringList{"--port", "1"},
-                                   QStringList{"--port", "x=/dev/x"}, QStringList{"--bogus"}, QStringList{"--data-dir"}})
+    for (const QStringList& bad :
+        {QStringList {"--port"}, QStringList {"--port", "5=/dev/x"}, QStringList {"--port", "1"},
+            QStringList {"--port", "x=/dev/x"}, QStringList {"--bogus"}, QStringList {"--data-dir"}})
         QVERIFY2(std::holds_alternative<QString>(parseCommandLine(bad)), qPrintable(bad.join(' ')));
 }
 
@@ -258,14 +262,13 @@ void TestFiles::dataDirectoryFallback()
     QCOMPARE(AppPaths(fallback).recordingFile(), fallback + QStringLiteral("/kvddt.txt"));
 }
 
-
 #include "sensor/serialport.h"
 #include <unistd.h>
 
 void TestFiles::permissionHint()
 {
-    const QString plain = openFailureText(QStringLiteral("/dev/ttyS9"), QStringLiteral("No such file or directory"),
-                                          QSerialPort::DeviceNotFoundError);
+    const QString plain = openFailureText(
+        QStringLiteral("/dev/ttyS9"), QStringLiteral("No such file or directory"), QSerialPort::DeviceNotFoundError);
     QCOMPARE(plain, QStringLiteral("/dev/ttyS9: No such file or directory"));
     if (::geteuid() == 0)
         QSKIP("root may open any device: the missing-permission text cannot be shown here");

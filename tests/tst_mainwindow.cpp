@@ -122,8 +122,9 @@ void TestMainWindow::menuTree()
     QStringList top;
     for (QAction* a : r.form->menuBar()->actions())
         top << a->menu()->objectName() + QLatin1Char('=') + a->text();
-    QCOMPARE(top, (QStringList{"MFile=&File", "MPort=&CommPort", "Inclinometer=&Option", "mnuRecord=&Record Data",
-                               "MnuFormat=F&ormat", "mnuView=&View", "mnuhelp=&Help"}));
+    QCOMPARE(top,
+        (QStringList {"MFile=&File", "MPort=&CommPort", "Inclinometer=&Option", "mnuRecord=&Record Data",
+            "MnuFormat=F&ormat", "mnuView=&View", "mnuhelp=&Help"}));
     auto* unit = r.w<QMenu>("MnuInmm");
     QCOMPARE(unit->title(), QStringLiteral("Unit"));
     QVERIFY(!unit->menuAction()->isEnabled());
@@ -177,7 +178,8 @@ void TestMainWindow::presets()
         const char* item;
         double x1, x3;
     };
-    for (const P& p : {P{"MZ1", 0.0129, -3E-10}, P{"MZ2", 0.03125, -2E-9}, P{"MZ3", 0.0468, -4E-9}, P{"MZ4", 1, 0}}) {
+    for (const P& p :
+        {P {"MZ1", 0.0129, -3E-10}, P {"MZ2", 0.03125, -2E-9}, P {"MZ3", 0.0468, -4E-9}, P {"MZ4", 1, 0}}) {
         r.a(p.item)->trigger();
         for (const char* other : {"MZ1", "MZ2", "MZ3", "MZ4", "MnuCustom", "MnuThickness"})
             QCOMPARE(r.a(other)->isChecked(), qstrcmp(other, p.item) == 0);
@@ -210,8 +212,8 @@ void TestMainWindow::thicknessLayoutAndUnits()
     QVERIFY(r.w<QPushButton>("Start")->isEnabled());
     QCOMPARE(r.form->state().CoefX1, 0.03125);
     QCOMPARE(r.text("Label4(0)"), QStringLiteral("Thickness(mm)"));
-    const char* hidden[] = {"Label4(1)", "Label2", "Opt1", "Option2", "Lbl6TEMP", "Lbl7PITCH", "Lbl8ROLL",
-                            "LabelTemperature", "LabelRoll"};
+    const char* hidden[] = {
+        "Label4(1)", "Label2", "Opt1", "Option2", "Lbl6TEMP", "Lbl7PITCH", "Lbl8ROLL", "LabelTemperature", "LabelRoll"};
     for (const char* name : hidden)
         QVERIFY2(!r.w(name)->isVisible(), name);
     QVERIFY(r.w("LabelPitch")->isVisible());
@@ -298,8 +300,8 @@ void TestMainWindow::customCoefficients()
     r.form->Form_Load();
     r.a("MnuCustom")->trigger();
     QCOMPARE(r.prompter.texts(),
-             (QStringList{"Reading coefficients from file 'KVDcoef.txt' ",
-                          "The file 'KVDcoef.txt' does not exist in the application directory Please create file"}));
+        (QStringList {"Reading coefficients from file 'KVDcoef.txt' ",
+            "The file 'KVDcoef.txt' does not exist in the application directory Please create file"}));
     for (const auto& m : r.prompter.messages) {
         QCOMPARE(m.icon, Prompter::Icon::None);
         QCOMPARE(m.title, QStringLiteral("VELTRAK"));
@@ -313,7 +315,7 @@ void TestMainWindow::customCoefficients()
     f.close();
     r.prompter.messages.clear();
     r.a("MnuCustom")->trigger();
-    QCOMPARE(r.prompter.texts(), QStringList{"Reading coefficients from file 'KVDcoef.txt' "});
+    QCOMPARE(r.prompter.texts(), QStringList {"Reading coefficients from file 'KVDcoef.txt' "});
     QVERIFY(r.a("MnuCustom")->isChecked());
     QVERIFY(r.w<QPushButton>("Start")->isEnabled());
     QCOMPARE(r.form->state().CoefX1, 0.5);
@@ -411,9 +413,10 @@ void TestMainWindow::recording()
     r.a("mnuRecording")->trigger();
     QFile f(r.dir.filePath(QStringLiteral("kvddt.txt")));
     QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("1\tPitch\t-01.00\tRoll\t01.00\r\n"
-                                     "2\tPitch\t-01.00\tRoll\t01.00\r\n"
-                                     "3\tPitch\t-01.00\tRoll\t01.00\r\n"));
+    QCOMPARE(f.readAll(),
+        QByteArray("1\tPitch\t-01.00\tRoll\t01.00\r\n"
+                   "2\tPitch\t-01.00\tRoll\t01.00\r\n"
+                   "3\tPitch\t-01.00\tRoll\t01.00\r\n"));
     // Ticks come from the timer itself too.
     r.prompter.answers = {QStringLiteral("100")};
     r.a("mnuInterval")->trigger();
@@ -444,7 +447,7 @@ void TestMainWindow::intervalPrompt()
     r.a("mnuInterval")->trigger();
     QCOMPARE(lowest, 250);
     QCOMPARE(timer->interval(), 1000);
-    QCOMPARE(r.prompter.texts(), QStringList{"Interval set to 1000ms"});
+    QCOMPARE(r.prompter.texts(), QStringList {"Interval set to 1000ms"});
     QCOMPARE(r.prompter.messages.first().icon, Prompter::Icon::None);
     r.prompter.answers = {QStringLiteral("500")};
     r.a("mnuInterval")->trigger();

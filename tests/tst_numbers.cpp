@@ -126,19 +126,32 @@ void TestNumbers::hexToDecimal_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("decimal");
-    QTest::newRow("pitch centre") << "800\n" << "2048";
-    QTest::newRow("lower case") << "7ff\n" << "2047";
-    QTest::newRow("temperature") << "09E\n" << "158";
-    QTest::newRow("line feeds anywhere") << "8\n0\n0" << "2048";
-    QTest::newRow("carriage return ends digits") << "80\r0" << "128";
-    QTest::newRow("blank ends digits") << "8 00" << "8";
-    QTest::newRow("no digits") << "R\n" << "0";
-    QTest::newRow("empty") << "" << "0";
-    QTest::newRow("8000 reads unsigned") << "8000" << "32768";
-    QTest::newRow("FFFF reads unsigned") << "FFFF" << "65535";
-    QTest::newRow("two replies run together") << "800\n7FF\n" << "8390655";
-    QTest::newRow("16 digits") << "FFFFFFFFFFFFFFFF" << "18446744073709551615";
-    QTest::newRow("too long saturates") << "123456789ABCDEF0123" << "18446744073709551615";
+    QTest::newRow("pitch centre") << "800\n"
+                                  << "2048";
+    QTest::newRow("lower case") << "7ff\n"
+                                << "2047";
+    QTest::newRow("temperature") << "09E\n"
+                                 << "158";
+    QTest::newRow("line feeds anywhere") << "8\n0\n0"
+                                         << "2048";
+    QTest::newRow("carriage return ends digits") << "80\r0"
+                                                 << "128";
+    QTest::newRow("blank ends digits") << "8 00"
+                                       << "8";
+    QTest::newRow("no digits") << "R\n"
+                               << "0";
+    QTest::newRow("empty") << ""
+                           << "0";
+    QTest::newRow("8000 reads unsigned") << "8000"
+                                         << "32768";
+    QTest::newRow("FFFF reads unsigned") << "FFFF"
+                                         << "65535";
+    QTest::newRow("two replies run together") << "800\n7FF\n"
+                                              << "8390655";
+    QTest::newRow("16 digits") << "FFFFFFFFFFFFFFFF"
+                               << "18446744073709551615";
+    QTest::newRow("too long saturates") << "123456789ABCDEF0123"
+                                        << "18446744073709551615";
     QTest::newRow("far too long saturates") << QString(5000, QLatin1Char('F')) << "18446744073709551615";
 }
 

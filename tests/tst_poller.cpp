@@ -29,7 +29,7 @@ struct Host : PollerHost {
 struct Rig {
     SharedState state;
     Host host;
-    Poller poller{state, host};
+    Poller poller {state, host};
     // The decoder consumed the awaited reply.
     void consume()
     {
@@ -84,7 +84,7 @@ void TestPoller::gateAndClosedPort()
     r.host.enabled = false;
     r.host.watchdog = true;
     r.poller.Start_Click();
-    QCOMPARE(r.host.prompter.texts(), QStringList{QStringLiteral("Veltrak option has to be selected")});
+    QCOMPARE(r.host.prompter.texts(), QStringList {QStringLiteral("Veltrak option has to be selected")});
     QCOMPARE(r.host.prompter.messages[0].icon, Prompter::Icon::None);
     QCOMPARE(r.host.prompter.messages[0].title, QStringLiteral("VELTRAK"));
     QVERIFY(!r.host.watchdog);
@@ -96,7 +96,7 @@ void TestPoller::gateAndClosedPort()
     QVERIFY(!c.host.watchdog);
     QVERIFY(c.host.prompter.messages.isEmpty()); // shown from its own event
     QCoreApplication::processEvents();
-    QCOMPARE(c.host.prompter.texts(), QStringList{QStringLiteral("Error RS232")});
+    QCOMPARE(c.host.prompter.texts(), QStringList {QStringLiteral("Error RS232")});
     QCOMPARE(c.host.prompter.messages[0].icon, Prompter::Icon::Critical);
     QVERIFY(!c.host.watchdog);
     QVERIFY(c.host.written.isEmpty());

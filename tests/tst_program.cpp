@@ -25,7 +25,7 @@ Run run(const QStringList& args)
     p.start(QStringLiteral(VELTRAK_BINARY), args);
     p.waitForFinished(20000);
     return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
+        QString::fromLocal8Bit(p.readAllStandardError())};
 }
 } // namespace
 

@@ -21,7 +21,7 @@ struct Client {
     explicit Client(const std::string& path)
     {
         fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        termios t{};
+        termios t {};
         ::tcgetattr(fd, &t);
         ::cfmakeraw(&t);
         ::tcsetattr(fd, TCSANOW, &t);
@@ -35,7 +35,7 @@ struct Client {
         QElapsedTimer t;
         t.start();
         while (got.size() < count && t.elapsed() < ms) {
-            pollfd p{fd, POLLIN, 0};
+            pollfd p {fd, POLLIN, 0};
             if (::poll(&p, 1, 20) > 0) {
                 char buf[64];
                 const ssize_t n = ::read(fd, buf, sizeof buf);

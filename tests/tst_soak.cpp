@@ -14,7 +14,7 @@
 namespace {
 double threadCpuSeconds()
 {
-    timespec ts{};
+    timespec ts {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
@@ -50,11 +50,11 @@ void TestSoak::soak()
     sim::SimOptions o;
     o.seed = seed;
     o.motion = true;
-    o.splitPieces = 0;          // random pieces
+    o.splitPieces = 0; // random pieces
     o.splitGapUs = 300;
     o.garbage = 0.02;
     o.badAnswerToA = 0.3;
-    o.silenceEveryMs = 5000;    // answer 5 s, silent 2 s, ...
+    o.silenceEveryMs = 5000; // answer 5 s, silent 2 s, ...
     o.silenceForMs = 2000;
     o.linkPath = linkDir.filePath(QStringLiteral("sensor")).toStdString();
     auto sensor = std::make_unique<sim::SimSensor>(o);
@@ -92,7 +92,7 @@ void TestSoak::soak()
         }
         QVERIFY2(firstReply > 0, "no reply after a silence");
         QVERIFY2(firstReply - silenceEnd <= 2'100'000'000LL,
-                 qPrintable(QStringLiteral("readings back after %1 ms").arg((firstReply - silenceEnd) / 1e6)));
+            qPrintable(QStringLiteral("readings back after %1 ms").arg((firstReply - silenceEnd) / 1e6)));
         ++recoveries;
     }
     QVERIFY(recoveries >= 1 || seconds < 8);
