@@ -42,7 +42,7 @@ QIcon windowIcon()
     p.setPen(QPen(QColor(255, 0, 0), 3));
     p.drawLine(6, 22, 26, 10);
     p.end();
-    return QIcon(pm);
+    return {pm};
 }
 
 namespace {

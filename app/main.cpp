@@ -101,7 +101,7 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "veltrak: %s\n\n%s", qPrintable(*error), qPrintable(usageText()));
         return 2;
     }
-    const CommandLine& cl = std::get<CommandLine>(parsed);
+    const auto& cl = std::get<CommandLine>(parsed);
     if (cl.help) {
         std::fputs(qPrintable(usageText()), stdout);
         return 0;

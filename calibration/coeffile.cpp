@@ -76,7 +76,7 @@ std::variant<Coefficients, LoadError> parse(const QByteArray& content)
 QString locate(const QString& directory)
 {
     const QDir dir(directory);
-    const QString exact = dir.filePath(FileName);
+    QString exact = dir.filePath(FileName);
     if (QFileInfo(exact).isFile())
         return exact;
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden);

@@ -39,7 +39,7 @@ QList<QPointF> TrendHistory::points(bool roll, qint64 nowMs, qint64 windowMs, in
         }
         return out;
     }
-    out.reserve(slices * 2);
+    out.reserve(qsizetype(slices) * 2);
     const double sliceMs = double(windowMs) / slices;
     auto it = first;
     for (int s = 0; s < slices && it != last; ++s) {

@@ -21,7 +21,7 @@ public:
         double roll;
     };
 
-    explicit TrendHistory(qint64 spanMs = 10 * 60 * 1000, qint64 resolutionMs = 10)
+    explicit TrendHistory(qint64 spanMs = 10LL * 60 * 1000, qint64 resolutionMs = 10)
         : m_spanMs(spanMs), m_resolutionMs(resolutionMs)
     {
     }
