@@ -4,64 +4,93 @@
 
 #include <algorithm>
 
+TrendHistory::TrendHistory(qint64 spanMs, qint64 resolutionMs)
+    : m_spanMs(spanMs),
+      m_resolutionMs(std::max<qint64>(1, resolutionMs)),
+      m_ring(std::size_t(spanMs / m_resolutionMs) + 2, Sample {0, Missing, Missing})
+{
+}
+
 void TrendHistory::add(qint64 tMs, double pitch, double roll)
 {
-    if (!m_samples.empty() && tMs - m_samples.back().tMs < m_resolutionMs && tMs >= m_samples.back().tMs) {
-        Sample& last = m_samples.back();
-        last.pitch = pitch;
-        last.roll = roll;
-    } else {
-        m_samples.push_back({tMs, pitch, roll});
+    if (m_count > 0) {
+        Sample& last = at(m_count - 1);
+        if (tMs >= last.tMs && tMs - last.tMs < m_resolutionMs) {
+            last.pitch = pitch; // merged: the latest value of the slot wins
+            last.roll = roll;
+            return;
+        }
     }
-    while (!m_samples.empty() && (m_samples.front().tMs < tMs - m_spanMs || m_samples.size() > capacity()))
-        m_samples.pop_front();
+    if (m_count == m_ring.size()) {
+        m_first = (m_first + 1) % m_ring.size();
+        --m_count;
+    }
+    at(m_count++) = Sample {tMs, pitch, roll};
+    while (m_count > 0 && at(0).tMs < tMs - m_spanMs) {
+        m_first = (m_first + 1) % m_ring.size();
+        --m_count;
+    }
+}
+
+std::size_t TrendHistory::firstAtOrAfter(qint64 tMs) const
+{
+    std::size_t lo = 0, hi = m_count;
+    while (lo < hi) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        if (at(mid).tMs < tMs)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
 }
 
 QList<QPointF> TrendHistory::points(bool roll, qint64 nowMs, qint64 windowMs, int maxPoints) const
 {
     QList<QPointF> out;
     const qint64 from = nowMs - windowMs;
-    auto first = std::lower_bound(
-        m_samples.begin(), m_samples.end(), from, [](const Sample& s, qint64 t) { return s.tMs < t; });
+    const std::size_t first = firstAtOrAfter(from);
     // Samples after `nowMs` (collected while the plot is paused) wait.
-    const auto last
-        = std::upper_bound(first, m_samples.end(), nowMs, [](qint64 t, const Sample& s) { return t < s.tMs; });
-    const auto count = std::distance(first, last);
-    if (count <= 0)
+    const std::size_t last = firstAtOrAfter(nowMs + 1);
+    if (last <= first)
         return out;
-    const int slices = std::max(1, maxPoints / 2);
-    if (count <= maxPoints) {
-        out.reserve(int(count));
-        for (auto it = first; it != last; ++it) {
-            const double v = roll ? it->roll : it->pitch;
+    const std::size_t count = last - first;
+    auto value = [roll](const Sample& s) { return roll ? s.roll : s.pitch; };
+    if (count <= std::size_t(std::max(0, maxPoints))) {
+        out.reserve(qsizetype(count));
+        for (std::size_t i = first; i < last; ++i) {
+            const double v = value(at(i));
             if (std::isfinite(v))
-                out.append(QPointF(it->tMs / 1000.0, v));
+                out.append(QPointF(double(at(i).tMs) / 1000.0, v));
         }
         return out;
     }
+    // Each slice of the window keeps its lowest and highest value.
+    const int slices = std::max(1, maxPoints / 2);
     out.reserve(qsizetype(slices) * 2);
     const double sliceMs = double(windowMs) / slices;
-    auto it = first;
-    for (int s = 0; s < slices && it != last; ++s) {
+    std::size_t i = first;
+    for (int s = 0; s < slices && i < last; ++s) {
         const double end = double(from) + sliceMs * (s + 1);
         const Sample* lo = nullptr;
         const Sample* hi = nullptr;
-        for (; it != last && double(it->tMs) < end; ++it) {
-            const double v = roll ? it->roll : it->pitch;
+        for (; i < last && double(at(i).tMs) < end; ++i) {
+            const Sample& smp = at(i);
+            const double v = value(smp);
             if (!std::isfinite(v))
                 continue;
-            if (!lo || v < (roll ? lo->roll : lo->pitch))
-                lo = &*it;
-            if (!hi || v > (roll ? hi->roll : hi->pitch))
-                hi = &*it;
+            if (!lo || v < value(*lo))
+                lo = &smp;
+            if (!hi || v > value(*hi))
+                hi = &smp;
         }
         if (!lo)
             continue;
         const Sample* a = lo->tMs <= hi->tMs ? lo : hi;
         const Sample* b = lo->tMs <= hi->tMs ? hi : lo;
-        out.append(QPointF(a->tMs / 1000.0, roll ? a->roll : a->pitch));
+        out.append(QPointF(double(a->tMs) / 1000.0, value(*a)));
         if (b != a)
-            out.append(QPointF(b->tMs / 1000.0, roll ? b->roll : b->pitch));
+            out.append(QPointF(double(b->tMs) / 1000.0, value(*b)));
     }
     return out;
 }
@@ -69,10 +98,9 @@ QList<QPointF> TrendHistory::points(bool roll, qint64 nowMs, qint64 windowMs, in
 bool TrendHistory::range(qint64 nowMs, qint64 windowMs, double* lo, double* hi) const
 {
     bool any = false;
-    for (auto it = m_samples.rbegin(); it != m_samples.rend() && it->tMs >= nowMs - windowMs; ++it) {
-        if (it->tMs > nowMs)
-            continue;
-        for (const double v : {it->pitch, it->roll}) {
+    const std::size_t last = firstAtOrAfter(nowMs + 1);
+    for (std::size_t i = firstAtOrAfter(nowMs - windowMs); i < last; ++i) {
+        for (const double v : {at(i).pitch, at(i).roll}) {
             if (!std::isfinite(v))
                 continue;
             if (!any) {

@@ -4,8 +4,8 @@
 #include <QPointF>
 
 #include <cmath>
-#include <deque>
 #include <limits>
+#include <vector>
 
 // The history behind the trend chart: the displayed pitch and roll values
 // against elapsed time. Memory is bounded whatever the reply rate: samples
@@ -21,17 +21,16 @@ public:
         double roll;
     };
 
-    explicit TrendHistory(qint64 spanMs = 10LL * 60 * 1000, qint64 resolutionMs = 10)
-        : m_spanMs(spanMs), m_resolutionMs(resolutionMs)
-    {
-    }
+    // The whole capacity is allocated (and touched) here, so the memory in
+    // use stays flat however long the chart runs.
+    explicit TrendHistory(qint64 spanMs = 10LL * 60 * 1000, qint64 resolutionMs = 10);
 
     void add(qint64 tMs, double pitch, double roll);
-    void clear() { m_samples.clear(); }
+    void clear() { m_count = 0; }
 
-    std::size_t size() const { return m_samples.size(); }
-    std::size_t capacity() const { return std::size_t(m_spanMs / m_resolutionMs) + 2; }
-    const Sample* latest() const { return m_samples.empty() ? nullptr : &m_samples.back(); }
+    std::size_t size() const { return m_count; }
+    std::size_t capacity() const { return m_ring.size(); }
+    const Sample* latest() const { return m_count == 0 ? nullptr : &at(m_count - 1); }
 
     // The points of the last `windowMs` before `nowMs`, x in seconds, at most
     // about `maxPoints` of them: each slice of the window keeps its lowest
@@ -47,5 +46,12 @@ public:
 private:
     qint64 m_spanMs;
     qint64 m_resolutionMs;
-    std::deque<Sample> m_samples;
+    // Oldest first: the i-th sample lives at m_ring[(m_first + i) % capacity].
+    const Sample& at(std::size_t i) const { return m_ring[(m_first + i) % m_ring.size()]; }
+    Sample& at(std::size_t i) { return m_ring[(m_first + i) % m_ring.size()]; }
+    std::size_t firstAtOrAfter(qint64 tMs) const; // index of the first sample with time >= tMs
+
+    std::vector<Sample> m_ring;
+    std::size_t m_first = 0;
+    std::size_t m_count = 0;
 };
