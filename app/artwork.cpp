@@ -3,6 +3,8 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
+#include <QWidget>
 
 namespace artwork {
 
@@ -43,6 +45,30 @@ QIcon windowIcon()
     p.drawLine(6, 22, 26, 10);
     p.end();
     return {pm};
+}
+
+int twipsToPixels(const QWidget* w, int twips)
+{
+    const QScreen* s = w ? w->screen() : nullptr;
+    const double dpi = s ? s->logicalDotsPerInchX() : 96.0;
+    return qRound(twips * dpi / 1440.0);
+}
+
+void setBackground(QWidget* w, const QColor& colour)
+{
+    w->setAutoFillBackground(true);
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, colour);
+    w->setPalette(pal);
+}
+
+void growToFit(QWidget* parent)
+{
+    // Fonts here may be wider than those the layout was drawn for.
+    for (QWidget* child : parent->findChildren<QWidget*>()) {
+        if (child->sizeHint().width() > child->width())
+            child->resize(child->sizeHint().width(), child->height());
+    }
 }
 
 namespace {

@@ -86,19 +86,14 @@ Form1::~Form1()
 
 int Form1::tw(int twips) const
 {
-    const QScreen* s = screen();
-    const double dpi = s ? s->logicalDotsPerInchX() : 96.0;
-    return qRound(twips * dpi / 1440.0);
+    return artwork::twipsToPixels(this, twips);
 }
 
 void Form1::buildControls()
 {
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("Form1Client"));
-    client->setAutoFillBackground(true);
-    QPalette pal = client->palette();
-    pal.setColor(QPalette::Window, Cyan);
-    client->setPalette(pal);
+    artwork::setBackground(client, Cyan);
     setCentralWidget(client);
 
     auto place = [this](QWidget* w, int l, int t, int wd, int h) { w->setGeometry(tw(l), tw(t), tw(wd), tw(h)); };
@@ -162,12 +157,7 @@ void Form1::buildControls()
 
     Ldebug = label("Ldebug", QStringLiteral("Information"), 6720, 3120, 1575, 375, artwork::msSansSerif(8, false));
 
-    // Fonts on this system may be wider than those the layout was drawn
-    // for: let a control grow to the right rather than clip its text.
-    for (QWidget* wd : client->findChildren<QWidget*>()) {
-        if (wd->sizeHint().width() > wd->width())
-            wd->resize(wd->sizeHint().width(), wd->height());
-    }
+    artwork::growToFit(client);
     const int width = std::max(tw(8655), client->childrenRect().right() + tw(120));
     client->setMinimumSize(width, tw(4755));
     resize(width, tw(4755));

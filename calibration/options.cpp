@@ -1,5 +1,6 @@
 #include "calibration/options.h"
 
+#include "app/artwork.h"
 #include "app/form1.h"
 
 #include <QAction>
@@ -17,23 +18,13 @@ Options::Options(Form1& form)
     setObjectName(QStringLiteral("Options"));
     setWindowTitle(QStringLiteral("Selection of Veltrak"));
     setWindowIcon(form.windowIcon());
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(128, 255, 255));
-    setPalette(pal);
-    const QScreen* s = form.screen();
-    const double dpi = s ? s->logicalDotsPerInchX() : 96.0;
-    auto tw = [dpi](int twips) { return qRound(twips * dpi / 1440.0); };
+    artwork::setBackground(this, QColor(128, 255, 255));
+    auto tw = [&form](int twips) { return artwork::twipsToPixels(&form, twips); };
     setFixedSize(tw(4935), tw(3810));
 
     auto* label1 = new QLabel(QStringLiteral("Select  your Veltrak option"), this);
     label1->setObjectName(QStringLiteral("Label1"));
-    QFont f;
-    f.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-        QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
-    f.setPointSizeF(12);
-    f.setBold(true);
-    label1->setFont(f);
+    label1->setFont(artwork::msSansSerif(12, true));
     label1->setGeometry(tw(840), tw(120), tw(2652), tw(372));
 
     struct Spec {
@@ -68,10 +59,7 @@ Options::Options(Form1& form)
     }
     m_custom = buttons[4];
 
-    for (QWidget* wd : findChildren<QWidget*>()) {
-        if (wd->sizeHint().width() > wd->width())
-            wd->resize(wd->sizeHint().width(), wd->height());
-    }
+    artwork::growToFit(this);
 
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Okbutton"));

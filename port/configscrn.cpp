@@ -1,5 +1,6 @@
 #include "port/configscrn.h"
 
+#include "app/artwork.h"
 #include "app/form1.h"
 #include "sensor/lineformat.h"
 #include "sensor/serialport.h"
@@ -18,10 +19,7 @@ ConfigScrn::ConfigScrn(Form1& form)
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(QStringLiteral("Communication PORT select"));
     setWindowIcon(form.windowIcon());
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, QColor(192, 255, 255));
-    setPalette(pal);
+    artwork::setBackground(this, QColor(192, 255, 255));
     setFixedSize(tw(6510), tw(1365));
 
     // Explicit groups: auto-exclusive radio buttons would also pair up with
@@ -80,9 +78,7 @@ ConfigScrn::ConfigScrn(Form1& form)
 
 int ConfigScrn::tw(int twips) const
 {
-    const QScreen* s = m_form.screen();
-    const double dpi = s ? s->logicalDotsPerInchX() : 96.0;
-    return qRound(twips * dpi / 1440.0);
+    return artwork::twipsToPixels(&m_form, twips);
 }
 
 void ConfigScrn::openDialog()

