@@ -7,7 +7,10 @@ SerialPortComponent::SerialPortComponent(QObject* parent) : QObject(parent)
 {
     setObjectName(QStringLiteral("MSComm1"));
     m_port.setReadBufferSize(0); // unlimited: never drop received characters
-    connect(&m_port, &QSerialPort::readyRead, this, &SerialPortComponent::onReadyRead);
+    // Queued: the communication event runs from the event loop, never inside
+    // QSerialPort's own notification, because its handlers may close and
+    // reopen the port (the decoder's reset after a wrong answer to "A").
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialPortComponent::onReadyRead, Qt::QueuedConnection);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPortComponent::onError);
 }
 
@@ -123,6 +126,8 @@ QString SerialPortComponent::Input()
 
 void SerialPortComponent::onReadyRead()
 {
+    if (!m_port.isOpen() || m_port.bytesAvailable() == 0)
+        return; // already read by an earlier event, or closed since
     m_event = ReceivedEvent;
     emit OnComm();
 }
