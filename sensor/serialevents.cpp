@@ -7,6 +7,14 @@ void Form1::MSComm1_OnComm()
 {
     if (m_ended || m_comm->CommEvent() != SerialPortComponent::ReceivedEvent)
         return;
+    if (m_state.LastCommand == QLatin1String("A") && m_comm->insideNotification()) {
+        // The answer to "A" may make the decoder close and reopen the port,
+        // which QSerialPort does not allow from inside its own notification:
+        // take this chunk from the event loop instead (nothing is read yet,
+        // so the order of chunks is kept).
+        m_comm->raiseReceivedLater();
+        return;
+    }
     const QString chunk = m_comm->Input();
     if (chunk.isEmpty())
         return;

@@ -7,10 +7,7 @@ SerialPortComponent::SerialPortComponent(QObject* parent) : QObject(parent)
 {
     setObjectName(QStringLiteral("MSComm1"));
     m_port.setReadBufferSize(0); // unlimited: never drop received characters
-    // Queued: the communication event runs from the event loop, never inside
-    // QSerialPort's own notification, because its handlers may close and
-    // reopen the port (the decoder's reset after a wrong answer to "A").
-    connect(&m_port, &QSerialPort::readyRead, this, &SerialPortComponent::onReadyRead, Qt::QueuedConnection);
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialPortComponent::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialPortComponent::onError);
 }
 
@@ -129,7 +126,22 @@ void SerialPortComponent::onReadyRead()
     if (!m_port.isOpen() || m_port.bytesAvailable() == 0)
         return; // already read by an earlier event, or closed since
     m_event = ReceivedEvent;
+    m_inNotification = true;
     emit OnComm();
+    m_inNotification = false;
+}
+
+void SerialPortComponent::raiseReceivedLater()
+{
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_port.isOpen() || m_port.bytesAvailable() == 0)
+                return;
+            m_event = ReceivedEvent;
+            emit OnComm(); // from the event loop: the port may be closed here
+        },
+        Qt::QueuedConnection);
 }
 
 void SerialPortComponent::onError(QSerialPort::SerialPortError error)

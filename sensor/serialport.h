@@ -46,6 +46,12 @@ public:
     QString Input();
 
     int CommEvent() const { return m_event; }
+
+    // True while the communication event is raised from inside QSerialPort's
+    // own notification, where the port must not be closed; such a handler
+    // can ask for the event again from the event loop.
+    bool insideNotification() const { return m_inNotification; }
+    void raiseReceivedLater();
     QString device() const { return m_map.deviceFor(m_number); }
 
 signals:
@@ -62,6 +68,7 @@ private:
     LineFormat m_format;
     int m_handshaking = 0;
     int m_event = 0;
+    bool m_inNotification = false;
 };
 
 // The text shown when opening fails; on Linux a missing permission names the
