@@ -345,6 +345,15 @@ void Form1::showModelDialog()
     m_options->activateWindow();
 }
 
+void Form1::showMainWindow()
+{
+    if (m_ended)
+        return;
+    show();
+    raise();
+    activateWindow();
+}
+
 void Form1::message(const QString& text, Prompter::Icon icon)
 {
     if (m_ended)

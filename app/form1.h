@@ -73,6 +73,7 @@ public:
     // Port settings and model dialogs.
     void MSettings_Click();
     void showModelDialog();
+    void showMainWindow(); // the end of the dialog chain
     Options* optionsDialog() const { return m_options; }
     ConfigScrn* configDialog() const { return m_config; }
     PortChoice& pendingPort() { return m_pendingPort; }

@@ -84,9 +84,5 @@ void Options::Okbutton_Click()
 {
     hide();
     deleteLater();
-    if (!m_form.ended()) {
-        m_form.show();
-        m_form.raise();
-        m_form.activateWindow();
-    }
+    m_form.showMainWindow();
 }

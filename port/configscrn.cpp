@@ -168,9 +168,5 @@ void ConfigScrn::CancelButton_Click()
 {
     hide();
     deleteLater();
-    if (!m_form.ended()) {
-        m_form.show();
-        m_form.raise();
-        m_form.activateWindow();
-    }
+    m_form.showMainWindow();
 }
