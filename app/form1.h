@@ -11,7 +11,11 @@
 //   sensor/polling.cpp       Start, Initialize, the watchdog (driving Poller)
 //   sensor/serialevents.cpp  MSComm1_OnComm -> Module2::ProcessReply
 //   calibration/modelmenu.cpp  presets, Custom, Coefficients, Thickness
-//   output/outputmenu.cpp    units and zero, recording, About
+//   output/outputmenu.cpp    units and zero, recording, About, trend chart
+// A reading travels: QSerialPort -> SerialPortComponent::OnComm ->
+// MSComm1_OnComm -> Module2::ProcessReply (labels via setCaption, LastCommand
+// cleared) -> Poller::replyConsumed, which writes the next command at once.
+// Captions reach the screen at most every DisplayRefreshMs (flushDisplay).
 // The rules themselves (formats, conversion, decoding, the poller's state
 // machine, file parsing) are widget-free in veltrak_core; Form1 implements
 // the small host interfaces they need. Modal questions go through Prompter.
