@@ -126,7 +126,7 @@ public:
     void setCaption(Label label, const QString& text) override;
     // Shows captions still waiting for the next screen refresh.
     void flushDisplay();
-    static constexpr int DisplayRefreshMs = 16;
+    static constexpr int DisplayRefreshMs = 33;
     void resetPort() override;
 
     // PollerHost
