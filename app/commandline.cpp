@@ -38,13 +38,13 @@ std::variant<CommandLine, QString> parseCommandLine(const QStringList& args)
             const auto v = takeValue(QStringLiteral("--port"));
             if (v.index() == 1)
                 return std::get<1>(v);
-            const QString spec = std::get<0>(v);
-            const qsizetype eq = spec.indexOf(QLatin1Char('='));
+            const QString mapping = std::get<0>(v);
+            const qsizetype eq = mapping.indexOf(QLatin1Char('='));
             bool ok = false;
-            const int number = eq > 0 ? spec.left(eq).toInt(&ok) : 0;
-            const QString device = eq > 0 ? spec.mid(eq + 1) : QString();
+            const int number = eq > 0 ? mapping.left(eq).toInt(&ok) : 0;
+            const QString device = eq > 0 ? mapping.mid(eq + 1) : QString();
             if (!ok || number < PortMap::FirstPort || number > PortMap::LastPort || device.isEmpty())
-                return QStringLiteral("--port expects N=DEVICE with N from 1 to 4, got '%1'").arg(spec);
+                return QStringLiteral("--port expects N=DEVICE with N from 1 to 4, got '%1'").arg(mapping);
             cl.ports.setDevice(number, device);
         } else if (a == QLatin1String("--data-dir") || a.startsWith(QLatin1String("--data-dir="))) {
             const auto v = takeValue(QStringLiteral("--data-dir"));

@@ -258,7 +258,6 @@ void Form1::Form_Load()
     const QString recordingPath = m_paths.recordingFile();
     if (const auto error = m_recorder.open(recordingPath)) {
         // Running on as if the file were open would silently lose records.
-        m_recordingAvailable = false;
         mnuRecording->setEnabled(false);
         mnuInterval->setEnabled(false);
         message(QStringLiteral(

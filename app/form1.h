@@ -29,6 +29,7 @@
 #include "output/recorder.h"
 #include "output/trendchart.h"
 #include "port/configscrn.h"
+#include "sensor/conversion.h"
 #include "sensor/decoder.h"
 #include "sensor/poller.h"
 #include "sensor/portmap.h"
@@ -151,6 +152,7 @@ private:
     void applyPreset(Model model, QAction* item);
     void setModelMark(QAction* item); // the single checked item of the model group
     void setUnitMenusEnabled(bool on);
+    conversion::ThicknessUnit checkedUnit() const; // the unit item that carries the check mark
     QString unitTitle() const;
     void stopRecordingAfterFailure(const QString& reason);
     QString trendUnit() const;
@@ -172,7 +174,6 @@ private:
     std::function<void()> m_quit;
     bool m_ended = false;
     bool m_portResetting = false;
-    bool m_recordingAvailable = true;
 
     // Controls, named as in the operator documentation.
     QLabel* KVDLOGO = nullptr;

@@ -1,7 +1,6 @@
 #include "app/numberformat.h"
 
 #include <algorithm>
-#include <cfenv>
 #include <cmath>
 
 namespace numfmt {
@@ -43,14 +42,10 @@ double roundHalfEven2(double value)
     const double scaled = value * 100.0;
     if (!std::isfinite(scaled) || std::fabs(scaled) >= 4.5e15)
         return value; // already far beyond two-decimal resolution
-    // nearbyint follows the current rounding mode; the default mode rounds
-    // half-way cases to even, which is the rule we want.
-    const int oldMode = std::fegetround();
-    if (oldMode != FE_TONEAREST)
-        std::fesetround(FE_TONEAREST);
-    const double rounded = std::nearbyint(scaled) / 100.0;
-    if (oldMode != FE_TONEAREST)
-        std::fesetround(oldMode);
+    double whole = std::round(scaled); // half-way cases away from zero...
+    if (std::fabs(scaled - std::trunc(scaled)) == 0.5)
+        whole = 2.0 * std::round(scaled / 2.0); // ...except that they go to the even neighbour
+    const double rounded = whole / 100.0;
     return rounded == 0.0 ? 0.0 : rounded;
 }
 

@@ -98,12 +98,25 @@ void Form1::MnuShow_Click()
     message(text, Prompter::Icon::None);
 }
 
-QString Form1::unitTitle() const
+conversion::ThicknessUnit Form1::checkedUnit() const
 {
     if (Mnudegrees->isChecked())
-        return QStringLiteral("Angle(Deg)");
+        return conversion::ThicknessUnit::Degrees;
     if (MnuInch->isChecked())
+        return conversion::ThicknessUnit::Inches;
+    return conversion::ThicknessUnit::Millimetres;
+}
+
+QString Form1::unitTitle() const
+{
+    switch (checkedUnit()) {
+    case conversion::ThicknessUnit::Degrees:
+        return QStringLiteral("Angle(Deg)");
+    case conversion::ThicknessUnit::Inches:
         return QStringLiteral("Thickness(in)");
+    case conversion::ThicknessUnit::Millimetres:
+        break;
+    }
     return QStringLiteral("Thickness(mm)");
 }
 

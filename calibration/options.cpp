@@ -27,14 +27,14 @@ Options::Options(Form1& form)
     label1->setFont(artwork::msSansSerif(12, true));
     label1->setGeometry(tw(840), tw(120), tw(2652), tw(372));
 
-    struct Spec {
+    struct Choice {
         const char* name;
         QString caption;
         int left, top, width, height;
         QAction* item;
         std::function<void()> operation;
     };
-    const Spec specs[] = {
+    const Choice choices[] = {
         {"Option1", QStringLiteral("Veltrak Z1"), 600, 720, 2052, 372, form.MZ1, [&form] { form.MZ1_Click(); }},
         {"Option2", QStringLiteral("Veltrak Z2"), 600, 1200, 1932, 252, form.MZ2, [&form] { form.MZ2_Click(); }},
         {"Option3", QStringLiteral("Raw data - 2048"), 600, 2040, 1815, 372, form.MZ4, [&form] { form.MZ4_Click(); }},
@@ -45,12 +45,12 @@ Options::Options(Form1& form)
     };
     QRadioButton* buttons[6] = {};
     int i = 0;
-    for (const Spec& sp : specs) {
-        auto* b = new QRadioButton(sp.caption, this);
-        b->setObjectName(QString::fromLatin1(sp.name));
-        b->setGeometry(tw(sp.left), tw(sp.top), tw(sp.width), tw(sp.height));
-        QAction* item = sp.item;
-        std::function<void()> operation = sp.operation;
+    for (const Choice& c : choices) {
+        auto* b = new QRadioButton(c.caption, this);
+        b->setObjectName(QString::fromLatin1(c.name));
+        b->setGeometry(tw(c.left), tw(c.top), tw(c.width), tw(c.height));
+        QAction* item = c.item;
+        std::function<void()> operation = c.operation;
         connect(b, &QRadioButton::clicked, this, [item, operation] {
             item->setChecked(true);
             operation();

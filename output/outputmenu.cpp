@@ -44,7 +44,7 @@ void Form1::MnuTrueZero_Click()
 
 void Form1::mnuRecording_Click()
 {
-    if (m_recordingAvailable && !m_ended) {
+    if (m_recorder.isOpen() && !m_ended) {
         if (RecTimer->isActive())
             RecTimer->stop();
         else
@@ -101,9 +101,15 @@ QString Form1::trendUnit() const
 {
     if (!MnuThickness->isChecked())
         return QStringLiteral("deg");
-    return Mnumm->isChecked()  ? QStringLiteral("mm")
-        : MnuInch->isChecked() ? QStringLiteral("in")
-                               : QStringLiteral("deg");
+    switch (checkedUnit()) {
+    case conversion::ThicknessUnit::Millimetres:
+        return QStringLiteral("mm");
+    case conversion::ThicknessUnit::Inches:
+        return QStringLiteral("in");
+    case conversion::ThicknessUnit::Degrees:
+        break;
+    }
+    return QStringLiteral("deg");
 }
 
 void Form1::mnuTrend_Click()

@@ -16,7 +16,6 @@ ConfigScrn::ConfigScrn(Form1& form)
       m_form(form)
 {
     setObjectName(QStringLiteral("ConfigScrn"));
-    setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(QStringLiteral("Communication PORT select"));
     setWindowIcon(form.windowIcon());
     artwork::setBackground(this, QColor(192, 255, 255));

@@ -49,8 +49,6 @@ public:
     void end();
 
     int cycleDepth() const { return static_cast<int>(m_cycles.size()); }
-    bool polling() const { return !m_cycles.empty(); }
-    Step nextStep() const { return m_cycles.empty() ? Step::Init : m_cycles.back().next; }
 
 private:
     struct Cycle {

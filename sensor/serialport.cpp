@@ -123,25 +123,23 @@ QString SerialPortComponent::Input()
 
 void SerialPortComponent::onReadyRead()
 {
+    m_inNotification = true;
+    raiseReceived();
+    m_inNotification = false;
+}
+
+void SerialPortComponent::raiseReceived()
+{
     if (!m_port.isOpen() || m_port.bytesAvailable() == 0)
         return; // already read by an earlier event, or closed since
     m_event = ReceivedEvent;
-    m_inNotification = true;
     emit OnComm();
-    m_inNotification = false;
 }
 
 void SerialPortComponent::raiseReceivedLater()
 {
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (!m_port.isOpen() || m_port.bytesAvailable() == 0)
-                return;
-            m_event = ReceivedEvent;
-            emit OnComm(); // from the event loop: the port may be closed here
-        },
-        Qt::QueuedConnection);
+    // From the event loop, where the port may be closed.
+    QMetaObject::invokeMethod(this, &SerialPortComponent::raiseReceived, Qt::QueuedConnection);
 }
 
 void SerialPortComponent::onError(QSerialPort::SerialPortError error)

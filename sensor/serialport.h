@@ -60,6 +60,7 @@ signals:
 private:
     std::optional<QString> applyLineSettings();
     void onReadyRead();
+    void raiseReceived();
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;

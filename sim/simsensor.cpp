@@ -192,12 +192,7 @@ void SimSensor::scheduleReply(const std::string& reply, Clock::time_point now)
 {
     std::string text = reply;
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    double garbage;
-    {
-        std::lock_guard lock(m_mutex);
-        garbage = m_opt.garbage;
-    }
-    if (garbage > 0 && u(m_rng) < garbage) {
+    if (m_opt.garbage > 0 && u(m_rng) < m_opt.garbage) {
         static const char noise[] = "G?#%z*~ 7\r";
         std::uniform_int_distribution<int> len(1, 3), pick(0, int(sizeof noise) - 2);
         std::string junk;

@@ -45,6 +45,20 @@ struct FormRig {
     }
     QString text(const QString& label) const { return w<QLabel>(label)->text(); }
 
+    // From the open port dialog: OK, a model (none if null), OK.
+    void throughDialogs(const char* modelOption = "Option1")
+    {
+        ConfigScrn* config = form->configDialog();
+        QVERIFY(config);
+        config->findChild<QPushButton*>("OKButton")->click();
+        Options* options = form->optionsDialog();
+        QVERIFY(options && options->isVisible());
+        if (modelOption)
+            options->findChild<QRadioButton*>(modelOption)->click();
+        options->findChild<QPushButton*>("Okbutton")->click();
+        QVERIFY(form->isVisible());
+    }
+
     // A reply as the serial events hand it to the decoder.
     void reply(const QString& command, const QString& chunk)
     {

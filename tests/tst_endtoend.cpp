@@ -26,15 +26,7 @@ struct Line {
 void startUp(FormRig& r, const char* modelOption = "Option1")
 {
     r.form->Form_Load();
-    ConfigScrn* config = r.form->configDialog();
-    QVERIFY(config);
-    config->findChild<QPushButton*>("OKButton")->click();
-    Options* options = r.form->optionsDialog();
-    QVERIFY(options && options->isVisible());
-    if (modelOption)
-        options->findChild<QRadioButton*>(modelOption)->click();
-    options->findChild<QPushButton*>("Okbutton")->click();
-    QVERIFY(r.form->isVisible());
+    r.throughDialogs(modelOption);
 }
 
 // The commands the program sent, without the initialisation's zeros.

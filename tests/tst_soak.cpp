@@ -25,13 +25,6 @@ int envInt(const char* name, int fallback)
     const int v = qEnvironmentVariableIntValue(name, &ok);
     return ok ? v : fallback;
 }
-
-void startUp(FormRig& r)
-{
-    r.form->configDialog()->findChild<QPushButton*>("OKButton")->click();
-    r.form->optionsDialog()->findChild<QRadioButton*>("Option1")->click();
-    r.form->optionsDialog()->findChild<QPushButton*>("Okbutton")->click();
-}
 } // namespace
 
 class TestSoak : public QObject {
@@ -64,7 +57,7 @@ void TestSoak::soak()
     ports.setDevice(4, QString::fromStdString(o.linkPath));
     FormRig r(ports);
     r.form->Form_Load();
-    startUp(r);
+    r.throughDialogs();
     r.prompter.answers = {QStringLiteral("100")};
     r.a("mnuInterval")->trigger();
     r.a("mnuRecording")->trigger();
@@ -141,7 +134,7 @@ void TestSoak::soak()
     sensor = std::make_unique<sim::SimSensor>(o);
     QVERIFY(sensor->start());
     r.a("MSettings")->trigger();
-    startUp(r);
+    r.throughDialogs();
     QVERIFY(r.form->port().PortOpen());
     r.w<QPushButton>("Start")->click();
     QTRY_VERIFY_WITH_TIMEOUT(sensor->repliesSent() >= 50, 8000);
