@@ -1,5 +1,6 @@
 #include "app/apppaths.h"
 #include "app/commandline.h"
+#include "app/eventloop.h"
 #include "app/form1.h"
 #include "app/qtprompter.h"
 
@@ -116,6 +117,7 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+    preferLeanEventLoop();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("veltrak"));
     QApplication::setOrganizationName(QStringLiteral("veltrak"));
