@@ -73,6 +73,7 @@ private slots:
     void wrongAnswerToAResetsThePort();
     void closingWhilePollingSendsNothingMore();
     void vanishedDeviceEndsInOneErrorAndRecovers();
+    void portComponentWritesReadsAndFailsCleanly();
 };
 
 void TestEndToEnd::pollsInOrderAndShowsReadings()
@@ -249,6 +250,34 @@ void TestEndToEnd::vanishedDeviceEndsInOneErrorAndRecovers()
     r.w<QPushButton>("Start")->click();
     QTRY_VERIFY(sensor->repliesSent() >= 10);
     QCOMPARE(r.prompter.messages.size(), 1);
+}
+
+void TestEndToEnd::portComponentWritesReadsAndFailsCleanly()
+{
+    Line line;
+    SerialPortComponent port;
+    port.setPortMap(line.ports);
+    QVERIFY(!port.setPortOpen(true));
+    QList<int> events;
+    QString received;
+    connect(&port, &SerialPortComponent::OnComm, this, [&] {
+        events << port.CommEvent();
+        if (port.CommEvent() == SerialPortComponent::ReceivedEvent)
+            received += port.Input();
+    });
+    QVERIFY(!port.Output("B"));
+    QTRY_COMPARE(received, QStringLiteral("800\n"));
+    QCOMPARE(line.received(), QStringLiteral("B"));
+
+    // The device vanishes before the next write: the write says why, one
+    // error event is raised and the port is closed once back in the loop.
+    line.sensor.stop();
+    events.clear();
+    const auto error = port.Output("C");
+    QVERIFY(error && !error->isEmpty());
+    QCOMPARE(events, QList<int> {SerialPortComponent::ErrorEventBase + QSerialPort::WriteError});
+    QTRY_VERIFY(!port.PortOpen());
+    QCOMPARE(port.Output("D"), std::optional<QString>(QStringLiteral("Port is not open")));
 }
 
 QTEST_MAIN(TestEndToEnd)
