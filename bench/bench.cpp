@@ -327,12 +327,13 @@ int main(int argc, char** argv)
         }
         const double ceiling = 19200.0 / 10.0 / 5.0;
         std::printf("Paced at 19200 baud (the line's ceiling is %.0f readings/s):\n", ceiling);
-        std::printf("  program        %7.1f readings/s = %5.1f %%   (target >= 97 %%)   CPU %5.2f %%   (target < 5 %%)\n",
+        std::printf(
+            "  program        %7.1f readings/s = %5.1f %%   (target >= 97 %%)   CPU %5.2f %%   (target < 5 %%)\n",
             median(paced), 100.0 * median(paced) / ceiling, 100.0 * median(pacedCpu));
-        std::printf("  baseline       %7.1f readings/s = %5.1f %%                      CPU %5.2f %%\n", median(pacedBase),
-            100.0 * median(pacedBase) / ceiling, 100.0 * median(pacedBaseCpu));
-        std::printf("  plain syscalls %7.1f readings/s = %5.1f %%                      CPU %5.2f %%\n", median(floorRate),
-            100.0 * median(floorRate) / ceiling, 100.0 * median(floorCpu));
+        std::printf("  baseline       %7.1f readings/s = %5.1f %%                      CPU %5.2f %%\n",
+            median(pacedBase), 100.0 * median(pacedBase) / ceiling, 100.0 * median(pacedBaseCpu));
+        std::printf("  plain syscalls %7.1f readings/s = %5.1f %%                      CPU %5.2f %%\n",
+            median(floorRate), 100.0 * median(floorRate) / ceiling, 100.0 * median(floorCpu));
         std::printf("  program turnaround: median %.1f us, p99 %.1f us; sensor side (command in -> last byte out): "
                     "median %.1f us, ideal %.1f us\n\n",
             median(pacedTurn), percentile(pacedTurn, 0.99), median(inner), 1e6 / ceiling);
