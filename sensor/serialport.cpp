@@ -137,6 +137,8 @@ std::optional<QString> SerialPortComponent::Output(const QByteArray& bytes)
         if (m_port.write(rest) != rest.size())
             return m_port.errorString();
         m_port.flush(); // hand the bytes to the driver now, without blocking
+        if (m_port.error() == QSerialPort::WriteError || m_port.error() == QSerialPort::ResourceError)
+            return m_port.errorString();
     }
     return std::nullopt;
 }
