@@ -212,6 +212,43 @@ struct PingPong : QObject {
     }
 };
 
+// What the rounds of one client collect.
+struct Samples {
+    std::vector<double> rate, cpu, turnaround, sensorSide;
+    void add(const Rate& r)
+    {
+        rate.push_back(r.perSecond);
+        cpu.push_back(r.cpuShare);
+    }
+};
+
+// One round of the program against a fresh sensor: start-up chain, 300 ms to
+// settle, then `ms` measured.
+void programRound(const sim::SimOptions& o, int ms, Samples& out)
+{
+    sim::SimSensor sensor(o);
+    sensor.start();
+    Program p(sensor.devicePath());
+    runFor(300);
+    sensor.clearLog();
+    out.add(measure(sensor, ms));
+    const auto log = sensor.log();
+    const auto t = turnaroundsUs(log);
+    out.turnaround.insert(out.turnaround.end(), t.begin(), t.end());
+    const auto side = sensorSideUs(log);
+    out.sensorSide.insert(out.sensorSide.end(), side.begin(), side.end());
+    p.form->Form_Unload();
+}
+
+void baselineRound(const sim::SimOptions& o, int ms, Samples& out)
+{
+    sim::SimSensor sensor(o);
+    sensor.start();
+    PingPong pp(sensor.devicePath());
+    runFor(300);
+    out.add(measure(sensor, ms));
+}
+
 sim::SimOptions quickSensor()
 {
     sim::SimOptions o;
@@ -249,37 +286,20 @@ int main(int argc, char** argv)
     auto wanted = [&only](const char* part) { return only.empty() || only == part; };
 
     // 1. Full speed: the program, then the baseline, against a sensor that answers at once.
-    std::vector<double> prog, base, progCpu, turn;
+    Samples prog, base;
     for (int r = 0; r < rounds && wanted("full"); ++r) {
-        {
-            sim::SimSensor sensor(quickSensor());
-            sensor.start();
-            Program p(sensor.devicePath());
-            runFor(300);
-            sensor.clearLog();
-            const Rate rate = measure(sensor, 2000);
-            prog.push_back(rate.perSecond);
-            progCpu.push_back(rate.cpuShare);
-            const auto t = turnaroundsUs(sensor.log());
-            turn.insert(turn.end(), t.begin(), t.end());
-            p.form->Form_Unload();
-        }
-        {
-            sim::SimSensor sensor(quickSensor());
-            sensor.start();
-            PingPong pp(sensor.devicePath());
-            runFor(300);
-            base.push_back(measure(sensor, 2000).perSecond);
-        }
+        programRound(quickSensor(), 2000, prog);
+        baselineRound(quickSensor(), 2000, base);
     }
-    const double progMed = median(prog), baseMed = median(base);
     if (wanted("full")) {
+        const double progMed = median(prog.rate), baseMed = median(base.rate);
         std::printf("Readings per second, sensor answering at once:\n");
         std::printf("  program   %10.0f\n  baseline  %10.0f\n  ratio     %10.2f   (target >= 0.5)\n\n", progMed,
             baseMed, baseMed > 0 ? progMed / baseMed : 0.0);
-        std::printf("Turnaround, last reply byte out of the sensor -> next command in (%zu samples):\n", turn.size());
-        std::printf("  median    %10.1f us\n  p99       %10.1f us   (target < 200 us)\n\n", median(turn),
-            percentile(turn, 0.99));
+        std::printf("Turnaround, last reply byte out of the sensor -> next command in (%zu samples):\n",
+            prog.turnaround.size());
+        std::printf("  median    %10.1f us\n  p99       %10.1f us   (target < 200 us)\n\n", median(prog.turnaround),
+            percentile(prog.turnaround, 0.99));
     }
 
     // 2. Paced at 19200 baud: one command byte plus a four-byte reply per reading.
@@ -290,53 +310,26 @@ int main(int argc, char** argv)
     if (wanted("paced")) {
         sim::SimOptions o = quickSensor();
         o.baud = 19200;
-        std::vector<double> paced, pacedCpu, pacedBase, pacedBaseCpu, floorRate, floorCpu, pacedTurn, inner;
+        Samples paced, pacedBase, plain;
         for (int r = 0; r < rounds; ++r) {
-            {
-                sim::SimSensor sensor(o);
-                sensor.start();
-                Program p(sensor.devicePath());
-                runFor(300);
-                sensor.clearLog();
-                const Rate rate = measure(sensor, 2000);
-                paced.push_back(rate.perSecond);
-                pacedCpu.push_back(rate.cpuShare);
-                const auto log = sensor.log();
-                const auto t = turnaroundsUs(log);
-                pacedTurn.insert(pacedTurn.end(), t.begin(), t.end());
-                const auto s = sensorSideUs(log);
-                inner.insert(inner.end(), s.begin(), s.end());
-                p.form->Form_Unload();
-            }
-            {
-                sim::SimSensor sensor(o);
-                sensor.start();
-                PingPong pp(sensor.devicePath());
-                runFor(300);
-                const Rate rate = measure(sensor, 2000);
-                pacedBase.push_back(rate.perSecond);
-                pacedBaseCpu.push_back(rate.cpuShare);
-            }
-            {
-                sim::SimSensor sensor(o);
-                sensor.start();
-                const Rate rate = plainClient(sensor, 2000);
-                floorRate.push_back(rate.perSecond);
-                floorCpu.push_back(rate.cpuShare);
-            }
+            programRound(o, 2000, paced);
+            baselineRound(o, 2000, pacedBase);
+            sim::SimSensor sensor(o);
+            sensor.start();
+            plain.add(plainClient(sensor, 2000));
         }
         const double ceiling = 19200.0 / 10.0 / 5.0;
         std::printf("Paced at 19200 baud (the line's ceiling is %.0f readings/s):\n", ceiling);
         std::printf(
             "  program        %7.1f readings/s = %5.1f %%   (target >= 97 %%)   CPU %5.2f %%   (target < 5 %%)\n",
-            median(paced), 100.0 * median(paced) / ceiling, 100.0 * median(pacedCpu));
+            median(paced.rate), 100.0 * median(paced.rate) / ceiling, 100.0 * median(paced.cpu));
         std::printf("  baseline       %7.1f readings/s = %5.1f %%                      CPU %5.2f %%\n",
-            median(pacedBase), 100.0 * median(pacedBase) / ceiling, 100.0 * median(pacedBaseCpu));
+            median(pacedBase.rate), 100.0 * median(pacedBase.rate) / ceiling, 100.0 * median(pacedBase.cpu));
         std::printf("  plain syscalls %7.1f readings/s = %5.1f %%                      CPU %5.2f %%\n",
-            median(floorRate), 100.0 * median(floorRate) / ceiling, 100.0 * median(floorCpu));
+            median(plain.rate), 100.0 * median(plain.rate) / ceiling, 100.0 * median(plain.cpu));
         std::printf("  program turnaround: median %.1f us, p99 %.1f us; sensor side (command in -> last byte out): "
                     "median %.1f us, ideal %.1f us\n\n",
-            median(pacedTurn), percentile(pacedTurn, 0.99), median(inner), 1e6 / ceiling);
+            median(paced.turnaround), percentile(paced.turnaround, 0.99), median(paced.sensorSide), 1e6 / ceiling);
 
         // 3. Silent sensor: only the watchdog's "A" once a second.
         sim::SimSensor sensor(o);
@@ -349,10 +342,10 @@ int main(int argc, char** argv)
         runFor(rounds * 2000);
         const double silentCpu = (threadCpuSeconds() - c0) / (wallSeconds() - w0);
         std::printf("CPU time of the program per second of wall time (GUI thread):\n");
-        if (!progCpu.empty())
-            std::printf("  full speed     %7.2f %%\n", 100.0 * median(progCpu));
+        if (!prog.cpu.empty())
+            std::printf("  full speed     %7.2f %%\n", 100.0 * median(prog.cpu));
         std::printf("  paced sensor   %7.2f %%   (target < 5 %%)\n  silent sensor  %7.3f %%   (target < 0.5 %%)\n\n",
-            100.0 * median(pacedCpu), 100.0 * silentCpu);
+            100.0 * median(paced.cpu), 100.0 * silentCpu);
         p.form->Form_Unload();
     }
 
