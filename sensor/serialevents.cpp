@@ -15,11 +15,10 @@ void Form1::MSComm1_OnComm()
         m_comm->raiseReceivedLater();
         return;
     }
-    const QString chunk = m_comm->Input();
+    QString chunk = m_comm->Input();
     if (chunk.isEmpty())
         return;
-    QString handedOver = chunk; // the decoder empties what it is given
-    m_decoder.ProcessReply(handedOver);
+    m_decoder.ProcessReply(chunk); // empties what it is given
     if (m_state.LastCommand.isEmpty())
         m_poller->replyConsumed();
 }

@@ -50,11 +50,19 @@ struct Client {
     }
 };
 
-std::string exchange(sim::SimSensor& s, const char* command, std::size_t expect, int ms = 1000)
+// One command on a fresh client end; optionally counts the reads and the
+// milliseconds until the answer was in.
+std::string exchange(sim::SimSensor& s, const char* command, std::size_t expect, int ms = 1000, int* reads = nullptr,
+    qint64* took = nullptr)
 {
     Client c(s.devicePath());
+    QElapsedTimer t;
+    t.start();
     c.send(command);
-    return c.read(expect, ms);
+    std::string got = c.read(expect, ms, reads);
+    if (took)
+        *took = t.elapsed();
+    return got;
 }
 } // namespace
 
@@ -138,40 +146,25 @@ void TestSimulator::latencySplitAndPace()
     late.latencyUs = 150'000;
     sim::SimSensor l(late);
     QVERIFY(l.start());
-    {
-        Client c(l.devicePath());
-        QElapsedTimer t;
-        t.start();
-        c.send("B");
-        QCOMPARE(c.read(4, 1000), std::string("800\n"));
-        QVERIFY(t.elapsed() >= 140);
-    }
+    qint64 took = 0;
+    QCOMPARE(exchange(l, "B", 4, 1000, nullptr, &took), std::string("800\n"));
+    QVERIFY(took >= 140);
 
     sim::SimOptions split;
     split.splitPieces = 3;
     split.splitGapUs = 40'000;
     sim::SimSensor sp(split);
     QVERIFY(sp.start());
-    {
-        Client c(sp.devicePath());
-        int reads = 0;
-        c.send("B");
-        QCOMPARE(c.read(4, 1000, &reads), std::string("800\n"));
-        QCOMPARE(reads, 3);
-    }
+    int reads = 0;
+    QCOMPARE(exchange(sp, "B", 4, 1000, &reads), std::string("800\n"));
+    QCOMPARE(reads, 3);
 
     sim::SimOptions paced;
     paced.baud = 1200; // slow enough to measure: 8.3 ms a character
     sim::SimSensor p(paced);
     QVERIFY(p.start());
-    {
-        Client c(p.devicePath());
-        QElapsedTimer t;
-        t.start();
-        c.send("BCD");
-        QCOMPARE(c.read(12, 2000), std::string("800\n800\n09E\n"));
-        QVERIFY(t.elapsed() >= 100); // 15 characters at 8.3 ms
-    }
+    QCOMPARE(exchange(p, "BCD", 12, 2000, nullptr, &took), std::string("800\n800\n09E\n"));
+    QVERIFY(took >= 100); // 15 characters at 8.3 ms
     const auto log = p.log();
     std::int64_t firstTx = -1, lastTx = -1;
     for (const auto& e : log) {
