@@ -1,8 +1,8 @@
-#include "app/apppaths.h"
-#include "app/commandline.h"
-#include "app/eventloop.h"
-#include "app/form1.h"
-#include "app/qtprompter.h"
+#include "core/apppaths.h"
+#include "core/commandline.h"
+#include "core/eventloop.h"
+#include "ui/form1.h"
+#include "ui/qtprompter.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 // veltrak-bench: throughput, turnaround, CPU and memory of the program's
 // poller, decoder and main window against the simulated sensor over a real
 // pseudo-terminal, beside a bare QSerialPort ping-pong baseline.
-#include "app/eventloop.h"
-#include "app/form1.h"
-#include "sensor/serialport.h"
+#include "core/eventloop.h"
+#include "ui/form1.h"
+#include "link/serialport.h"
 #include "sim/simsensor.h"
 
 #include <QAction>

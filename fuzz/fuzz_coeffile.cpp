@@ -1,5 +1,5 @@
 // The coefficient file reader.
-#include "calibration/coeffile.h"
+#include "core/coeffile.h"
 
 #include <cmath>
 #include <cstdint>

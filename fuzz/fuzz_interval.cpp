@@ -1,5 +1,5 @@
 // The recording interval answer parser.
-#include "output/interval.h"
+#include "core/interval.h"
 
 #include <cstdint>
 #include <cstdlib>

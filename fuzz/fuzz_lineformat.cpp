@@ -1,5 +1,5 @@
 // The line-format text parser and the port dialog's reading of it.
-#include "sensor/lineformat.h"
+#include "core/lineformat.h"
 
 #include <cstdint>
 #include <cstdlib>

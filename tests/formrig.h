@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/form1.h"
+#include "ui/form1.h"
 #include "fakeprompter.h"
-#include "sensor/serialport.h"
+#include "link/serialport.h"
 
 #include <QAction>
 #include <QLabel>

@@ -1,5 +1,5 @@
 // The receive side: ProcessReply against a recording host, no widgets.
-#include "sensor/decoder.h"
+#include "core/decoder.h"
 
 #include <QMap>
 #include <QTest>

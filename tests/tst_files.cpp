@@ -1,11 +1,11 @@
 // File formats and text parsing: coefficient file, record lines, interval
 // answers, line format, command line, data directory.
-#include "app/apppaths.h"
-#include "app/commandline.h"
-#include "calibration/coeffile.h"
-#include "output/interval.h"
-#include "output/recorder.h"
-#include "sensor/lineformat.h"
+#include "core/apppaths.h"
+#include "core/commandline.h"
+#include "core/coeffile.h"
+#include "core/interval.h"
+#include "core/recorder.h"
+#include "core/lineformat.h"
 
 #include <QDir>
 #include <QFile>
@@ -262,7 +262,7 @@ void TestFiles::dataDirectoryFallback()
     QCOMPARE(AppPaths(fallback).recordingFile(), fallback + QStringLiteral("/kvddt.txt"));
 }
 
-#include "sensor/serialport.h"
+#include "link/serialport.h"
 #include <unistd.h>
 
 void TestFiles::permissionHint()

@@ -1,7 +1,7 @@
 // Number formats, hex reading and the conversions.
-#include "app/numberformat.h"
-#include "sensor/conversion.h"
-#include "sensor/hexreading.h"
+#include "core/numberformat.h"
+#include "core/conversion.h"
+#include "core/hexreading.h"
 
 #include <QLocale>
 #include <QTest>

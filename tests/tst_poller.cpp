@@ -1,6 +1,6 @@
 // The sending side as a state machine, against a scripted host.
 #include "fakeprompter.h"
-#include "sensor/poller.h"
+#include "core/poller.h"
 
 #include <QCoreApplication>
 #include <QTest>

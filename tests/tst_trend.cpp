@@ -1,6 +1,6 @@
 // The trend chart: bounded history, decimation, and the window itself.
 #include "formrig.h"
-#include "output/trendchart.h"
+#include "ui/trendchart.h"
 
 #include <QChart>
 #include <QComboBox>

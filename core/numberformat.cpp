@@ -1,0 +1,52 @@
+#include "core/numberformat.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace numfmt {
+
+QString plainDecimal(double value)
+{
+    if (std::isnan(value))
+        return QStringLiteral("NaN");
+    if (std::isinf(value))
+        return value < 0 ? QStringLiteral("-Inf") : QStringLiteral("Inf");
+    if (value == 0.0)
+        return QStringLiteral("0"); // also for -0.0
+    // QString::number ignores the locale; 'g' with 15 digits gives the cut-over
+    // to exponent form below 1e-4 and from 1e15 on, with two exponent digits.
+    QString text = QString::number(value, 'g', 15);
+    return text.toUpper();
+}
+
+QString pattern(double value, int minIntDigits, int decimals)
+{
+    if (!std::isfinite(value))
+        return plainDecimal(value);
+    QString digits = QString::number(std::fabs(value), 'f', decimals);
+    const qsizetype point = digits.indexOf(QLatin1Char('.'));
+    const qsizetype intDigits = point < 0 ? digits.size() : point;
+    if (intDigits < minIntDigits)
+        digits.prepend(QString(minIntDigits - intDigits, QLatin1Char('0')));
+    const bool allZero = std::all_of(
+        digits.cbegin(), digits.cend(), [](QChar c) { return c == QLatin1Char('0') || c == QLatin1Char('.'); });
+    if (value < 0 && !allZero)
+        digits.prepend(QLatin1Char('-'));
+    return digits;
+}
+
+double roundHalfEven2(double value)
+{
+    if (!std::isfinite(value))
+        return value;
+    const double scaled = value * 100.0;
+    if (!std::isfinite(scaled) || std::fabs(scaled) >= 4.5e15)
+        return value; // already far beyond two-decimal resolution
+    double whole = std::round(scaled); // half-way cases away from zero...
+    if (std::fabs(scaled - std::trunc(scaled)) == 0.5)
+        whole = 2.0 * std::round(scaled / 2.0); // ...except that they go to the even neighbour
+    const double rounded = whole / 100.0;
+    return rounded == 0.0 ? 0.0 : rounded;
+}
+
+} // namespace numfmt

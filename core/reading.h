@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// One decoded reply as a value. The window, the recorder, the trend chart,
+// the logger and the alarms all take these; nobody reads a label back.
+enum class Quantity { Pitch, Roll, Temperature };
+
+struct Reading {
+    Quantity quantity = Quantity::Pitch;
+    double count = 0.0; // the sensor's count as received
+    double centred = 0.0; // count plus the axis offset (angles only)
+    double value = 0.0; // converted: degrees (counts for the raw preset), thickness in its unit, or deg C
+    QString text; // the display text of `value`
+    bool rawDisplay = false; // the operator chose to see counts instead of values
+    qint64 monotonicMs = 0; // steady clock, for intervals and staleness
+    qint64 wallMs = 0; // milliseconds since the epoch (UTC), for time stamps
+
+    // What the value column (LabelPitch, LabelRoll, LabelTemperature) shows,
+    // and what the raw column (Lbl7PITCH, Lbl8ROLL, Lbl6TEMP) shows: one of
+    // the two holds the reading, the other blanks of the column's width.
+    QString valueColumnText() const;
+    QString rawColumnText() const;
+    // The number the operator sees, whichever column holds it.
+    double shownValue() const { return rawDisplay ? count : value; }
+    QString shownText() const { return rawDisplay ? rawColumnText() : text; }
+};
+
+// Pitch, roll and temperature of one B, C, D cycle.
+struct Frame {
+    Reading pitch;
+    Reading roll;
+    Reading temperature;
+};

@@ -1,0 +1,47 @@
+#include "ui/qtprompter.h"
+
+#include <QApplication>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace {
+QWidget* dialogParent()
+{
+    QWidget* w = QApplication::activeWindow();
+    return (w && w->isVisible()) ? w : nullptr;
+}
+} // namespace
+
+void QtPrompter::message(const QString& text, Icon icon, const QString& title)
+{
+    QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
+    switch (icon) {
+    case Icon::None:
+        break;
+    case Icon::Critical:
+        boxIcon = QMessageBox::Critical;
+        break;
+    case Icon::Warning:
+        boxIcon = QMessageBox::Warning;
+        break;
+    case Icon::Information:
+        boxIcon = QMessageBox::Information;
+        break;
+    }
+    QMessageBox box(boxIcon, title, text, QMessageBox::Ok, dialogParent());
+    box.setObjectName(QStringLiteral("MessageBox"));
+    box.exec();
+}
+
+std::optional<QString> QtPrompter::askText(const QString& prompt, const QString& title)
+{
+    QInputDialog dialog(dialogParent());
+    dialog.setObjectName(QStringLiteral("InputBox"));
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setTextValue(QString());
+    dialog.setInputMode(QInputDialog::TextInput);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return dialog.textValue();
+}

@@ -1,0 +1,153 @@
+#include "ui/trendchart.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+TrendChart::TrendChart(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("TrendChart"));
+    setWindowTitle(QStringLiteral("Trend chart"));
+    m_clock.start();
+
+    m_chart = new QChart;
+    m_chart->legend()->setAlignment(Qt::AlignTop);
+    m_pitch = new QLineSeries;
+    m_pitch->setName(QStringLiteral("Pitch"));
+    m_roll = new QLineSeries;
+    m_roll->setName(QStringLiteral("Roll"));
+    m_chart->addSeries(m_pitch);
+    m_chart->addSeries(m_roll);
+    m_x = new QValueAxis;
+    m_x->setTitleText(QStringLiteral("Elapsed time (s)"));
+    m_x->setLabelFormat(QStringLiteral("%.0f"));
+    m_y = new QValueAxis;
+    m_chart->addAxis(m_x, Qt::AlignBottom);
+    m_chart->addAxis(m_y, Qt::AlignLeft);
+    for (QLineSeries* s : {m_pitch, m_roll}) {
+        s->attachAxis(m_x);
+        s->attachAxis(m_y);
+    }
+    m_view = new QChartView(m_chart, this);
+    m_view->setObjectName(QStringLiteral("TrendView"));
+    m_view->setRenderHint(QPainter::Antialiasing);
+
+    m_window = new QComboBox(this);
+    m_window->setObjectName(QStringLiteral("TrendWindow"));
+    m_window->addItem(QStringLiteral("10 s"), 10'000);
+    m_window->addItem(QStringLiteral("60 s"), 60'000);
+    m_window->addItem(QStringLiteral("10 min"), 600'000);
+    m_window->setCurrentIndex(1);
+    m_pause = new QPushButton(QStringLiteral("Pause"), this);
+    m_pause->setObjectName(QStringLiteral("TrendPause"));
+    m_pause->setCheckable(true);
+    m_readout = new QLabel(this);
+    m_readout->setObjectName(QStringLiteral("TrendReadout"));
+    connect(m_pause, &QPushButton::toggled, this, [this](bool on) {
+        m_frozenAt = on ? m_clock.elapsed() : -1;
+        m_pause->setText(on ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+        repaintNow();
+    });
+    connect(m_window, &QComboBox::currentIndexChanged, this, [this] { repaintNow(); });
+
+    auto* bar = new QHBoxLayout;
+    bar->addWidget(new QLabel(QStringLiteral("Window:"), this));
+    bar->addWidget(m_window);
+    bar->addWidget(m_pause);
+    bar->addStretch();
+    bar->addWidget(m_readout);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addWidget(m_view);
+    resize(720, 420);
+
+    m_repaint = new QTimer(this);
+    m_repaint->setObjectName(QStringLiteral("TrendRepaint"));
+    m_repaint->setInterval(RepaintMs);
+    connect(m_repaint, &QTimer::timeout, this, &TrendChart::repaintNow);
+    m_repaint->start();
+
+    setUnit(QStringLiteral("deg"));
+    applyPalette();
+}
+
+qint64 TrendChart::windowMs() const
+{
+    return m_window->currentData().toLongLong();
+}
+
+bool TrendChart::paused() const
+{
+    return m_pause->isChecked();
+}
+
+void TrendChart::setUnit(const QString& unit)
+{
+    if (unit == m_unit)
+        return;
+    m_unit = unit;
+    m_y->setTitleText(QStringLiteral("Value (%1)").arg(unit));
+}
+
+void TrendChart::valuesChanged(const QString& pitch, const QString& roll)
+{
+    m_history.add(m_clock.elapsed(), TrendHistory::valueOf(pitch), TrendHistory::valueOf(roll));
+    if (!paused()) {
+        m_lastPitch = pitch;
+        m_lastRoll = roll;
+    }
+}
+
+void TrendChart::repaintNow()
+{
+    if (!isVisible() && sender() == m_repaint)
+        return; // nothing to show: collecting goes on, drawing waits
+    const qint64 now = m_frozenAt >= 0 ? m_frozenAt : m_clock.elapsed();
+    m_readout->setText(
+        QStringLiteral("Pitch %1   Roll %2 (%3)").arg(m_lastPitch.trimmed(), m_lastRoll.trimmed(), m_unit));
+    const qint64 window = windowMs();
+    m_pitch->replace(m_history.points(false, now, window, MaxPointsPerSeries));
+    m_roll->replace(m_history.points(true, now, window, MaxPointsPerSeries));
+    if (now < window)
+        m_x->setRange(0.0, window / 1000.0);
+    else
+        m_x->setRange((now - window) / 1000.0, now / 1000.0);
+    double lo = 0, hi = 0;
+    if (m_history.range(now, window, &lo, &hi)) {
+        const double margin = std::max(0.05, (hi - lo) * 0.1);
+        m_y->setRange(lo - margin, hi + margin);
+    }
+}
+
+void TrendChart::applyPalette()
+{
+    // Follow the desktop's palette so the chart stays readable under a dark theme.
+    const QPalette pal = palette();
+    m_chart->setBackgroundBrush(pal.color(QPalette::Base));
+    m_chart->setTitleBrush(pal.color(QPalette::Text));
+    m_chart->legend()->setLabelColor(pal.color(QPalette::Text));
+    for (QValueAxis* axis : {m_x, m_y}) {
+        axis->setLabelsColor(pal.color(QPalette::Text));
+        axis->setTitleBrush(pal.color(QPalette::Text));
+        axis->setGridLineColor(pal.color(QPalette::Mid));
+        axis->setLinePenColor(pal.color(QPalette::Text));
+    }
+    m_pitch->setPen(QPen(pal.color(QPalette::Highlight), 2));
+    const bool dark = pal.color(QPalette::Base).lightness() < 128;
+    m_roll->setPen(QPen(dark ? QColor(255, 170, 60) : QColor(200, 40, 40), 2));
+}
+
+void TrendChart::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::PaletteChange)
+        applyPalette();
+    QWidget::changeEvent(event);
+}
