@@ -11,6 +11,7 @@
 #include <QMultiMap>
 #include <QSerialPortInfo>
 #include <QTextStream>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -74,11 +75,15 @@ void endOnStopSignals(Form1& form)
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &form);
-    QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form, notifier] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
         char c;
         [[maybe_unused]] const auto n = ::read(signalPipe[0], &c, 1);
-        notifier->setEnabled(false);
-        form.Form_Unload();
+        // Every signal counts: should a box's own loop have swallowed the
+        // first request to quit, the next one ends the program all the same.
+        if (form.ended())
+            QCoreApplication::exit(0);
+        else
+            form.Form_Unload();
     });
     struct sigaction sa { };
     sa.sa_handler = onStopSignal;
@@ -86,6 +91,12 @@ void endOnStopSignals(Form1& form)
     sa.sa_flags = SA_RESTART;
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(sig, &sa, nullptr);
+}
+
+// A diagnostic into a closed pipe must fail quietly, not end the program.
+void ignoreBrokenPipes()
+{
+    ::signal(SIGPIPE, SIG_IGN);
 }
 #endif
 } // namespace
@@ -97,6 +108,9 @@ int main(int argc, char* argv[])
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
+#ifdef Q_OS_UNIX
+    ignoreBrokenPipes();
+#endif
     const auto parsed = parseCommandLine(args);
     if (const auto* error = std::get_if<QString>(&parsed)) {
         std::fprintf(stderr, "veltrak: %s\n\n%s", qPrintable(*error), qPrintable(usageText()));
@@ -128,12 +142,15 @@ int main(int argc, char* argv[])
 
     QtPrompter prompter;
     const QString dataDir = cl.dataDir.isEmpty() ? AppPaths::defaultDataDir() : cl.dataDir;
-    Form1 form(prompter, AppPaths(dataDir), cl.ports);
+    const QString programDir = cl.dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : QString();
+    Form1 form(prompter, AppPaths(dataDir, programDir), cl.ports);
     if (cl.dataDir.isEmpty() && QFileInfo(dataDir) != QFileInfo(QCoreApplication::applicationDirPath()))
         form.showDataDirectory(); // an installed copy: say where the files are
 #ifdef Q_OS_UNIX
     endOnStopSignals(form);
 #endif
-    form.Form_Load();
+    // Started from the event loop, so that a stop signal during the start-up
+    // boxes ends the one loop that decides the exit.
+    QTimer::singleShot(0, &form, &Form1::Form_Load);
     return QApplication::exec();
 }

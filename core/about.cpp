@@ -12,7 +12,7 @@ QString text()
         QStringLiteral(" Tallowmere, Westreach 30417, Freeland"),
         QStringLiteral("Tel. +99 555 0147"),
         QStringLiteral("www.brindlewood-tilt.example"),
-        QStringLiteral("Rev 2.0"),
+        QStringLiteral("Rev " VELTRAK_REVISION),
     };
     return lines.join(QStringLiteral("\r\n"));
 }

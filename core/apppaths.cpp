@@ -36,3 +36,15 @@ QString AppPaths::recordingFile() const
 {
     return QDir(m_dataDir).filePath(Recorder::FileName);
 }
+
+QString AppPaths::alarmFile() const
+{
+    return QDir(m_dataDir).filePath(QStringLiteral("alarms.csv"));
+}
+
+QStringList AppPaths::coefficientDirs() const
+{
+    if (m_programDir.isEmpty() || QFileInfo(m_programDir) == QFileInfo(m_dataDir))
+        return {m_dataDir};
+    return {m_programDir, m_dataDir};
+}

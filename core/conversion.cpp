@@ -18,18 +18,24 @@ double thicknessAngle(double centred, double zeroReference)
     return (centred - zeroReference) / CountsPerDegree;
 }
 
-QString thicknessText(double centred, double zeroReference, ThicknessUnit unit)
+double thicknessValue(double centred, double zeroReference, ThicknessUnit unit)
 {
     const double a = thicknessAngle(centred, zeroReference);
     switch (unit) {
     case ThicknessUnit::Millimetres:
-        return numfmt::pattern0_00(ThicknessLengthMm * std::tan(a * (Pi / 180.0)));
+        return ThicknessLengthMm * std::tan(a * (Pi / 180.0));
     case ThicknessUnit::Inches:
-        return numfmt::pattern0_0000(ThicknessLengthIn * std::tan(a * (Pi / 180.0)));
+        return ThicknessLengthIn * std::tan(a * (Pi / 180.0));
     case ThicknessUnit::Degrees:
         break;
     }
-    return numfmt::pattern0_00(a);
+    return a;
+}
+
+QString thicknessText(double centred, double zeroReference, ThicknessUnit unit)
+{
+    const double v = thicknessValue(centred, zeroReference, unit);
+    return unit == ThicknessUnit::Inches ? numfmt::pattern0_0000(v) : numfmt::pattern0_00(v);
 }
 
 } // namespace conversion

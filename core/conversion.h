@@ -19,6 +19,9 @@ double polynomial(double centred, double x1, double x2, double x3);
 // Angle from the zero reference in degrees, at 121 counts per degree.
 double thicknessAngle(double centred, double zeroReference);
 
+// The thickness in `unit` (degrees: the angle from the zero reference).
+double thicknessValue(double centred, double zeroReference, ThicknessUnit unit);
+
 // The text of the pitch row in thickness mode: mm as "0.00", inches as
 // "0.0000", degrees as "0.00".
 QString thicknessText(double centred, double zeroReference, ThicknessUnit unit);

@@ -1,19 +1,19 @@
 #include "core/decoder.h"
 
-#include "core/numberformat.h"
 #include "core/conversion.h"
 #include "core/hexreading.h"
+#include "core/numberformat.h"
 
 namespace {
-const QString FourBlanks = QStringLiteral("    ");
-const QString FiveBlanks = QStringLiteral("     ");
 constexpr qsizetype CompleteReplyLength = 4;
 
-// Counts travel between the decoder's steps as decimal text.
-double countFromBuffer(QString& buffer)
+// The count of the gathered reply; the buffer is emptied for the next one.
+double takeCount(QString& buffer)
 {
     HexToDecimal(buffer);
-    return buffer.toDouble();
+    const double count = buffer.toDouble();
+    buffer.clear();
+    return count;
 }
 } // namespace
 
@@ -50,68 +50,55 @@ void Module2::answerToA(const QString& chunk)
         m_host.resetPort();
         m_state.ReplySeen = true;
     }
-    m_host.setCaption(DecoderHost::Label::Lbl7PITCH, QStringLiteral("OK"));
-    m_host.setCaption(DecoderHost::Label::Lbl8ROLL, QStringLiteral("OK"));
+    m_host.handshakeSeen();
     m_state.LastCommand.clear();
 }
 
-// Shows an angle reply in the value or the raw column; returns whether the
-// angle (not the raw count) went on screen. `c` receives the centred count.
-bool Module2::showAngle(
-    double offset, DecoderHost::Label value, DecoderHost::Label raw, const QString& blanks, double* c)
+Reading Module2::angle(Quantity quantity, double offset)
 {
     m_state.ReplySeen = true;
-    const double count = countFromBuffer(m_state.RxBuffer);
-    *c = count + offset;
-    m_state.RxBuffer.clear();
-    if (m_host.rawSelected()) {
-        m_host.setCaption(raw, numfmt::plainDecimal(count));
-        m_host.setCaption(value, blanks);
-        return false;
-    }
-    const double v = conversion::polynomial(*c, m_state.CoefX1, m_state.CoefX2, m_state.CoefX3);
-    m_host.setCaption(value, numfmt::pattern00_00(v));
-    m_host.setCaption(raw, blanks);
-    return true;
+    const Calibration& cal = m_host.decoderCalibration();
+    Reading r;
+    r.quantity = quantity;
+    r.count = takeCount(m_state.RxBuffer);
+    r.centred = r.count + offset;
+    r.rawDisplay = m_host.rawSelected();
+    const Coefficients& k = cal.coefficients;
+    r.value = conversion::polynomial(r.centred, k.x1, k.x2, k.x3);
+    r.text = numfmt::pattern00_00(r.value);
+    return r;
 }
 
 void Module2::pitch()
 {
-    using L = DecoderHost::Label;
-    double c = 0;
-    if (showAngle(m_state.PitchOffset, L::LabelPitch, L::Lbl7PITCH, FourBlanks, &c)) {
-        m_state.LastReading = c;
-        if (m_host.thicknessChecked()) {
-            using conversion::ThicknessUnit;
-            const ThicknessUnit unit = m_host.mmChecked() ? ThicknessUnit::Millimetres
-                : m_host.inchChecked()                    ? ThicknessUnit::Inches
-                                                          : ThicknessUnit::Degrees;
-            m_host.setCaption(L::LabelPitch, conversion::thicknessText(c, m_state.ZeroReference, unit));
-            m_host.setCaption(L::Ldebug, numfmt::plainDecimal(c));
+    const Calibration& cal = m_host.decoderCalibration();
+    Reading r = angle(Quantity::Pitch, cal.PitchOffset);
+    if (!r.rawDisplay) {
+        m_state.LastReading = r.centred;
+        if (cal.thickness) {
+            r.value = conversion::thicknessValue(r.centred, cal.ZeroReference, cal.unit);
+            r.text = conversion::thicknessText(r.centred, cal.ZeroReference, cal.unit);
+            m_host.setStatus(numfmt::plainDecimal(r.centred));
         }
     }
+    m_host.deliver(std::move(r));
     m_state.LastCommand.clear();
 }
 
 void Module2::roll()
 {
-    using L = DecoderHost::Label;
-    double c = 0;
-    showAngle(m_state.RollOffset, L::LabelRoll, L::Lbl8ROLL, FiveBlanks, &c);
+    m_host.deliver(angle(Quantity::Roll, m_host.decoderCalibration().RollOffset));
     m_state.LastCommand.clear();
 }
 
 void Module2::temperature()
 {
-    using L = DecoderHost::Label;
-    const double count = countFromBuffer(m_state.RxBuffer);
-    if (m_host.rawSelected()) {
-        m_host.setCaption(L::Lbl6TEMP, numfmt::plainDecimal(count));
-        m_host.setCaption(L::LabelTemperature, FiveBlanks);
-    } else {
-        m_host.setCaption(L::LabelTemperature, numfmt::plainDecimal(conversion::temperature(count)));
-        m_host.setCaption(L::Lbl6TEMP, FiveBlanks);
-    }
-    m_state.RxBuffer.clear();
+    Reading r;
+    r.quantity = Quantity::Temperature;
+    r.count = takeCount(m_state.RxBuffer);
+    r.rawDisplay = m_host.rawSelected();
+    r.value = conversion::temperature(r.count);
+    r.text = numfmt::plainDecimal(r.value);
+    m_host.deliver(std::move(r));
     m_state.LastCommand.clear();
 }

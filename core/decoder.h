@@ -1,27 +1,29 @@
 #pragma once
 
+#include "core/calibration.h"
+#include "core/reading.h"
 #include "core/sharedstate.h"
 
 #include <QString>
 
-// What the decoder needs of the main window: the display choices it reads
-// and the labels it writes, plus the port reset after a wrong answer to "A".
+// What the decoder needs of its owner: the display choice and calibration it
+// converts with, where readings go, and the port reset after a wrong answer
+// to "A".
 class DecoderHost {
 public:
-    enum class Label { LabelPitch, Lbl7PITCH, LabelRoll, Lbl8ROLL, LabelTemperature, Lbl6TEMP, Ldebug };
-
     virtual ~DecoderHost() = default;
     virtual bool rawSelected() const = 0; // "RAW DATA (Binary)" selected
-    virtual bool thicknessChecked() const = 0; // "Thickness" checked
-    virtual bool mmChecked() const = 0;
-    virtual bool inchChecked() const = 0;
-    virtual void setCaption(Label label, const QString& text) = 0;
-    // Close the port, let pending events run once, open it again.
+    virtual const Calibration& decoderCalibration() const = 0;
+    virtual void deliver(Reading reading) = 0;
+    virtual void handshakeSeen() = 0; // both raw columns read "OK"
+    virtual void setStatus(const QString& text) = 0;
+    // Close the port and open it again once pending events have run; nothing
+    // may be written in between.
     virtual void resetPort() = 0;
 };
 
-// The receive side of the protocol: gathers replies in RxBuffer, converts
-// them, writes the labels and clears LastCommand once a reply is consumed.
+// The receive side of the protocol: gathers replies in RxBuffer, turns each
+// complete one into a reading and clears LastCommand once it is consumed.
 class Module2 {
 public:
     Module2(SharedState& state, DecoderHost& host) : m_state(state), m_host(host) { }
@@ -31,7 +33,7 @@ public:
 
 private:
     void answerToA(const QString& chunk);
-    bool showAngle(double offset, DecoderHost::Label value, DecoderHost::Label raw, const QString& blanks, double* c);
+    Reading angle(Quantity quantity, double offset);
     void pitch();
     void roll();
     void temperature();

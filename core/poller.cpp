@@ -40,6 +40,9 @@ void Poller::Timer1_Timer()
         return;
     if (!m_state.ReplySeen) {
         ++m_state.WaitCount;
+        m_host.watchdogSilent(m_state.WaitCount);
+        if (m_ended)
+            return;
         m_host.setStatus(
             QStringLiteral(" Waiting ") + m_state.RxBuffer + numfmt::plainDecimal(double(m_state.WaitCount)));
         if (m_host.portOpen() && m_host.writeToPort("A")) {
@@ -65,12 +68,18 @@ void Poller::end()
     m_pendingInits = 0;
 }
 
+void Poller::reset()
+{
+    m_cycles.clear();
+    m_pendingInits = 0;
+}
+
 void Poller::advance()
 {
     if (m_advancing || m_ended)
         return;
     m_advancing = true;
-    while (!m_ended && m_state.LastCommand.isEmpty()) {
+    while (!m_ended && m_state.LastCommand.isEmpty() && !m_host.portResetting()) {
         if (m_pendingInits > 0) {
             // The menu's initialisation has no error path of its own: on a
             // closed or failing port it is skipped.

@@ -19,11 +19,13 @@ public:
     virtual void setWatchdog(bool on) = 0;
     virtual void setStatus(const QString& text) = 0;
     virtual void message(const QString& text, Prompter::Icon icon) = 0;
+    virtual void watchdogSilent(qint64 ticks) = 0; // a tick found no reply since the last one
 };
 
 // The sending side of the protocol as an explicit state machine on the event
-// loop. A command goes out when nothing is awaited (LastCommand == ""); the
-// decoder clears LastCommand and the window calls replyConsumed() once the
+// loop. A command goes out when nothing is awaited (LastCommand == "") and
+// the port is not being reset; the decoder clears LastCommand and the link
+// calls replyConsumed() once the
 // decoder has returned, which sends the next command at once. Nothing here
 // waits or pumps events, so a silent sensor costs no CPU. A failed write
 // ends the cycle through "Error RS232", shown from a fresh event rather than
@@ -47,6 +49,8 @@ public:
     void replyConsumed();
     // Shutdown: from now on nothing is written and no box is shown.
     void end();
+    // Forget every cycle and pending initialisation (the link starts over).
+    void reset();
 
     int cycleDepth() const { return static_cast<int>(m_cycles.size()); }
 

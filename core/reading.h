@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <chrono>
+
 // One decoded reply as a value. The window, the recorder, the trend chart,
 // the logger and the alarms all take these; nobody reads a label back.
 enum class Quantity { Pitch, Roll, Temperature };
@@ -26,6 +28,13 @@ struct Reading {
     double shownValue() const { return rawDisplay ? count : value; }
     QString shownText() const { return rawDisplay ? rawColumnText() : text; }
 };
+
+// The steady clock readings are stamped with, in milliseconds.
+inline qint64 monotonicNowMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 // Pitch, roll and temperature of one B, C, D cycle.
 struct Frame {

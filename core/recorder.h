@@ -1,34 +1,55 @@
 #pragma once
 
-#include <QFile>
 #include <QString>
 
 #include <optional>
 
+#ifndef Q_OS_UNIX
+#include <QFile>
+#endif
+
 // The recording file kvddt.txt: created empty at start-up, held open for the
-// run, one record per recording tick, each flushed to disk as it is written.
+// run, one record per recording tick, each handed to the system as it is
+// written. Only a regular file is used: a FIFO or a device under that name is
+// refused rather than waited on or written into.
 class Recorder {
 public:
     static inline const QString FileName = QStringLiteral("kvddt.txt");
 
+    Recorder() = default;
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
     // Creates (truncates) the file; the error text on failure.
     std::optional<QString> open(const QString& path);
     void close();
-    bool isOpen() const { return m_file.isOpen(); }
-    QString path() const { return m_file.fileName(); }
+    bool isOpen() const;
+    QString path() const { return m_path; }
 
-    // One tick: counts it, adds `intervalMs` to the recorded time and appends
-    // the record line. Returns the error text if the line could not be
+    // One tick: appends the record line, its time being the recorded time
+    // plus `intervalMs`. A record is written whole or not at all, so the file
+    // only ever holds whole records. Returns the error text (the system's
+    // own reason, or that the file was removed or replaced) if it was not
     // written.
     std::optional<QString> writeRecord(int intervalMs, const QString& pitch, const QString& roll);
 
-    qint64 RecCount = 0; // ticks recorded in this run, never reset
+    // Ticks whose record is in the file, never reset. A tick whose record
+    // could not be written is counted in neither of these, so both always
+    // describe the file as it is, and a tick retried after a failure gets
+    // the time the lost one would have had.
+    qint64 RecCount = 0;
     qint64 recordedMs() const { return m_recordedMs; }
 
     // time TAB "Pitch" TAB pitch TAB "Roll" TAB roll CR LF
     static QString recordLine(qint64 elapsedMs, const QString& pitch, const QString& roll);
 
 private:
+#ifdef Q_OS_UNIX
+    int m_fd = -1;
+#else
     QFile m_file;
-    qint64 m_recordedMs = 0; // sum of the interval in force at each tick
+#endif
+    QString m_path;
+    qint64 m_recordedMs = 0; // sum of the interval in force at each recorded tick
 };

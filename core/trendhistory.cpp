@@ -1,7 +1,5 @@
 #include "core/trendhistory.h"
 
-#include <QString>
-
 #include <algorithm>
 
 TrendHistory::TrendHistory(qint64 spanMs, qint64 resolutionMs)
@@ -112,11 +110,4 @@ bool TrendHistory::range(qint64 nowMs, qint64 windowMs, double* lo, double* hi) 
         }
     }
     return any;
-}
-
-double TrendHistory::valueOf(const QString& text)
-{
-    bool ok = false;
-    const double v = text.trimmed().toDouble(&ok);
-    return ok && std::isfinite(v) ? v : Missing;
 }

@@ -40,9 +40,6 @@ public:
     // The value range of both series over the window, for the axis.
     bool range(qint64 nowMs, qint64 windowMs, double* lo, double* hi) const;
 
-    // A label's text as a number; NaN for blanks or anything else.
-    static double valueOf(const QString& text);
-
 private:
     qint64 m_spanMs;
     qint64 m_resolutionMs;

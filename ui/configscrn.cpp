@@ -1,9 +1,8 @@
 #include "ui/configscrn.h"
 
-#include "ui/artwork.h"
-#include "ui/form1.h"
 #include "core/lineformat.h"
 #include "link/serialport.h"
+#include "ui/artwork.h"
 
 #include <QButtonGroup>
 #include <QGroupBox>
@@ -11,26 +10,28 @@
 #include <QRadioButton>
 #include <QScreen>
 
-ConfigScrn::ConfigScrn(Form1& form)
-    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_form(form)
+ConfigScrn::ConfigScrn(SerialPortComponent& port, PortChoice& pending, Prompter& prompter, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_port(port),
+      m_pending(pending),
+      m_prompter(prompter)
 {
     setObjectName(QStringLiteral("ConfigScrn"));
     setWindowTitle(QStringLiteral("Communication PORT select"));
-    setWindowIcon(form.windowIcon());
+    if (parent)
+        setWindowIcon(parent->windowIcon());
     artwork::setBackground(this, QColor(192, 255, 255));
     setFixedSize(tw(6510), tw(1365));
 
     // Explicit groups: auto-exclusive radio buttons would also pair up with
     // the buttons inside the frames below, which are children of this dialog too.
-    PortChoice& pending = m_form.pendingPort();
     auto* portGroup = new QButtonGroup(this);
     for (int n = 1; n <= 4; ++n) {
         auto* b = new QRadioButton(QStringLiteral("Com%1").arg(n), this);
         b->setObjectName(QStringLiteral("ComPort(%1)").arg(n));
         b->setGeometry(tw(360 + (n - 1) * 840), tw(240), tw(852), tw(252));
-        b->setToolTip(m_form.port().portMap().deviceFor(n));
-        connect(b, &QRadioButton::clicked, this, [&pending, n] { pending.NewPort = n; });
+        b->setToolTip(m_port.portMap().deviceFor(n));
+        connect(b, &QRadioButton::clicked, this, [this, n] { m_pending.NewPort = n; });
         portGroup->addButton(b, n);
         m_comPort[n] = b;
     }
@@ -64,32 +65,29 @@ ConfigScrn::ConfigScrn(Form1& form)
         return b;
     };
     baud192 = frame("FrameBaud", QStringLiteral("&Baud Rate"), "baud192", QStringLiteral("19200"), 240, 2400,
-        [&pending] { pending.NewBaud = QStringLiteral("19200"); });
+        [this] { m_pending.NewBaud = QStringLiteral("19200"); });
     NoParity = frame("FrameParity", QStringLiteral("&Parity"), "NoParity", QStringLiteral("None"), 1800, 2400,
-        [&pending] { pending.NewParity = QStringLiteral("N"); });
+        [this] { m_pending.NewParity = QStringLiteral("N"); });
     Data8 = frame("FrameDataBits", QStringLiteral("&Data Bits"), "Data8", QStringLiteral("8"), 3360, 2400,
-        [&pending] { pending.NewDataBits = QStringLiteral("8"); });
+        [this] { m_pending.NewDataBits = QStringLiteral("8"); });
     Stop1 = frame("FrameStopBits", QStringLiteral("&Stop Bits"), "Stop1", QStringLiteral("1"), 240, 3120,
-        [&pending] { pending.NewStopBits = QStringLiteral("1"); });
+        [this] { m_pending.NewStopBits = QStringLiteral("1"); });
     NoFlow = frame("FrameFlow", QStringLiteral("&Flow Control"), "NoFlow", QStringLiteral("None"), 1800, 3120,
-        [&pending] { pending.NewHandshake = 0; });
+        [this] { m_pending.NewHandshake = 0; });
 }
 
 int ConfigScrn::tw(int twips) const
 {
-    return artwork::twipsToPixels(&m_form, twips);
+    return artwork::twipsToPixels(parentWidget() ? parentWidget() : this, twips);
 }
 
 void ConfigScrn::openDialog()
 {
-    m_form.hide();
-    if (Options* o = m_form.optionsDialog())
-        o->hide();
     show();
     raise();
     activateWindow();
 
-    SerialPortComponent& port = m_form.port();
+    SerialPortComponent& port = m_port;
     if (port.CommPort() >= 1 && port.CommPort() <= 4)
         m_comPort[port.CommPort()]->click();
     const LineFormatChoices choices = readDialogChoices(port.Settings());
@@ -108,13 +106,13 @@ void ConfigScrn::openDialog()
 
 void ConfigScrn::failOk(const QString& text)
 {
-    m_form.prompter().message(text, Prompter::Icon::Warning, AppTitle);
+    m_prompter.message(text, Prompter::Icon::Warning, AppTitle);
 }
 
 void ConfigScrn::OKButton_Click()
 {
-    SerialPortComponent& port = m_form.port();
-    const PortChoice& pending = m_form.pendingPort();
+    SerialPortComponent& port = m_port;
+    const PortChoice& pending = m_pending;
     std::optional<QString> failure; // the first failure of the steps so far
     auto note = [&failure](std::optional<QString> result) {
         if (result && !failure)
@@ -156,16 +154,14 @@ void ConfigScrn::OKButton_Click()
         if (const auto error = port.setPortOpen(true))
             failOk(*error);
     }
-    if (m_form.ended())
-        return;
     hide();
     deleteLater();
-    m_form.showModelDialog();
+    emit portConfirmed();
 }
 
 void ConfigScrn::CancelButton_Click()
 {
     hide();
     deleteLater();
-    m_form.showMainWindow();
+    emit cancelled();
 }

@@ -1,20 +1,32 @@
 #pragma once
 
+#include "core/prompter.h"
+
 #include <QDialog>
 
-class Form1;
 class QRadioButton;
 class QPushButton;
+class SerialPortComponent;
+
+// The port dialog's pending values; they outlive the dialog.
+struct PortChoice {
+    int NewPort = 0;
+    QString NewBaud;
+    QString NewParity;
+    QString NewDataBits;
+    QString NewStopBits;
+    int NewHandshake = 0;
+};
 
 // The port settings dialog: the operator picks the port number 1 to 4; the
 // line format and flow control have a single choice each, made by the
-// dialog's own opening procedure. OK configures and opens the port and hands
-// over to the model dialog; Cancel (also Esc and the frame's close button)
-// shows the main window.
+// dialog's own opening procedure. OK configures and opens the port and
+// reports portConfirmed (the model dialog comes next); Cancel (also Esc and
+// the frame's close button) reports cancelled.
 class ConfigScrn : public QDialog {
     Q_OBJECT
 public:
-    explicit ConfigScrn(Form1& form);
+    ConfigScrn(SerialPortComponent& port, PortChoice& pending, Prompter& prompter, QWidget* parent);
 
     void openDialog(); // show + the opening procedure
     void OKButton_Click();
@@ -22,11 +34,17 @@ public:
 
     void reject() override { CancelButton_Click(); }
 
+signals:
+    void portConfirmed();
+    void cancelled();
+
 private:
     int tw(int twips) const;
     void failOk(const QString& text);
 
-    Form1& m_form;
+    SerialPortComponent& m_port;
+    PortChoice& m_pending;
+    Prompter& m_prompter;
     QRadioButton* m_comPort[5] = {nullptr, nullptr, nullptr, nullptr, nullptr}; // index = port number
     QRadioButton* baud192 = nullptr;
     QRadioButton* NoParity = nullptr;

@@ -1,11 +1,14 @@
 #include "ui/form1.h"
 
-#include "ui/artwork.h"
-#include "ui/options.h"
 #include "core/about.h"
-#include "ui/trendchart.h"
-#include "ui/configscrn.h"
+#include "core/calibration.h"
+#include "link/sensorlink.h"
 #include "link/serialport.h"
+#include "ui/artwork.h"
+#include "ui/calibrationmenu.h"
+#include "ui/options.h"
+#include "ui/recordingmenu.h"
+#include "ui/trendchart.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -41,24 +44,17 @@ Form1::Form1(Prompter& prompter, AppPaths paths, const PortMap& ports, QWidget* 
             | Qt::WindowCloseButtonHint),
       m_prompter(prompter),
       m_paths(std::move(paths)),
-      m_decoder(m_state, *this),
       m_quit([] { QCoreApplication::exit(0); })
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Veltrak Interface  "));
     setWindowIcon(artwork::windowIcon());
 
-    m_comm = new SerialPortComponent(this);
-    m_comm->setPortMap(ports);
-    m_poller = new Poller(m_state, *this, this);
-    m_poller->setObjectName(QStringLiteral("Poller"));
+    m_link = new SensorLink(this);
+    m_link->port().setPortMap(ports);
+    m_calibration = new CalibrationMenu(m_prompter, m_paths.coefficientDirs(), *m_link, this);
+    m_recording = new RecordingMenu(m_prompter, this);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1000);
-    RecTimer = new QTimer(this);
-    RecTimer->setObjectName(QStringLiteral("RecTimer"));
-    RecTimer->setInterval(1000);
     m_displayRefresh = new QTimer(this);
     m_displayRefresh->setObjectName(QStringLiteral("DisplayRefresh"));
     m_displayRefresh->setSingleShot(true);
@@ -72,14 +68,25 @@ Form1::Form1(Prompter& prompter, AppPaths paths, const PortMap& ports, QWidget* 
 
     buildControls();
     buildMenus();
-    connectHandlers();
+
+    connect(m_link, &SensorLink::readingReady, this, &Form1::showReading);
+    connect(m_link, &SensorLink::readingReady, m_recording, &RecordingMenu::take);
+    connect(m_link, &SensorLink::handshake, this, [this] {
+        setCaption(Lbl7PITCH, QStringLiteral("OK"));
+        setCaption(Lbl8ROLL, QStringLiteral("OK"));
+    });
+    connect(m_link, &SensorLink::status, this, [this](const QString& text) { setCaption(Ldebug, text); });
+    connect(m_link, &SensorLink::failure, this, &Form1::message);
+    connect(m_calibration, &CalibrationMenu::calibrationChanged, this, &Form1::layOut);
+    connect(m_calibration, &CalibrationMenu::modelChosenChanged, Start, &QPushButton::setEnabled);
+    connect(Opt1, &QRadioButton::toggled, m_link, &SensorLink::setRawDisplay);
+    connect(Start, &QPushButton::clicked, this, &Form1::Start_Click);
 }
 
 Form1::~Form1()
 {
     m_ended = true;
-    if (m_poller)
-        m_poller->end();
+    m_link->end();
     delete m_config;
     delete m_options;
 }
@@ -172,107 +179,65 @@ void Form1::buildMenus()
         m->menuAction()->setObjectName(QString::fromLatin1(name) + QStringLiteral("Action"));
         return m;
     };
-    auto item = [](QMenu* m, const char* name, const QString& text, bool checkable = false) {
+    auto item = [this](QMenu* m, const char* name, const QString& text, void (Form1::*handler)()) {
         QAction* a = m->addAction(text);
         a->setObjectName(QString::fromLatin1(name));
-        a->setCheckable(checkable);
+        connect(a, &QAction::triggered, this, handler);
         return a;
     };
 
-    MFile = menu(bar, nullptr, "MFile", QStringLiteral("&File"));
-    MnuFileItem2 = item(MFile, "MnuFileItem(2)", QStringLiteral("E&xit"));
+    QMenu* file = menu(bar, nullptr, "MFile", QStringLiteral("&File"));
+    item(file, "MnuFileItem(2)", QStringLiteral("E&xit"), &Form1::Form_Unload);
 
-    MPort = menu(bar, nullptr, "MPort", QStringLiteral("&CommPort"));
-    MSettings = item(MPort, "MSettings", QStringLiteral("&Settings..."));
-    MSettings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    mnuinit = item(MPort, "mnuinit", QStringLiteral("&Initialize "));
-    mnuinit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    QMenu* port = menu(bar, nullptr, "MPort", QStringLiteral("&CommPort"));
+    item(port, "MSettings", QStringLiteral("&Settings..."), &Form1::MSettings_Click)
+        ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    QAction* init = port->addAction(QStringLiteral("&Initialize "));
+    init->setObjectName(QStringLiteral("mnuinit"));
+    init->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    connect(init, &QAction::triggered, m_link, &SensorLink::mnuinit_Click);
 
-    Inclinometer = menu(bar, nullptr, "Inclinometer", QStringLiteral("&Option"));
-    MZ1 = item(Inclinometer, "MZ1", QStringLiteral("VELTRAK_Z1"), true);
-    MZ2 = item(Inclinometer, "MZ2", QStringLiteral("VELTRAK_Z2"), true);
-    MZ3 = item(Inclinometer, "MZ3", QStringLiteral("VELTRAK_Z3"), true);
-    DualComp = item(Inclinometer, "DualComp", QStringLiteral("Dual compensation"));
-    MZ4 = item(Inclinometer, "MZ4", QStringLiteral("Raw data - 2048"), true);
-    MnuCustom = item(Inclinometer, "MnuCustom", QStringLiteral("Custom"), true);
-    MnuThickness = item(Inclinometer, "MnuThickness", QStringLiteral("Thickness"), true);
-    MnuShow = item(Inclinometer, "MnuShow", QStringLiteral("Coefficients"));
+    QMenu* option = menu(bar, nullptr, "Inclinometer", QStringLiteral("&Option"));
+    option->addActions(m_calibration->modelActions());
 
-    mnuRecord = menu(bar, nullptr, "mnuRecord", QStringLiteral("&Record Data"));
-    mnuRecording = item(mnuRecord, "mnuRecording", QStringLiteral("Recording to kvddt.txt"), true);
-    mnuInterval = item(mnuRecord, "mnuInterval", QStringLiteral("Set interval"));
+    QMenu* record = menu(bar, nullptr, "mnuRecord", QStringLiteral("&Record Data"));
+    record->addAction(m_recording->recordingAction());
+    record->addAction(m_recording->intervalAction());
 
-    MnuFormat = menu(bar, nullptr, "MnuFormat", QStringLiteral("F&ormat"));
-    MnuInmm = menu(nullptr, MnuFormat, "MnuInmm", QStringLiteral("Unit"));
-    Mnumm = item(MnuInmm, "Mnumm", QStringLiteral("mm"), true);
-    Mnumm->setChecked(true);
-    Mnudegrees = item(MnuInmm, "Mnudegrees", QStringLiteral("degrees"), true);
-    MnuInch = item(MnuInmm, "MnuInch", QStringLiteral("in"), true);
-    MnuZero = item(MnuFormat, "MnuZero", QStringLiteral("Zero"));
-    MnuTrueZero = item(MnuFormat, "MnuTrueZero", QStringLiteral("True Zero"));
-    setUnitMenusEnabled(false);
+    QMenu* format = menu(bar, nullptr, "MnuFormat", QStringLiteral("F&ormat"));
+    MnuInmm = menu(nullptr, format, "MnuInmm", QStringLiteral("Unit"));
+    MnuInmm->addActions(m_calibration->unitActions());
+    format->addAction(m_calibration->zeroAction());
+    format->addAction(m_calibration->trueZeroAction());
 
-    mnuView = menu(bar, nullptr, "mnuView", QStringLiteral("&View"));
-    mnuTrend = item(mnuView, "mnuTrend", QStringLiteral("Trend chart"));
+    QMenu* view = menu(bar, nullptr, "mnuView", QStringLiteral("&View"));
+    item(view, "mnuTrend", QStringLiteral("Trend chart"), &Form1::mnuTrend_Click);
 
-    mnuhelp = menu(bar, nullptr, "mnuhelp", QStringLiteral("&Help"));
-    mnuabout = item(mnuhelp, "mnuabout", QStringLiteral("About"));
+    QMenu* help = menu(bar, nullptr, "mnuhelp", QStringLiteral("&Help"));
+    item(help, "mnuabout", QStringLiteral("About"), &Form1::mnuabout_Click);
+    layOut(m_calibration->calibration());
 }
 
-void Form1::setUnitMenusEnabled(bool on)
+// The pitch row shows thickness (titled by its unit) or the angle layout
+// with every row; the unit menu goes with thickness mode.
+void Form1::layOut(const Calibration& calibration)
 {
-    MnuInmm->setEnabled(on);
-    MnuInmm->menuAction()->setEnabled(on);
-    MnuZero->setEnabled(on);
-}
-
-void Form1::connectHandlers()
-{
-    connect(MnuFileItem2, &QAction::triggered, this, [this] { MnuFileItem_Click(2); });
-    connect(MSettings, &QAction::triggered, this, &Form1::MSettings_Click);
-    connect(mnuinit, &QAction::triggered, this, &Form1::mnuinit_Click);
-    connect(MZ1, &QAction::triggered, this, &Form1::MZ1_Click);
-    connect(MZ2, &QAction::triggered, this, &Form1::MZ2_Click);
-    connect(MZ3, &QAction::triggered, this, &Form1::MZ3_Click);
-    connect(MZ4, &QAction::triggered, this, &Form1::MZ4_Click);
-    connect(MnuCustom, &QAction::triggered, this, &Form1::MnuCustom_Click);
-    connect(MnuThickness, &QAction::triggered, this, &Form1::MnuThickness_Click);
-    connect(MnuShow, &QAction::triggered, this, &Form1::MnuShow_Click);
-    connect(mnuRecording, &QAction::triggered, this, &Form1::mnuRecording_Click);
-    connect(mnuInterval, &QAction::triggered, this, &Form1::mnuInterval_Click);
-    connect(Mnumm, &QAction::triggered, this, &Form1::Mnumm_Click);
-    connect(Mnudegrees, &QAction::triggered, this, &Form1::Mnudegrees_Click);
-    connect(MnuInch, &QAction::triggered, this, &Form1::MnuInch_Click);
-    connect(MnuZero, &QAction::triggered, this, &Form1::MnuZero_Click);
-    connect(MnuTrueZero, &QAction::triggered, this, &Form1::MnuTrueZero_Click);
-    connect(mnuabout, &QAction::triggered, this, &Form1::mnuabout_Click);
-    connect(mnuTrend, &QAction::triggered, this, &Form1::mnuTrend_Click);
-    connect(Start, &QPushButton::clicked, this, &Form1::Start_Click);
-    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
-    connect(RecTimer, &QTimer::timeout, this, &Form1::RecTimer_Timer);
-    connect(m_comm, &SerialPortComponent::OnComm, this, &Form1::MSComm1_OnComm);
+    const bool thickness = calibration.thickness;
+    Label4[0]->setText(thickness ? calibration.unitTitle() : QStringLiteral("PITCH"));
+    for (QWidget* w : std::initializer_list<QWidget*> {
+             Label4[1], Label2, Opt1, Option2, Lbl6TEMP, Lbl7PITCH, Lbl8ROLL, LabelTemperature, LabelRoll})
+        w->setVisible(!thickness);
+    MnuInmm->setEnabled(thickness);
+    MnuInmm->menuAction()->setEnabled(thickness);
+    if (m_trend)
+        m_trend->setUnit(calibration.unitName());
 }
 
 void Form1::Form_Load()
 {
-    const QString recordingPath = m_paths.recordingFile();
-    if (const auto error = m_recorder.open(recordingPath)) {
-        // Running on as if the file were open would silently lose records.
-        mnuRecording->setEnabled(false);
-        mnuInterval->setEnabled(false);
-        message(QStringLiteral(
-                    "The recording file \"%1\" could not be created: %2\nRecording is not available in this run.")
-                    .arg(recordingPath, *error),
-            Prompter::Icon::Warning);
-    }
-    m_state.PitchOffset = -2048.0;
-    m_state.RollOffset = -2048.0;
-    m_state.CoefX1 = 1.0;
-    m_state.CoefX2 = 0.0;
-    m_state.CoefX3 = 0.0;
+    m_recording->openFile(m_paths.recordingFile());
     hide();
     MSettings_Click();
-    m_state.ZeroReference = 130.0;
 }
 
 void Form1::Form_Unload()
@@ -280,16 +245,15 @@ void Form1::Form_Unload()
     if (m_ended)
         return;
     m_ended = true;
-    m_poller->end();
-    Timer1->stop();
-    RecTimer->stop();
-    if (m_comm->PortOpen())
-        (void)m_comm->setPortOpen(false);
-    m_recorder.close();
+    m_link->end();
+    m_calibration->end();
+    m_recording->end();
     if (m_config)
         m_config->hide();
     if (m_options)
         m_options->hide();
+    if (m_trend)
+        m_trend->hide();
     hide();
     if (m_quit)
         m_quit();
@@ -314,22 +278,24 @@ void Form1::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void Form1::Give_OP()
-{
-    QCoreApplication::processEvents();
-}
-
 void Form1::MSettings_Click()
 {
     if (m_ended)
         return;
+    hide();
     if (!m_options) {
         // The model dialog is created, hidden, together with the port dialog.
-        m_options = new Options(*this);
+        m_options = new Options(this);
+        connect(m_options, &Options::chosen, m_calibration, &CalibrationMenu::choose);
+        connect(m_options, &Options::dismissed, this, &Form1::showMainWindow);
+        connect(m_calibration, &CalibrationMenu::customLoadFailed, m_options, &Options::clearCustom);
     }
+    m_options->hide();
     if (m_config)
         m_config->deleteLater();
-    m_config = new ConfigScrn(*this);
+    m_config = new ConfigScrn(m_link->port(), m_pendingPort, m_prompter, this);
+    connect(m_config, &ConfigScrn::portConfirmed, this, &Form1::showModelDialog);
+    connect(m_config, &ConfigScrn::cancelled, this, &Form1::showMainWindow);
     m_config->openDialog();
 }
 
@@ -338,7 +304,7 @@ void Form1::showModelDialog()
     if (m_ended)
         return;
     if (!m_options)
-        m_options = new Options(*this);
+        return showMainWindow();
     m_options->show();
     m_options->raise();
     m_options->activateWindow();
@@ -348,69 +314,79 @@ void Form1::showMainWindow()
 {
     if (m_ended)
         return;
-    show();
+    QMainWindow::show();
     raise();
     activateWindow();
 }
 
+void Form1::Start_Click()
+{
+    if (!m_ended)
+        m_link->Start_Click();
+}
+
 void Form1::message(const QString& text, Prompter::Icon icon)
+{
+    if (!m_ended)
+        m_prompter.message(text, icon, AppTitle);
+}
+
+void Form1::mnuabout_Click()
+{
+    if (!m_ended)
+        m_prompter.message(about::text(), Prompter::Icon::None, about::MakerName);
+}
+
+void Form1::mnuTrend_Click()
 {
     if (m_ended)
         return;
-    m_prompter.message(text, icon, AppTitle);
+    if (!m_trend) {
+        m_trend = new TrendChart(this);
+        m_trend->setUnit(m_calibration->calibration().unitName());
+        connect(m_link, &SensorLink::readingReady, m_trend, &TrendChart::take);
+        // What the window shows now is on the chart at once.
+        for (const auto& r : {m_pitchNow, m_rollNow})
+            if (r)
+                m_trend->take(*r);
+        m_trend->sampleNow();
+    }
+    m_trend->show();
+    m_trend->raise();
+    m_trend->activateWindow();
+    m_trend->repaintNow();
 }
 
-// --- DecoderHost -------------------------------------------------------------
-
-bool Form1::rawSelected() const
+void Form1::showReading(const Reading& reading)
 {
-    return Opt1->isChecked();
-}
-bool Form1::thicknessChecked() const
-{
-    return MnuThickness->isChecked();
-}
-bool Form1::mmChecked() const
-{
-    return Mnumm->isChecked();
-}
-bool Form1::inchChecked() const
-{
-    return MnuInch->isChecked();
-}
-
-void Form1::setCaption(Label label, const QString& text)
-{
-    QLabel* target = nullptr;
-    switch (label) {
-    case Label::LabelPitch:
-        target = LabelPitch;
+    QLabel* value = LabelPitch;
+    QLabel* raw = Lbl7PITCH;
+    switch (reading.quantity) {
+    case Quantity::Pitch:
+        m_pitchNow = reading;
         break;
-    case Label::Lbl7PITCH:
-        target = Lbl7PITCH;
+    case Quantity::Roll:
+        m_rollNow = reading;
+        value = LabelRoll;
+        raw = Lbl8ROLL;
         break;
-    case Label::LabelRoll:
-        target = LabelRoll;
-        break;
-    case Label::Lbl8ROLL:
-        target = Lbl8ROLL;
-        break;
-    case Label::LabelTemperature:
-        target = LabelTemperature;
-        break;
-    case Label::Lbl6TEMP:
-        target = Lbl6TEMP;
-        break;
-    case Label::Ldebug:
-        target = Ldebug;
+    case Quantity::Temperature:
+        value = LabelTemperature;
+        raw = Lbl6TEMP;
         break;
     }
-    if (!target)
+    setCaption(value, reading.valueColumnText());
+    setCaption(raw, reading.rawColumnText());
+}
+
+void Form1::setCaption(QLabel* label, const QString& text)
+{
+    if (m_ended)
         return;
     // A fast sensor changes the labels hundreds of times a second; the screen
     // is refreshed at most every DisplayRefreshMs: the first change shows at
     // once, later ones within the period are shown together at its end.
-    m_pendingCaptions.insert(target, text);
+    m_pendingCaptions.insert(label, text);
     if (!m_displayRefresh->isActive()) {
         flushDisplay();
         m_displayRefresh->start();
@@ -419,30 +395,9 @@ void Form1::setCaption(Label label, const QString& text)
 
 void Form1::flushDisplay()
 {
-    if (m_pendingCaptions.isEmpty())
-        return;
-    bool valuesChanged = false;
     for (auto it = m_pendingCaptions.cbegin(); it != m_pendingCaptions.cend(); ++it) {
-        if (it.key()->text() == it.value())
-            continue;
-        it.key()->setText(it.value());
-        valuesChanged = valuesChanged || it.key() == LabelPitch || it.key() == LabelRoll;
+        if (it.key()->text() != it.value())
+            it.key()->setText(it.value());
     }
     m_pendingCaptions.clear();
-    if (m_trend && valuesChanged) {
-        m_trend->setUnit(trendUnit());
-        m_trend->valuesChanged(LabelPitch->text(), LabelRoll->text());
-    }
-}
-
-void Form1::resetPort()
-{
-    m_portResetting = true;
-    (void)m_comm->setPortOpen(false);
-    Give_OP();
-    // A port that does not open again stays closed; the cycle's next write
-    // then reports "Error RS232".
-    if (!m_ended)
-        (void)m_comm->setPortOpen(true);
-    m_portResetting = false;
 }

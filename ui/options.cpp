@@ -1,25 +1,22 @@
 #include "ui/options.h"
 
 #include "ui/artwork.h"
-#include "ui/form1.h"
 
-#include <QAction>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 
-#include <functional>
-
-Options::Options(Form1& form)
-    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_form(form)
+Options::Options(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("Options"));
     setWindowTitle(QStringLiteral("Selection of Veltrak"));
-    setWindowIcon(form.windowIcon());
+    if (parent)
+        setWindowIcon(parent->windowIcon());
     artwork::setBackground(this, QColor(128, 255, 255));
-    auto tw = [&form](int twips) { return artwork::twipsToPixels(&form, twips); };
+    const QWidget* screenOf = parent ? parent : this;
+    auto tw = [screenOf](int twips) { return artwork::twipsToPixels(screenOf, twips); };
     setFixedSize(tw(4935), tw(3810));
 
     auto* label1 = new QLabel(QStringLiteral("Select  your Veltrak option"), this);
@@ -27,34 +24,28 @@ Options::Options(Form1& form)
     label1->setFont(artwork::msSansSerif(12, true));
     label1->setGeometry(tw(840), tw(120), tw(2652), tw(372));
 
-    struct Choice {
+    using C = CalibrationMenu::Choice;
+    struct Option {
         const char* name;
         QString caption;
         int left, top, width, height;
-        QAction* item;
-        std::function<void()> operation;
+        C choice;
     };
-    const Choice choices[] = {
-        {"Option1", QStringLiteral("Veltrak Z1"), 600, 720, 2052, 372, form.MZ1, [&form] { form.MZ1_Click(); }},
-        {"Option2", QStringLiteral("Veltrak Z2"), 600, 1200, 1932, 252, form.MZ2, [&form] { form.MZ2_Click(); }},
-        {"Option3", QStringLiteral("Raw data - 2048"), 600, 2040, 1815, 372, form.MZ4, [&form] { form.MZ4_Click(); }},
-        {"Option4", QStringLiteral("Veltrak Z3"), 600, 1560, 1932, 372, form.MZ3, [&form] { form.MZ3_Click(); }},
-        {"Custom", QStringLiteral("Custom"), 600, 2520, 1815, 255, form.MnuCustom, [&form] { form.MnuCustom_Click(); }},
-        {"Thickness", QStringLiteral("Thickness measurements"), 600, 2880, 2175, 255, form.MnuThickness,
-            [&form] { form.MnuThickness_Click(); }},
+    const Option choices[] = {
+        {"Option1", QStringLiteral("Veltrak Z1"), 600, 720, 2052, 372, C::Z1},
+        {"Option2", QStringLiteral("Veltrak Z2"), 600, 1200, 1932, 252, C::Z2},
+        {"Option3", QStringLiteral("Raw data - 2048"), 600, 2040, 1815, 372, C::Raw},
+        {"Option4", QStringLiteral("Veltrak Z3"), 600, 1560, 1932, 372, C::Z3},
+        {"Custom", QStringLiteral("Custom"), 600, 2520, 1815, 255, C::Custom},
+        {"Thickness", QStringLiteral("Thickness measurements"), 600, 2880, 2175, 255, C::Thickness},
     };
     QRadioButton* buttons[6] = {};
     int i = 0;
-    for (const Choice& c : choices) {
+    for (const Option& c : choices) {
         auto* b = new QRadioButton(c.caption, this);
         b->setObjectName(QString::fromLatin1(c.name));
         b->setGeometry(tw(c.left), tw(c.top), tw(c.width), tw(c.height));
-        QAction* item = c.item;
-        std::function<void()> operation = c.operation;
-        connect(b, &QRadioButton::clicked, this, [item, operation] {
-            item->setChecked(true);
-            operation();
-        });
+        connect(b, &QRadioButton::clicked, this, [this, choice = c.choice] { emit chosen(choice); });
         buttons[i++] = b;
     }
     m_custom = buttons[4];
@@ -84,5 +75,5 @@ void Options::Okbutton_Click()
 {
     hide();
     deleteLater();
-    m_form.showMainWindow();
+    emit dismissed();
 }

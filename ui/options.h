@@ -1,25 +1,28 @@
 #pragma once
 
+#include "ui/calibrationmenu.h"
+
 #include <QDialog>
 
-class Form1;
 class QRadioButton;
-class QPushButton;
 
-// The model selection dialog: each option applies the matching item of the
-// main window's "Option" menu at once; OK (and the frame's close button)
-// closes it and shows the main window.
+// The model selection dialog: each option reports its choice at once (the
+// calibration menu applies it); OK (and the frame's close button) closes it
+// and reports dismissed.
 class Options : public QDialog {
     Q_OBJECT
 public:
-    explicit Options(Form1& form);
+    explicit Options(QWidget* parent);
 
     void Okbutton_Click();
     void reject() override { Okbutton_Click(); }
     // After a failed custom load no option may stay selected for "Custom".
     void clearCustom();
 
+signals:
+    void chosen(CalibrationMenu::Choice choice);
+    void dismissed();
+
 private:
-    Form1& m_form;
     QRadioButton* m_custom = nullptr;
 };

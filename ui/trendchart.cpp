@@ -29,6 +29,8 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent, Qt::Window)
     m_x = new QValueAxis;
     m_x->setTitleText(QStringLiteral("Elapsed time (s)"));
     m_x->setLabelFormat(QStringLiteral("%.0f"));
+    m_x->setTickType(QValueAxis::TicksDynamic); // whole seconds, anchored at 0
+    m_x->setTickAnchor(0.0);
     m_y = new QValueAxis;
     m_chart->addAxis(m_x, Qt::AlignBottom);
     m_chart->addAxis(m_y, Qt::AlignLeft);
@@ -72,7 +74,10 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent, Qt::Window)
     m_repaint = new QTimer(this);
     m_repaint->setObjectName(QStringLiteral("TrendRepaint"));
     m_repaint->setInterval(RepaintMs);
-    connect(m_repaint, &QTimer::timeout, this, &TrendChart::repaintNow);
+    connect(m_repaint, &QTimer::timeout, this, [this] {
+        sampleNow();
+        repaintNow();
+    });
     m_repaint->start();
 
     setUnit(QStringLiteral("deg"));
@@ -97,12 +102,24 @@ void TrendChart::setUnit(const QString& unit)
     m_y->setTitleText(QStringLiteral("Value (%1)").arg(unit));
 }
 
-void TrendChart::valuesChanged(const QString& pitch, const QString& roll)
+void TrendChart::take(const Reading& reading)
 {
-    m_history.add(m_clock.elapsed(), TrendHistory::valueOf(pitch), TrendHistory::valueOf(roll));
+    if (reading.quantity == Quantity::Pitch)
+        m_pitchNow = reading;
+    else if (reading.quantity == Quantity::Roll)
+        m_rollNow = reading;
+}
+
+void TrendChart::sampleNow()
+{
+    const qint64 monotonicNow = monotonicNowMs();
+    auto shown = [monotonicNow](const std::optional<Reading>& r) {
+        return r && monotonicNow - r->monotonicMs <= StaleMs ? r->shownValue() : TrendHistory::Missing;
+    };
+    m_history.add(m_clock.elapsed(), shown(m_pitchNow), shown(m_rollNow));
     if (!paused()) {
-        m_lastPitch = pitch;
-        m_lastRoll = roll;
+        m_readPitch = m_pitchNow ? m_pitchNow->shownText().trimmed() : QString();
+        m_readRoll = m_rollNow ? m_rollNow->shownText().trimmed() : QString();
     }
 }
 
@@ -111,9 +128,9 @@ void TrendChart::repaintNow()
     if (!isVisible() && sender() == m_repaint)
         return; // nothing to show: collecting goes on, drawing waits
     const qint64 now = m_frozenAt >= 0 ? m_frozenAt : m_clock.elapsed();
-    m_readout->setText(
-        QStringLiteral("Pitch %1   Roll %2 (%3)").arg(m_lastPitch.trimmed(), m_lastRoll.trimmed(), m_unit));
+    m_readout->setText(QStringLiteral("Pitch %1   Roll %2 (%3)").arg(m_readPitch, m_readRoll, m_unit));
     const qint64 window = windowMs();
+    m_x->setTickInterval(window <= 10'000 ? 1.0 : window <= 60'000 ? 10.0 : 60.0);
     m_pitch->replace(m_history.points(false, now, window, MaxPointsPerSeries));
     m_roll->replace(m_history.points(true, now, window, MaxPointsPerSeries));
     if (now < window)
@@ -124,6 +141,7 @@ void TrendChart::repaintNow()
     if (m_history.range(now, window, &lo, &hi)) {
         const double margin = std::max(0.05, (hi - lo) * 0.1);
         m_y->setRange(lo - margin, hi + margin);
+        m_y->applyNiceNumbers();
     }
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "core/reading.h"
 #include "core/trendhistory.h"
 
 #include <QElapsedTimer>
 #include <QWidget>
+
+#include <optional>
 
 class QChart;
 class QChartView;
@@ -14,9 +17,10 @@ class QPushButton;
 class QTimer;
 class QValueAxis;
 
-// A window plotting the displayed pitch and roll values against elapsed
-// time. Values are collected as the labels change; the plot is redrawn at a
-// fixed rate (20 per second) whatever the reply rate.
+// A window plotting pitch and roll as shown against elapsed time. It keeps
+// the latest reading of each axis and samples them at its own tick, so a
+// sensor standing still draws a flat line that scrolls with time; the plot
+// is redrawn at the same fixed rate (20 per second) whatever the reply rate.
 class TrendChart : public QWidget {
     Q_OBJECT
 public:
@@ -25,8 +29,10 @@ public:
 
     explicit TrendChart(QWidget* parent = nullptr);
 
-    // The texts the main window shows now, and the unit they are in.
-    void valuesChanged(const QString& pitch, const QString& roll);
+    // A value older than this is not drawn: the sensor has gone quiet.
+    static constexpr qint64 StaleMs = 2500;
+
+    void take(const Reading& reading);
     void setUnit(const QString& unit);
 
     qint64 windowMs() const;
@@ -36,6 +42,7 @@ public:
     QLineSeries* rollSeries() const { return m_roll; }
 
     void repaintNow();
+    void sampleNow(); // one tick: the latest values into the history
 
 private:
     void applyPalette();
@@ -44,8 +51,10 @@ private:
     TrendHistory m_history;
     QElapsedTimer m_clock;
     QString m_unit;
-    QString m_lastPitch; // the readout, refreshed with the plot
-    QString m_lastRoll;
+    std::optional<Reading> m_pitchNow;
+    std::optional<Reading> m_rollNow;
+    QString m_readPitch; // the readout, frozen while paused
+    QString m_readRoll;
     QChart* m_chart = nullptr;
     QChartView* m_view = nullptr;
     QLineSeries* m_pitch = nullptr;

@@ -1,0 +1,129 @@
+#include "core/alarm.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+QString axisName(AlarmAxis axis)
+{
+    return axis == AlarmAxis::Pitch ? QStringLiteral("pitch") : QStringLiteral("roll");
+}
+
+AlarmRule::AlarmRule(const AlarmSettings& settings)
+    : m_settings(settings)
+{
+}
+
+bool AlarmRule::axisOn(AlarmAxis axis) const
+{
+    return m_settings.enabled && limit(axis) > 0.0;
+}
+
+double AlarmRule::limit(AlarmAxis axis) const
+{
+    return axis == AlarmAxis::Pitch ? m_settings.pitchLimit : m_settings.rollLimit;
+}
+
+bool AlarmRule::active() const
+{
+    return axisOn(AlarmAxis::Pitch) || axisOn(AlarmAxis::Roll);
+}
+
+std::optional<AlarmTransition> AlarmRule::feed(AlarmAxis axis, std::optional<double> value, qint64 timeMs)
+{
+    AxisState& s = state(axis);
+    if (!axisOn(axis))
+        return std::nullopt;
+    if (!value || std::isnan(*value)) {
+        s.holdSince.reset();
+        return std::nullopt;
+    }
+    const double magnitude = std::fabs(*value);
+    const bool toward = s.raised ? magnitude < limit(axis) - std::max(0.0, m_settings.hysteresis)
+                                 : magnitude > limit(axis);
+    if (!toward) {
+        s.holdSince.reset();
+        return std::nullopt;
+    }
+    // A clock that steps back cannot prove the condition held; start over.
+    if (!s.holdSince || timeMs < *s.holdSince)
+        s.holdSince = timeMs;
+    if (timeMs - *s.holdSince < std::max(0, m_settings.holdMs))
+        return std::nullopt;
+    s.raised = !s.raised;
+    s.holdSince.reset();
+    return AlarmTransition {axis, s.raised, *value, timeMs};
+}
+
+void AlarmRule::missing()
+{
+    m_pitch.holdSince.reset();
+    m_roll.holdSince.reset();
+}
+
+std::vector<AlarmTransition> AlarmRule::setSettings(const AlarmSettings& settings, qint64 timeMs)
+{
+    m_settings = settings;
+    missing();
+    std::vector<AlarmTransition> cleared;
+    for (const AlarmAxis axis : {AlarmAxis::Pitch, AlarmAxis::Roll}) {
+        AxisState& s = state(axis);
+        if (s.raised && !axisOn(axis)) {
+            s.raised = false;
+            cleared.push_back({axis, false, std::numeric_limits<double>::quiet_NaN(), timeMs});
+        }
+    }
+    return cleared;
+}
+
+QString AlarmRule::stateText() const
+{
+    if (m_pitch.raised && m_roll.raised)
+        return QStringLiteral("pitch;roll");
+    if (m_pitch.raised)
+        return QStringLiteral("pitch");
+    if (m_roll.raised)
+        return QStringLiteral("roll");
+    return QStringLiteral("ok");
+}
+
+namespace alarmcsv {
+
+QString header()
+{
+    return QStringLiteral("time,axis,state,value");
+}
+
+QString row(qint64 wallMsUtc, const AlarmTransition& transition)
+{
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(isoUtc(wallMsUtc), axisName(transition.axis),
+            transition.raised ? QStringLiteral("raised") : QStringLiteral("cleared"), angle(transition.value));
+}
+
+QString isoUtc(qint64 msSinceEpoch)
+{
+    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
+QString angle(double value)
+{
+    if (!std::isfinite(value))
+        return QString();
+    // QString::number ignores the locale.
+    QString text = QString::number(value, 'f', 6);
+    const qsizetype point = text.indexOf(QLatin1Char('.'));
+    qsizetype end = text.size();
+    while (end > point + 3 && text[end - 1] == QLatin1Char('0'))
+        --end;
+    text.truncate(end);
+    if (text.startsWith(QLatin1Char('-'))
+        && std::all_of(text.cbegin() + 1, text.cend(),
+            [](QChar c) { return c == QLatin1Char('0') || c == QLatin1Char('.'); }))
+        text.remove(0, 1);
+    return text;
+}
+
+} // namespace alarmcsv

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "core/calibration.h"
+#include "core/prompter.h"
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+
+class QAction;
+class QActionGroup;
+class SensorLink;
+
+// The model and calibration menus: presets, Custom, Coefficients, Thickness,
+// the thickness units, Zero and True Zero. It owns those actions and the one
+// calibration value, and hands every change to the sensor link; the window
+// only places the actions and lays out its labels from calibrationChanged.
+class CalibrationMenu : public QObject {
+    Q_OBJECT
+public:
+    // What the model dialog offers.
+    enum class Choice { Z1, Z2, Z3, Raw, Custom, Thickness };
+
+    CalibrationMenu(Prompter& prompter, QStringList coefficientDirs, SensorLink& link, QObject* parent = nullptr);
+
+    // In menu order: MZ1, MZ2, MZ3, DualComp, MZ4, MnuCustom, MnuThickness, MnuShow.
+    QList<QAction*> modelActions() const;
+    // Mnumm, Mnudegrees, MnuInch.
+    QList<QAction*> unitActions() const;
+    QAction* zeroAction() const { return MnuZero; }
+    QAction* trueZeroAction() const { return MnuTrueZero; }
+
+    const Calibration& calibration() const { return m_cal; }
+    bool modelChosen() const { return m_modelChosen; }
+    void choose(Choice choice);
+    void end() { m_ended = true; }
+
+    void MZ1_Click();
+    void MZ2_Click();
+    void MZ3_Click();
+    void MZ4_Click();
+    void MnuCustom_Click();
+    void MnuThickness_Click();
+    void MnuShow_Click();
+    void Mnumm_Click();
+    void Mnudegrees_Click();
+    void MnuInch_Click();
+    void MnuZero_Click();
+    void MnuTrueZero_Click();
+
+signals:
+    void calibrationChanged(const Calibration& calibration);
+    void modelChosenChanged(bool chosen);
+    void customLoadFailed(); // no option may stay selected for "Custom"
+
+private:
+    void applyPreset(Model model, QAction* item);
+    void setUnit(conversion::ThicknessUnit unit, QAction* item);
+    void setModelMark(QAction* item);
+    void publish();
+    void message(const QString& text);
+
+    Prompter& m_prompter;
+    QStringList m_coefficientDirs;
+    SensorLink& m_link;
+    Calibration m_cal;
+    bool m_modelChosen = false;
+    bool m_ended = false;
+    QAction* m_modelMark = nullptr; // the model item the last operation checked
+    QActionGroup* m_models = nullptr;
+
+    QAction* MZ1 = nullptr;
+    QAction* MZ2 = nullptr;
+    QAction* MZ3 = nullptr;
+    QAction* DualComp = nullptr;
+    QAction* MZ4 = nullptr;
+    QAction* MnuCustom = nullptr;
+    QAction* MnuThickness = nullptr;
+    QAction* MnuShow = nullptr;
+    QAction* Mnumm = nullptr;
+    QAction* Mnudegrees = nullptr;
+    QAction* MnuInch = nullptr;
+    QAction* MnuZero = nullptr;
+    QAction* MnuTrueZero = nullptr;
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "core/prompter.h"
+#include "core/reading.h"
+#include "core/recorder.h"
+
+#include <QObject>
+
+class QAction;
+class QTimer;
+
+// Recording to kvddt.txt: the "Record Data" items, the record timer RecTimer,
+// the recorder and the interval prompt. Each record holds the pitch and roll
+// the window shows at that tick, taken from the readings themselves.
+class RecordingMenu : public QObject {
+    Q_OBJECT
+public:
+    RecordingMenu(Prompter& prompter, QObject* parent = nullptr);
+
+    QAction* recordingAction() const { return mnuRecording; }
+    QAction* intervalAction() const { return mnuInterval; }
+    QTimer* timer() const { return RecTimer; }
+    Recorder& recorder() { return m_recorder; }
+
+    // Creates the file at start-up; on failure says so and leaves recording
+    // unavailable for the run, since running on would silently lose records.
+    void openFile(const QString& path);
+    void take(const Reading& reading);
+    // Shutdown: the timer stops, the file is closed, nothing is asked any more.
+    void end();
+
+    void mnuRecording_Click();
+    void mnuInterval_Click();
+    void RecTimer_Timer();
+
+private:
+    void message(const QString& text, Prompter::Icon icon);
+
+    Prompter& m_prompter;
+    Recorder m_recorder;
+    QString m_pitch; // what the value labels show now
+    QString m_roll;
+    bool m_ended = false;
+    QAction* mnuRecording = nullptr;
+    QAction* mnuInterval = nullptr;
+    QTimer* RecTimer = nullptr;
+};
