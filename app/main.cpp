@@ -69,10 +69,23 @@ void onStopSignal(int)
 }
 
 // SIGTERM, SIGINT and SIGHUP end the program like "Exit": port and file
-// closed, exit code 0.
-void endOnStopSignals(Form1& form)
+// closed, exit code 0. The handlers are in place from the first moment; a
+// signal that comes before the window exists waits in the pipe.
+void catchStopSignals()
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return;
+    struct sigaction sa { };
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
+}
+
+void endOnStopSignals(Form1& form)
+{
+    if (signalPipe[0] < 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &form);
     QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
@@ -85,12 +98,6 @@ void endOnStopSignals(Form1& form)
         else
             form.Form_Unload();
     });
-    struct sigaction sa { };
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
 }
 
 // A diagnostic into a closed pipe must fail quietly, not end the program.
@@ -110,6 +117,7 @@ int main(int argc, char* argv[])
         args << QString::fromLocal8Bit(argv[i]);
 #ifdef Q_OS_UNIX
     ignoreBrokenPipes();
+    catchStopSignals();
 #endif
     const auto parsed = parseCommandLine(args);
     if (const auto* error = std::get_if<QString>(&parsed)) {

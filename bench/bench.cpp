@@ -2,7 +2,9 @@
 // poller, decoder and main window against the simulated sensor over a real
 // pseudo-terminal, beside a bare QSerialPort ping-pong baseline.
 #include "core/eventloop.h"
+#include "ui/calibrationmenu.h"
 #include "ui/form1.h"
+#include "ui/recordingmenu.h"
 #include "link/serialport.h"
 #include "sim/simsensor.h"
 
@@ -183,7 +185,7 @@ struct Program {
         form->setQuitAction([] {});
         form->Form_Load();
         form->configDialog()->findChild<QPushButton*>("OKButton")->click();
-        form->MZ1_Click();
+        form->calibration().MZ1_Click();
         form->optionsDialog()->findChild<QPushButton*>("Okbutton")->click();
         form->Start_Click();
     }
@@ -357,8 +359,8 @@ int main(int argc, char** argv)
         sensor.start();
         Program p(sensor.devicePath());
         p.prompter.answers = {QStringLiteral("100")};
-        p.form->mnuInterval_Click();
-        p.form->mnuRecording_Click();
+        p.form->recording().mnuInterval_Click();
+        p.form->recording().mnuRecording_Click();
         if (qgetenv("BENCH_NO_CHART").isEmpty())
             p.form->mnuTrend_Click();
         // Warm up until the chart's default 60 s window has filled: from then
@@ -377,7 +379,7 @@ int main(int argc, char** argv)
             "   (target < 1024 over 10 min)\n",
             rssStart, rssWarm, minutes, rssEnd, rssEnd - rssWarm);
         std::printf("  (%zu readings, %lld records in the long run)\n", sensor.repliesSent() - r0,
-            static_cast<long long>(p.form->recorder().RecCount));
+            static_cast<long long>(p.form->recording().recorder().RecCount));
         p.form->Form_Unload();
     }
     return 0;

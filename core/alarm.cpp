@@ -11,8 +11,7 @@ QString axisName(AlarmAxis axis)
     return axis == AlarmAxis::Pitch ? QStringLiteral("pitch") : QStringLiteral("roll");
 }
 
-AlarmRule::AlarmRule(const AlarmSettings& settings)
-    : m_settings(settings)
+AlarmRule::AlarmRule(const AlarmSettings& settings) : m_settings(settings)
 {
 }
 
@@ -41,8 +40,8 @@ std::optional<AlarmTransition> AlarmRule::feed(AlarmAxis axis, std::optional<dou
         return std::nullopt;
     }
     const double magnitude = std::fabs(*value);
-    const bool toward = s.raised ? magnitude < limit(axis) - std::max(0.0, m_settings.hysteresis)
-                                 : magnitude > limit(axis);
+    const bool toward
+        = s.raised ? magnitude < limit(axis) - std::max(0.0, m_settings.hysteresis) : magnitude > limit(axis);
     if (!toward) {
         s.holdSince.reset();
         return std::nullopt;
@@ -119,9 +118,9 @@ QString angle(double value)
     while (end > point + 3 && text[end - 1] == QLatin1Char('0'))
         --end;
     text.truncate(end);
-    if (text.startsWith(QLatin1Char('-'))
-        && std::all_of(text.cbegin() + 1, text.cend(),
-            [](QChar c) { return c == QLatin1Char('0') || c == QLatin1Char('.'); }))
+    if (text.startsWith(QLatin1Char('-')) && std::all_of(text.cbegin() + 1, text.cend(), [](QChar c) {
+            return c == QLatin1Char('0') || c == QLatin1Char('.');
+        }))
         text.remove(0, 1);
     return text;
 }

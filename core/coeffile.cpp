@@ -94,8 +94,7 @@ QString locate(const QString& directory)
     // System entries too (FIFOs, sockets, devices, dangling links): one of
     // those under the name must be refused, not taken for a missing file.
     const QDir dir(directory);
-    const QStringList entries
-        = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList entries = dir.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     QString other;
     for (const QString& name : entries) {
         if (name == FileName)
@@ -120,7 +119,7 @@ std::variant<Coefficients, LoadError> readFile(const QString& path)
         int fd;
         ~Closer() { ::close(fd); }
     } closer {fd};
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd, &st) != 0)
         return LoadError {Failure::Open, QStringLiteral("%1: %2").arg(path, qt_error_string(errno))};
     if (!S_ISREG(st.st_mode))

@@ -41,7 +41,7 @@ std::optional<QString> Recorder::open(const QString& path)
     const QByteArray name = QFile::encodeName(path);
     // Asked first by name only for a clearer answer: opening a FIFO that has
     // no reader for writing without blocking fails with a confusing ENXIO.
-    struct stat st {};
+    struct stat st { };
     if (::stat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode))
         return NotRegular;
     // O_NONBLOCK and the check of the opened descriptor keep a FIFO put there
@@ -85,12 +85,12 @@ std::optional<QString> Recorder::writeRecord(int intervalMs, const QString& pitc
         return NotOpen;
     // Records written into a file nobody can reach any more would be lost
     // without a word: the name must still lead to the open file.
-    struct stat held {};
+    struct stat held { };
     if (::fstat(m_fd, &held) != 0)
         return qt_error_string(errno);
-    struct stat named {};
-    if (held.st_nlink == 0 || ::stat(QFile::encodeName(m_path).constData(), &named) != 0
-        || named.st_dev != held.st_dev || named.st_ino != held.st_ino)
+    struct stat named { };
+    if (held.st_nlink == 0 || ::stat(QFile::encodeName(m_path).constData(), &named) != 0 || named.st_dev != held.st_dev
+        || named.st_ino != held.st_ino)
         return Gone;
 
     const QByteArray line = recordLine(m_recordedMs + intervalMs, pitch, roll).toUtf8();

@@ -10,16 +10,17 @@
 
 namespace {
 struct Host : DecoderHost {
-    bool raw = false, thickness = false, mm = true, inch = false;
+    bool raw = false;
+    Calibration cal;
     bool rawSelected() const override { return raw; }
-    bool thicknessChecked() const override { return thickness; }
-    bool mmChecked() const override { return mm; }
-    bool inchChecked() const override { return inch; }
-    void setCaption(Label, const QString& text) override
+    const Calibration& decoderCalibration() const override { return cal; }
+    void deliver(Reading r) override
     {
-        if (text.isEmpty())
-            std::abort(); // every caption the decoder writes has content
+        if (r.valueColumnText().isEmpty() || r.rawColumnText().isEmpty())
+            std::abort(); // every column the decoder fills has content
     }
+    void handshakeSeen() override { }
+    void setStatus(const QString&) override { }
     void resetPort() override { }
 };
 } // namespace
@@ -32,15 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Host host;
     const std::uint8_t flags = data[0];
     host.raw = flags & 1;
-    host.thickness = flags & 2;
-    host.mm = flags & 4;
-    host.inch = flags & 8;
-    const Coefficients c = presetFor(Model((flags >> 4) & 3));
-    state.CoefX1 = c.x1;
-    state.CoefX2 = c.x2;
-    state.CoefX3 = c.x3;
+    host.cal.thickness = flags & 2;
+    host.cal.unit = conversion::ThicknessUnit((flags >> 2) % 3);
+    host.cal.coefficients = presetFor(Model((flags >> 4) & 3));
     if (flags & 0x40)
-        state.ZeroReference = -1e6;
+        host.cal.ZeroReference = -1e6;
     Module2 decoder(state, host);
     static const char* const commands[] = {"A", "B", "C", "D", "F", "", "b", "Z"};
     std::size_t i = 1;

@@ -25,12 +25,10 @@ private slots:
     void recordLines();
     void recordTimeFollowsIntervalChanges();
     void recordFileIsTruncatedAndFlushed();
-    void recordWriteFailureIsReported();
     void lineFormat();
     void dialogChoicesFromLineFormat();
     void commandLine();
     void dataDirectoryFallback();
-    void permissionHint();
 };
 
 void TestFiles::coefficientText_data()
@@ -178,22 +176,6 @@ void TestFiles::recordFileIsTruncatedAndFlushed()
     QCOMPARE(check.readAll(), QByteArray("1\tPitch\t00.00\tRoll\t00.00\r\n"));
 }
 
-void TestFiles::recordWriteFailureIsReported()
-{
-    if (!QFileInfo::exists(QStringLiteral("/dev/full")))
-        QSKIP("no /dev/full here");
-    Recorder rec;
-    QVERIFY(!rec.open(QStringLiteral("/dev/full")));
-    const auto error = rec.writeRecord(1000, QStringLiteral("1"), QStringLiteral("2"));
-    QVERIFY(error.has_value());
-    QVERIFY(!error->isEmpty());
-
-    Recorder neverOpened;
-    QVERIFY(neverOpened.writeRecord(1000, QString(), QString()).has_value());
-    Recorder badDir;
-    QVERIFY(badDir.open(QStringLiteral("/nonexistent-dir/kvddt.txt")).has_value());
-}
-
 void TestFiles::lineFormat()
 {
     const auto ok = parseLineFormat(QStringLiteral("19200,n,8,1"));
@@ -217,10 +199,8 @@ void TestFiles::dialogChoicesFromLineFormat()
     const LineFormatChoices other = readDialogChoices(QStringLiteral("9600,E,7,2"));
     QVERIFY(!other.baud19200 && !other.parityNone && !other.dataBits8 && !other.stopBits1);
     // Fields sit at fixed distances from the first comma.
-    const LineFormatChoices shifted = readDialogChoices(QStringLiteral("19200,N,8,1.5"));
-    QVERIFY(all(shifted));
+    QVERIFY(all(readDialogChoices(QStringLiteral("19200,N,8,1.5"))));
     QVERIFY(!readDialogChoices(QStringLiteral("19200")).baud19200);
-    QVERIFY(!readDialogChoices(QString()).parityNone);
     QVERIFY(!readDialogChoices(QStringLiteral("19200,")).dataBits8); // short text reads past its end safely
 }
 
@@ -260,27 +240,9 @@ void TestFiles::dataDirectoryFallback()
     QCOMPARE(AppPaths::chooseDataDir(QStringLiteral("/proc"), fallback), fallback);
     QVERIFY(QFileInfo(fallback).isDir());
     QCOMPARE(AppPaths(fallback).recordingFile(), fallback + QStringLiteral("/kvddt.txt"));
-}
-
-#include "link/serialport.h"
-#include <unistd.h>
-
-void TestFiles::permissionHint()
-{
-    const QString plain = openFailureText(
-        QStringLiteral("/dev/ttyS9"), QStringLiteral("No such file or directory"), QSerialPort::DeviceNotFoundError);
-    QCOMPARE(plain, QStringLiteral("/dev/ttyS9: No such file or directory"));
-    if (::geteuid() == 0)
-        QSKIP("root may open any device: the missing-permission text cannot be shown here");
-    QTemporaryDir dir;
-    const QString dev = dir.filePath(QStringLiteral("ttyFAKE"));
-    QFile f(dev);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.close();
-    QFile::setPermissions(dev, QFileDevice::Permissions());
-    const QString hint = openFailureText(dev, QStringLiteral("Permission denied"), QSerialPort::PermissionError);
-    QVERIFY(hint.contains(QFileInfo(dev).group()));
-    QVERIFY(hint.contains(QStringLiteral("group")));
+    // The calibration beside the program is looked for first.
+    QCOMPARE(AppPaths(fallback, exeDir).coefficientDirs(), (QStringList {exeDir, fallback}));
+    QCOMPARE(AppPaths(fallback, fallback).coefficientDirs(), QStringList {fallback});
 }
 
 QTEST_GUILESS_MAIN(TestFiles)

@@ -5,12 +5,16 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
 class TestProgram : public QObject {
     Q_OBJECT
 private slots:
     void options();
     void stopSignalEndsCleanly();
+    void stopSignalDuringTheStartUpWarning();
+    void closedStandardErrorIsNoReasonToDie();
 };
 
 namespace {
@@ -58,6 +62,39 @@ void TestProgram::stopSignalEndsCleanly()
     QVERIFY(p.waitForFinished(10000));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
+}
+
+void TestProgram::stopSignalDuringTheStartUpWarning()
+{
+    // Before, during and after the box that says the data folder is missing.
+    for (int delayMs : {200, 1500}) {
+        QProcess p;
+        p.start(QStringLiteral(VELTRAK_BINARY), {"--data-dir", "/no/such/folder"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(delayMs);
+        ::kill(pid_t(p.processId()), SIGTERM);
+        QVERIFY2(p.waitForFinished(10000), "still running after SIGTERM");
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+    }
+}
+
+void TestProgram::closedStandardErrorIsNoReasonToDie()
+{
+    int fds[2];
+    QVERIFY(::pipe(fds) == 0);
+    ::close(fds[0]); // nobody will read what the program says
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], STDERR_FILENO);
+        ::execl(VELTRAK_BINARY, VELTRAK_BINARY, "--bogus", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    int status = 0;
+    QCOMPARE(::waitpid(pid, &status, 0), pid);
+    QVERIFY2(WIFEXITED(status), "ended by a signal");
+    QCOMPARE(WEXITSTATUS(status), 2);
 }
 
 QTEST_GUILESS_MAIN(TestProgram)

@@ -3,8 +3,7 @@
 // falls silent now and then, and finally vanishes.
 // VELTRAK_SOAK_SECONDS (default 20) and VELTRAK_SOAK_SEED (default 1) set the
 // length and the seed; the long version is the same test with more seconds.
-#include "formrig.h"
-#include "sim/simsensor.h"
+#include "rig.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -56,8 +55,7 @@ void TestSoak::soak()
     PortMap ports;
     ports.setDevice(4, QString::fromStdString(o.linkPath));
     FormRig r(ports);
-    r.form->Form_Load();
-    r.throughDialogs();
+    r.startUp();
     r.prompter.answers = {QStringLiteral("100")};
     r.a("mnuInterval")->trigger();
     r.a("mnuRecording")->trigger();
@@ -89,12 +87,12 @@ void TestSoak::soak()
         ++recoveries;
     }
     QVERIFY(recoveries >= 1 || seconds < 8);
-    QVERIFY(r.form->state().WaitCount >= 1 || seconds < 8);
+    QVERIFY(r.form->link().state().WaitCount >= 1 || seconds < 8);
 
     // The device vanishes: one "Error RS232", then the program idles.
     sensor->stop();
     QTRY_COMPARE_WITH_TIMEOUT(r.prompter.count(QStringLiteral("Error RS232")), 1, 5000);
-    QVERIFY(!r.form->port().PortOpen());
+    QVERIFY(!r.form->link().port().PortOpen());
     r.a("mnuRecording")->trigger(); // stop recording, so that idle means idle
     r.form->trendChart()->close();
     QTest::qWait(300);
@@ -134,8 +132,9 @@ void TestSoak::soak()
     sensor = std::make_unique<sim::SimSensor>(o);
     QVERIFY(sensor->start());
     r.a("MSettings")->trigger();
-    r.throughDialogs();
-    QVERIFY(r.form->port().PortOpen());
+    r.form->configDialog()->findChild<QPushButton*>("OKButton")->click();
+    r.form->optionsDialog()->findChild<QPushButton*>("Okbutton")->click();
+    QVERIFY(r.form->link().port().PortOpen());
     r.w<QPushButton>("Start")->click();
     QTRY_VERIFY_WITH_TIMEOUT(sensor->repliesSent() >= 50, 8000);
 }

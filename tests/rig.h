@@ -1,12 +1,16 @@
 #pragma once
 
-#include "ui/form1.h"
+// Shared by the window and end-to-end tests: the simulated sensor on a
+// pseudo-terminal, and a main window in a temporary data directory with
+// scripted boxes and a recorded quit instead of the end of the process.
 #include "fakeprompter.h"
+#include "link/sensorlink.h"
 #include "link/serialport.h"
+#include "simline.h"
+#include "ui/form1.h"
 
 #include <QAction>
 #include <QLabel>
-#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -15,17 +19,15 @@
 
 #include <memory>
 
-// A main window in a temporary data directory, with scripted boxes and a
-// recorded quit instead of the end of the test process.
 struct FormRig {
     QTemporaryDir dir;
     FakePrompter prompter;
     std::unique_ptr<Form1> form;
     int quits = 0;
 
-    explicit FormRig(const PortMap& ports = PortMap(), const QString& dataDir = QString())
+    explicit FormRig(const PortMap& ports = PortMap(), const QString& programDir = QString())
     {
-        form = std::make_unique<Form1>(prompter, AppPaths(dataDir.isEmpty() ? dir.path() : dataDir), ports);
+        form = std::make_unique<Form1>(prompter, AppPaths(dir.path(), programDir), ports);
         form->setQuitAction([this] { ++quits; });
     }
 
@@ -33,24 +35,17 @@ struct FormRig {
     {
         T* found = form->findChild<T*>(name);
         if (!found)
-            qWarning("no widget named %s", qPrintable(name));
+            qFatal("no widget named %s", qPrintable(name));
         return found;
     }
-    QAction* a(const QString& name) const
-    {
-        QAction* found = form->findChild<QAction*>(name);
-        if (!found)
-            qWarning("no action named %s", qPrintable(name));
-        return found;
-    }
+    QAction* a(const QString& name) const { return w<QAction>(name); }
     QString text(const QString& label) const { return w<QLabel>(label)->text(); }
 
-    // From the open port dialog: OK, a model (none if null), OK.
-    void throughDialogs(const char* modelOption = "Option1")
+    // Start-up: the port dialog's OK, a model (none if null), the model dialog's OK.
+    void startUp(const char* modelOption = "Option1")
     {
-        ConfigScrn* config = form->configDialog();
-        QVERIFY(config);
-        config->findChild<QPushButton*>("OKButton")->click();
+        form->Form_Load();
+        form->configDialog()->findChild<QPushButton*>("OKButton")->click();
         Options* options = form->optionsDialog();
         QVERIFY(options && options->isVisible());
         if (modelOption)
@@ -59,12 +54,13 @@ struct FormRig {
         QVERIFY(form->isVisible());
     }
 
-    // A reply as the serial events hand it to the decoder.
+    // A reply as the serial line hands it to the link.
     void reply(const QString& command, const QString& chunk)
     {
-        form->state().LastCommand = command;
+        form->link().state().LastCommand = command;
         QString c = chunk;
-        form->decoder().ProcessReply(c);
+        form->link().decoder().ProcessReply(c);
         form->flushDisplay(); // what the screen shows by its next refresh
     }
 };
+

@@ -1,0 +1,54 @@
+#pragma once
+
+// The simulated sensor on a pseudo-terminal, and what the tests read off
+// its byte log.
+#include "core/portmap.h"
+#include "sim/simsensor.h"
+
+#include <QString>
+
+// The sensor on its own thread; port 4 is mapped to it.
+struct Line {
+    sim::SimSensor sensor;
+    PortMap ports;
+    explicit Line(sim::SimOptions o = {}) : sensor(std::move(o))
+    {
+        std::string error;
+        if (!sensor.start(&error))
+            qFatal("simulator: %s", error.c_str());
+        ports.setDevice(4, QString::fromStdString(sensor.devicePath()));
+    }
+    QString received() const { return QString::fromStdString(sensor.received()); }
+};
+
+// The commands sent, without the initialisation's zeros.
+inline QString commands(const QString& received)
+{
+    QString s = received;
+    s.replace(QStringLiteral("F00000000"), QStringLiteral("F"));
+    return s;
+}
+
+// Every command but "F" waits until the reply to the one before it has
+// completely left the sensor.
+inline bool handshakeKept(const std::vector<sim::LogEntry>& log)
+{
+    bool awaiting = false, replyDone = true;
+    char last = 0;
+    for (const sim::LogEntry& e : log) {
+        if (e.received) {
+            if (e.byte == '0')
+                continue;
+            if (e.byte == 'A' && last == 'F')
+                replyDone = true; // the initialisation is answered by nothing
+            if (awaiting && !replyDone)
+                return false;
+            awaiting = true;
+            replyDone = false;
+            last = e.byte;
+        } else if (e.byte == '\n' || (last == 'A' && e.byte == 'R')) {
+            replyDone = true;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,413 @@
+// Both sides of the protocol without a port: the poller (what is sent) and
+// the decoder (what a reply becomes), each against a scripted host.
+#include "core/decoder.h"
+#include "core/poller.h"
+#include "fakeprompter.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+namespace {
+struct SendHost : PollerHost {
+    bool enabled = true, open = true, resetting = false, failWrites = false, watchdog = false;
+    QList<QByteArray> written;
+    QString status;
+    qint64 silentTicks = 0;
+    FakePrompter prompter;
+    bool startEnabled() const override { return enabled; }
+    bool portOpen() const override { return open; }
+    bool portResetting() const override { return resetting; }
+    bool writeToPort(const QByteArray& bytes) override
+    {
+        if (!open || failWrites)
+            return false;
+        written << bytes;
+        return true;
+    }
+    void setWatchdog(bool on) override { watchdog = on; }
+    void setStatus(const QString& text) override { status = text; }
+    void message(const QString& text, Prompter::Icon icon) override { prompter.message(text, icon, AppTitle); }
+    void watchdogSilent(qint64 ticks) override { silentTicks = ticks; }
+};
+
+struct Sender {
+    SharedState state;
+    SendHost host;
+    Poller poller {state, host};
+    void consume() // the decoder consumed the awaited reply
+    {
+        state.LastCommand.clear();
+        poller.replyConsumed();
+        QCoreApplication::processEvents();
+    }
+    QString line() const
+    {
+        QString s;
+        for (const QByteArray& b : host.written)
+            s += QString::fromLatin1(b) + QLatin1Char(' ');
+        return s.trimmed();
+    }
+};
+
+struct ReceiveHost : DecoderHost {
+    bool raw = false;
+    Calibration cal;
+    QList<Reading> readings;
+    QString status;
+    int resets = 0, handshakes = 0;
+    bool rawSelected() const override { return raw; }
+    const Calibration& decoderCalibration() const override { return cal; }
+    void deliver(Reading r) override { readings << r; }
+    void handshakeSeen() override { ++handshakes; }
+    void setStatus(const QString& text) override { status = text; }
+    void resetPort() override { ++resets; }
+};
+
+struct Receiver {
+    SharedState state;
+    ReceiveHost host;
+    Module2 decoder {state, host};
+    // Feeds a chunk (setting the awaited letter unless null); returns the
+    // number of readings it produced.
+    qsizetype feed(const QString& cmd, const QString& chunk)
+    {
+        if (!cmd.isNull())
+            state.LastCommand = cmd;
+        const qsizetype before = host.readings.size();
+        QString c = chunk;
+        decoder.ProcessReply(c);
+        if (!c.isEmpty())
+            qFatal("the caller's chunk must be empty on return");
+        return host.readings.size() - before;
+    }
+    const Reading& last() const { return host.readings.last(); }
+};
+} // namespace
+
+class TestProtocol : public QObject {
+    Q_OBJECT
+private slots:
+    void startSequenceAndCycle();
+    void gateAndClosedPort();
+    void watchdogResynchronises();
+    void menuInitialisation();
+    void secondStartNestsACycle();
+    void closedPortEndsTheWaitButAResetDoesNot();
+    void anglesAndColumns();
+    void thicknessMode();
+    void temperature();
+    void answerToA();
+    void gatheringAndLeftovers();
+};
+
+void TestProtocol::startSequenceAndCycle()
+{
+    Sender r;
+    r.poller.Start_Click();
+    QVERIFY(r.host.watchdog);
+    QCOMPARE(r.line(), QStringLiteral("F 00000000 A"));
+    QCOMPARE(r.state.LastCommand, QStringLiteral("A"));
+    r.poller.replyConsumed(); // nothing goes out while a reply is awaited
+    QCOMPARE(r.host.written.size(), 3);
+    for (int i = 0; i < 7; ++i)
+        r.consume();
+    QCOMPARE(r.line(), QStringLiteral("F 00000000 A B C D B C D B"));
+    QCOMPARE(r.state.LastCommand, QStringLiteral("B"));
+    QVERIFY(r.host.prompter.messages.isEmpty());
+    // After end nothing is written or shown.
+    r.poller.end();
+    r.consume();
+    r.poller.Timer1_Timer();
+    r.poller.mnuinit_Click();
+    r.poller.Start_Click();
+    QCoreApplication::processEvents();
+    QCOMPARE(r.host.written.size(), 10);
+    QVERIFY(r.host.prompter.messages.isEmpty());
+}
+
+void TestProtocol::gateAndClosedPort()
+{
+    Sender r;
+    r.host.enabled = false;
+    r.host.watchdog = true;
+    r.poller.Start_Click();
+    QCOMPARE(r.host.prompter.texts(), QStringList {QStringLiteral("Veltrak option has to be selected")});
+    QCOMPARE(r.host.prompter.messages[0].icon, Prompter::Icon::None);
+    QVERIFY(!r.host.watchdog);
+    QVERIFY(r.host.written.isEmpty());
+
+    Sender c;
+    c.host.open = false;
+    c.poller.Start_Click();
+    QVERIFY(!c.host.watchdog);
+    QVERIFY(c.host.prompter.messages.isEmpty()); // shown from its own event
+    QCoreApplication::processEvents();
+    QCOMPARE(c.host.prompter.texts(), QStringList {QStringLiteral("Error RS232")});
+    QCOMPARE(c.host.prompter.messages[0].icon, Prompter::Icon::Critical);
+    QCOMPARE(c.poller.cycleDepth(), 0);
+    QCOMPARE(c.state.LastCommand, QString());
+}
+
+void TestProtocol::watchdogResynchronises()
+{
+    Sender r;
+    r.poller.Start_Click();
+    r.consume(); // A
+    r.consume(); // B
+    QCOMPARE(r.state.LastCommand, QStringLiteral("C"));
+    r.state.ReplySeen = true; // the pitch reply was seen since the last tick
+    r.poller.Timer1_Timer();
+    QVERIFY(!r.state.ReplySeen);
+    QCOMPARE(r.state.WaitCount, 0);
+    QCOMPARE(r.host.written.size(), 5);
+    for (int tick = 1; tick <= 3; ++tick) { // silent while "C" is awaited
+        r.poller.Timer1_Timer();
+        QCOMPARE(r.state.WaitCount, tick);
+        QCOMPARE(r.host.silentTicks, tick);
+        QCOMPARE(r.host.written.last(), QByteArray("A"));
+        QCOMPARE(r.state.LastCommand, QStringLiteral("A"));
+    }
+    QCOMPARE(r.host.status, QStringLiteral(" Waiting 3"));
+    r.state.RxBuffer = QStringLiteral("8F");
+    r.poller.Timer1_Timer();
+    QCOMPARE(r.host.status, QStringLiteral(" Waiting 8F4"));
+    r.consume(); // the answer to "A"
+    QCOMPARE(r.host.written.last(), QByteArray("D")); // the lost "C" is not asked again
+    r.state.WaitCount = 32767; // wider than 16 bits, nothing stops
+    r.poller.Timer1_Timer();
+    QCOMPARE(r.host.status, QStringLiteral(" Waiting 8F32768"));
+}
+
+void TestProtocol::menuInitialisation()
+{
+    Sender r;
+    r.poller.mnuinit_Click(); // idle: out at once
+    QCOMPARE(r.line(), QStringLiteral("F 00000000"));
+    QCOMPARE(r.state.LastCommand, QStringLiteral("F"));
+    r.consume();
+    QCOMPARE(r.host.written.size(), 2); // no cycle: nothing follows
+
+    Sender p;
+    p.poller.Start_Click();
+    p.consume(); // A -> B awaited
+    p.poller.mnuinit_Click();
+    QCOMPARE(p.line(), QStringLiteral("F 00000000 A B"));
+    p.consume(); // the pitch reply: now the initialisation goes out
+    QCOMPARE(p.line(), QStringLiteral("F 00000000 A B F 00000000"));
+    p.consume();
+    QCOMPARE(p.line(), QStringLiteral("F 00000000 A B F 00000000 C"));
+
+    Sender closed;
+    closed.host.open = false;
+    closed.poller.mnuinit_Click(); // never written to a closed port, no message
+    QVERIFY(closed.host.written.isEmpty());
+    QVERIFY(closed.host.prompter.messages.isEmpty());
+}
+
+void TestProtocol::secondStartNestsACycle()
+{
+    Sender r;
+    r.poller.Start_Click();
+    r.consume(); // A
+    r.consume(); // B -> C awaited
+    r.poller.Start_Click();
+    QCOMPARE(r.poller.cycleDepth(), 2);
+    QCOMPARE(r.host.written.size(), 5); // waits for the awaited reply
+    r.consume();
+    r.consume();
+    r.consume();
+    QCOMPARE(r.line(), QStringLiteral("F 00000000 A B C F 00000000 A B C"));
+    // The line fails: the newer cycle ends first; the one beneath resumes
+    // only after its box is closed, and fails in turn.
+    int depthWhileOpen = -1;
+    r.host.prompter.whileOpen = [&](const FakePrompter::Shown&) {
+        if (depthWhileOpen < 0)
+            depthWhileOpen = r.poller.cycleDepth();
+    };
+    r.host.failWrites = true;
+    r.consume();
+    QTRY_COMPARE(r.host.prompter.count(QStringLiteral("Error RS232")), 2);
+    QCOMPARE(depthWhileOpen, 2);
+    QCOMPARE(r.poller.cycleDepth(), 0);
+    QVERIFY(!r.host.watchdog);
+    r.host.failWrites = false; // Start works again afterwards
+    r.host.written.clear();
+    r.state.LastCommand.clear();
+    r.poller.Start_Click();
+    QCOMPARE(r.line(), QStringLiteral("F 00000000 A"));
+}
+
+void TestProtocol::closedPortEndsTheWaitButAResetDoesNot()
+{
+    Sender r;
+    r.poller.Start_Click();
+    r.consume(); // B awaited
+    // The decoder's reset has the port closed for a moment: keep waiting,
+    // and write nothing even when the awaited reply is consumed.
+    r.host.open = false;
+    r.host.resetting = true;
+    r.poller.Timer1_Timer();
+    QCOMPARE(r.state.LastCommand, QStringLiteral("B"));
+    r.consume();
+    QCOMPARE(r.host.written.size(), 4);
+    QVERIFY(r.host.prompter.messages.isEmpty());
+    r.host.open = true; // reopened: the cycle goes on
+    r.host.resetting = false;
+    r.poller.replyConsumed();
+    QCOMPARE(r.host.written.last(), QByteArray("C"));
+    // The port is gone for good: the next tick stops waiting and the
+    // cycle's next write reports the failure once.
+    r.host.open = false;
+    r.poller.Timer1_Timer();
+    QTRY_COMPARE(r.host.prompter.count(QStringLiteral("Error RS232")), 1);
+    QCOMPARE(r.poller.cycleDepth(), 0);
+    r.poller.Timer1_Timer();
+    QCoreApplication::processEvents();
+    QCOMPARE(r.host.prompter.messages.size(), 1);
+    // reset() forgets every cycle.
+    r.host.open = true;
+    r.poller.Start_Click();
+    r.poller.reset();
+    r.consume();
+    QCOMPARE(r.host.written.last(), QByteArray("A"));
+}
+
+void TestProtocol::anglesAndColumns()
+{
+    Receiver r;
+    QCOMPARE(r.feed("B", "800\n"), 1);
+    QCOMPARE(r.last().quantity, Quantity::Pitch);
+    QCOMPARE(r.last().valueColumnText(), QStringLiteral("00.00"));
+    QCOMPARE(r.last().rawColumnText(), QStringLiteral("    "));
+    QCOMPARE(r.state.LastCommand, QString());
+    QCOMPARE(r.state.RxBuffer, QString());
+    QVERIFY(r.state.ReplySeen);
+    r.feed("B", "7FF\n");
+    QCOMPARE(r.last().text, QStringLiteral("-01.00"));
+    QCOMPARE(r.last().value, -1.0);
+    QCOMPARE(r.last().count, 2047.0);
+    QCOMPARE(r.state.LastReading, -1.0);
+    QVERIFY(r.host.status.isEmpty()); // only thickness mode writes the status line
+    r.host.cal.coefficients = presetFor(Model::Z1);
+    r.feed("B", "BE8\n"); // 3048: centred 1000
+    QCOMPARE(r.last().text, QStringLiteral("12.60"));
+    r.state.ReplySeen = false;
+    r.feed("C", "000\n"); // centred -2048
+    QCOMPARE(r.last().quantity, Quantity::Roll);
+    QCOMPARE(r.last().text, QStringLiteral("-23.84"));
+    QCOMPARE(r.last().rawColumnText(), QStringLiteral("     "));
+    QVERIFY(r.state.ReplySeen);
+    QCOMPARE(r.state.LastReading, 1000.0); // roll never changes it
+    // Raw display: the count in the raw column, blanks in the value column,
+    // and thickness mode does not apply.
+    r.host.raw = true;
+    r.host.cal.thickness = true;
+    r.feed("B", "8FB\n");
+    QCOMPARE(r.last().rawColumnText(), QStringLiteral("2299"));
+    QCOMPARE(r.last().valueColumnText(), QStringLiteral("    "));
+    QCOMPARE(r.state.LastReading, 1000.0);
+    QVERIFY(r.host.status.isEmpty());
+    r.feed("C", "800\n");
+    QCOMPARE(r.last().rawColumnText(), QStringLiteral("2048"));
+    QCOMPARE(r.last().valueColumnText(), QStringLiteral("     "));
+}
+
+void TestProtocol::thicknessMode()
+{
+    using U = conversion::ThicknessUnit;
+    Receiver r;
+    r.host.cal.thickness = true;
+    r.host.cal.coefficients = presetFor(Model::Z1); // the thickness path ignores the polynomial
+    r.feed("B", "882\n");
+    QCOMPARE(r.last().text, QStringLiteral("0.00"));
+    QCOMPARE(r.host.status, QStringLiteral("130"));
+    const struct {
+        U unit;
+        const char* text;
+    } rows[] = {{U::Millimetres, "0.79"}, {U::Inches, "0.0318"}, {U::Degrees, "1.00"}};
+    for (const auto& row : rows) {
+        r.host.cal.unit = row.unit;
+        r.feed("B", "8FB\n");
+        QCOMPARE(r.last().text, QString::fromLatin1(row.text));
+        QCOMPARE(r.last().value, conversion::thicknessValue(251, 130, row.unit));
+    }
+    QCOMPARE(r.host.status, QStringLiteral("251"));
+    QCOMPARE(r.state.LastReading, 251.0);
+    r.host.cal.ZeroReference = 251;
+    r.feed("B", "8FB\n");
+    QCOMPARE(r.last().text, QStringLiteral("0.00"));
+}
+
+void TestProtocol::temperature()
+{
+    Receiver r;
+    r.feed("D", "09E\n");
+    QCOMPARE(r.last().quantity, Quantity::Temperature);
+    QCOMPARE(r.last().value, 25.0);
+    QCOMPARE(r.last().valueColumnText(), QStringLiteral("25"));
+    QCOMPARE(r.last().rawColumnText(), QStringLiteral("     "));
+    QVERIFY(!r.state.ReplySeen); // temperature does not count as a reply seen
+    QCOMPARE(r.state.LastCommand, QString());
+    r.host.raw = true;
+    r.feed("D", "09E\n");
+    QCOMPARE(r.last().rawColumnText(), QStringLiteral("158"));
+    QCOMPARE(r.last().valueColumnText(), QStringLiteral("     "));
+}
+
+void TestProtocol::answerToA()
+{
+    Receiver r;
+    r.feed("A", "R");
+    QCOMPARE(r.host.resets, 0);
+    QCOMPARE(r.host.handshakes, 1);
+    QVERIFY(!r.state.ReplySeen);
+    QCOMPARE(r.state.LastCommand, QString());
+    for (const char* wrong : {"r", "R\n", "RR", "800\n"}) {
+        r.state.ReplySeen = false;
+        const int before = r.host.resets;
+        QCOMPARE(r.feed("A", QString::fromLatin1(wrong)), 0);
+        QCOMPARE(r.host.resets, before + 1);
+        QVERIFY(r.state.ReplySeen);
+        QCOMPARE(r.state.LastCommand, QString());
+    }
+    QCOMPARE(r.host.handshakes, 5);
+    r.state.RxBuffer = QStringLiteral("8F");
+    r.feed("A", "R");
+    QCOMPARE(r.state.RxBuffer, QStringLiteral("8F")); // "A" leaves the buffer alone
+}
+
+void TestProtocol::gatheringAndLeftovers()
+{
+    Receiver r;
+    QCOMPARE(r.feed("B", "80"), 0);
+    QCOMPARE(r.state.LastCommand, QStringLiteral("B"));
+    QCOMPARE(r.state.RxBuffer, QStringLiteral("80"));
+    QVERIFY(!r.state.ReplySeen);
+    QCOMPARE(r.feed(QString(), "0\n"), 1);
+    QCOMPARE(r.last().text, QStringLiteral("00.00"));
+    r.feed("B", "8"); // one, two and one characters
+    r.feed(QString(), "FB");
+    QCOMPARE(r.state.LastCommand, QStringLiteral("B"));
+    r.feed(QString(), "\n");
+    QCOMPARE(r.last().text, QStringLiteral("251.00"));
+    // "F" is answered by whatever comes; nothing awaited throws chunks away.
+    r.state.RxBuffer = QStringLiteral("8");
+    QCOMPARE(r.feed("F", "whatever 123\n"), 0);
+    QCOMPARE(r.state.LastCommand, QString());
+    QCOMPARE(r.feed(QString(), "800\n"), 0);
+    QCOMPARE(r.feed("b", "800\n"), 0); // letters compare case-sensitively
+    QCOMPARE(r.state.RxBuffer, QStringLiteral("8"));
+    // An incomplete reply interrupted by the watchdog's "A" joins the next.
+    r.state.RxBuffer = QStringLiteral("8F");
+    r.feed("A", "R");
+    r.feed("D", "09E\n");
+    QCOMPARE(r.last().value, double(0x8F09E - 133));
+    QCOMPARE(r.state.RxBuffer, QString());
+    r.feed("C", "G?800\n"); // garbage in front reads as 0
+    QCOMPARE(r.last().text, QStringLiteral("-2048.00"));
+    r.feed("B", QString(40, QLatin1Char('F'))); // saturates rather than wraps
+    QVERIFY(r.last().text.size() > 15);
+}
+
+QTEST_GUILESS_MAIN(TestProtocol)
+#include "tst_protocol.moc"
