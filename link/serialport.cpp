@@ -136,7 +136,12 @@ std::optional<QString> SerialPortComponent::Output(const QByteArray& bytes)
         const QByteArray rest = bytes.mid(done);
         if (m_port.write(rest) != rest.size())
             return m_port.errorString();
+#ifndef Q_OS_UNIX
         m_port.flush(); // hand the bytes to the driver now, without blocking
+#endif
+        // On Unix the rest waits in QSerialPort's buffer until the driver
+        // can take it: forcing it out now would meet the same full driver
+        // and be reported as a failed line.
         if (m_port.error() == QSerialPort::WriteError || m_port.error() == QSerialPort::ResourceError)
             return m_port.errorString();
     }

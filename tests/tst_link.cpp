@@ -14,6 +14,10 @@
 
 #include <memory>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 namespace {
 struct Rig {
     std::unique_ptr<sim::SimSensor> sensor;
@@ -65,6 +69,7 @@ private slots:
     void silentSensorIsResynchronised();
     void vanishedDeviceEndsInOneFailureAndRecovers();
     void endSendsNothingMore();
+    void aFullDriverIsNoFailedLine();
 };
 
 void TestLink::pollsInOrderAndDeliversFrames()
@@ -202,6 +207,37 @@ void TestLink::endSendsNothingMore()
     QTest::qWait(1500); // a watchdog period
     QCOMPARE(r.sent().size(), atEnd);
     QVERIFY(r.failures.isEmpty());
+}
+
+void TestLink::aFullDriverIsNoFailedLine()
+{
+    // A line whose other end stops reading for a while: commands wait, in
+    // order, and go out once it reads again.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    PortMap ports;
+    ports.setDevice(1, QString::fromLatin1(::ptsname(master)));
+    SerialPortComponent port;
+    port.setPortMap(ports);
+    QVERIFY(!port.setCommPort(1));
+    QVERIFY(!port.setPortOpen(true));
+    QByteArray sent;
+    for (int i = 0; i < 400; ++i) { // far more than the driver holds
+        const QByteArray chunk = QByteArray::number(i).rightJustified(64, 'x');
+        QCOMPARE(port.Output(chunk), std::optional<QString>());
+        sent += chunk;
+    }
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT(([&] {
+        char buf[4096];
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+            got.append(buf, n);
+        return got.size() >= sent.size();
+    }()),
+        10000);
+    QCOMPARE(got, sent);
+    QVERIFY(port.PortOpen());
+    ::close(master);
 }
 
 QTEST_GUILESS_MAIN(TestLink)
