@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
@@ -375,8 +376,32 @@ void Form1::showReading(const Reading& reading)
         raw = Lbl6TEMP;
         break;
     }
-    setCaption(value, reading.valueColumnText());
-    setCaption(raw, reading.rawColumnText());
+    setCaption(value, fitted(value, reading.valueColumnText(), reading.value));
+    setCaption(raw, fitted(raw, reading.rawColumnText(), reading.count));
+}
+
+// A value too wide for its label (absurd coefficients) is shown in exponent
+// form rather than cut off or stretching the window; the full text goes to
+// the tool tip and, unchanged, to the record file.
+QString Form1::fitted(QLabel* label, const QString& text, double value) const
+{
+    constexpr qsizetype FitsAlways = 10; // every ordinary reading is shorter
+    if (text.size() <= FitsAlways) {
+        if (!label->toolTip().isEmpty())
+            label->setToolTip(QString());
+        return text;
+    }
+    const QFontMetrics metrics(label->font());
+    const int room = label->contentsRect().width();
+    if (metrics.horizontalAdvance(text) <= room)
+        return text;
+    label->setToolTip(text);
+    for (int digits = 6; digits >= 0; --digits) {
+        const QString compact = QString::number(value, 'E', digits);
+        if (metrics.horizontalAdvance(compact) <= room)
+            return compact;
+    }
+    return metrics.elidedText(text, Qt::ElideRight, room);
 }
 
 void Form1::setCaption(QLabel* label, const QString& text)

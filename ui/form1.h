@@ -85,6 +85,7 @@ private:
     void buildMenus();
     void showReading(const Reading& reading);
     void setCaption(QLabel* label, const QString& text);
+    QString fitted(QLabel* label, const QString& text, double value) const;
     void layOut(const Calibration& calibration);
     void message(const QString& text, Prompter::Icon icon);
     int tw(int twips) const; // twips to pixels at the screen's logical dpi

@@ -32,6 +32,7 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent, Qt::Window)
     m_x->setTickType(QValueAxis::TicksDynamic); // whole seconds, anchored at 0
     m_x->setTickAnchor(0.0);
     m_y = new QValueAxis;
+    m_y->setLabelFormat(QStringLiteral("%.6g")); // short labels whatever the values
     m_chart->addAxis(m_x, Qt::AlignBottom);
     m_chart->addAxis(m_y, Qt::AlignLeft);
     for (QLineSeries* s : {m_pitch, m_roll}) {
@@ -53,6 +54,7 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent, Qt::Window)
     m_pause->setCheckable(true);
     m_readout = new QLabel(this);
     m_readout->setObjectName(QStringLiteral("TrendReadout"));
+    m_readout->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     connect(m_pause, &QPushButton::toggled, this, [this](bool on) {
         m_frozenAt = on ? m_clock.elapsed() : -1;
         m_pause->setText(on ? QStringLiteral("Resume") : QStringLiteral("Pause"));
@@ -118,8 +120,15 @@ void TrendChart::sampleNow()
     };
     m_history.add(m_clock.elapsed(), shown(m_pitchNow), shown(m_rollNow));
     if (!paused()) {
-        m_readPitch = m_pitchNow ? m_pitchNow->shownText().trimmed() : QString();
-        m_readRoll = m_rollNow ? m_rollNow->shownText().trimmed() : QString();
+        // Absurdly long values are shortened so the window keeps its size.
+        auto readout = [](const std::optional<Reading>& r) {
+            if (!r)
+                return QString();
+            const QString text = r->shownText().trimmed();
+            return text.size() <= 12 ? text : QString::number(r->shownValue(), 'g', 6);
+        };
+        m_readPitch = readout(m_pitchNow);
+        m_readRoll = readout(m_rollNow);
     }
 }
 
