@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// The logger's CSV text, free of files and clocks so every byte can be
+// tested. Rows end with CR LF as RFC 4180 asks, which spreadsheet programs
+// on every system read.
+namespace csvlog {
+
+inline constexpr char LineEnd[] = "\r\n";
+
+struct Record {
+    qint64 wallMsUtc = 0; // ms since the epoch
+    double elapsedS = 0.0; // since the logger started
+    double pitch = 0.0; // NaN: no reading, an empty field
+    double roll = 0.0;
+    double temperature = 0.0;
+    QString unit;
+    QString alarm; // AlarmRule::stateText(), or "" without an alarm
+};
+
+// "time,elapsed,pitch,roll,temperature,unit,alarm" and the line end.
+QString header();
+
+// e.g. "2026-12-07T03:25:04.123Z,12.300,1.50,-0.25,23.40,deg,ok\r\n":
+// elapsed always with 3 decimals, angles and temperature as
+// alarmcsv::angle(), "." as decimal point whatever the locale.
+QString row(const Record& record);
+
+// The field as RFC 4180 wants it: in double quotes, with quotes doubled,
+// when it holds a comma, a quote, CR or LF; otherwise unchanged.
+QString field(const QString& text);
+
+// "YYYY-MM-DD.csv" for the UTC day holding the instant.
+QString dayFileName(qint64 wallMsUtc);
+
+// Tells when the next row belongs in another daily file: a new file starts
+// at midnight UTC, not after 24 hours of running, so each file holds exactly
+// one calendar day.
+class DayRoller {
+public:
+    // The file name when `wallMsUtc` lies in another UTC day than the last
+    // call (always on the first call), else std::nullopt. A wall clock set
+    // back across midnight goes back to that day's file.
+    std::optional<QString> due(qint64 wallMsUtc);
+
+private:
+    std::optional<qint64> m_day;
+};
+
+// "<iso time> <text>\n" for stderr. Line breaks inside the text become
+// blanks, so one event stays one line for whoever reads the log.
+QString eventLine(qint64 wallMsUtc, const QString& text);
+
+} // namespace csvlog

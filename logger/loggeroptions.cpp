@@ -1,0 +1,479 @@
+#include "logger/loggeroptions.h"
+
+#include "core/numberformat.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+
+namespace loggeroptions {
+
+namespace {
+
+// A config file is a few lines; a bigger one is not what the operator meant
+// to pass, and reading a device or FIFO to its end could take forever.
+constexpr qint64 MaxConfigBytes = 64 * 1024;
+constexpr int MaxHoldMs = 24 * 60 * 60 * 1000;
+constexpr double MaxDurationS = 1e9; // keeps the duration in ms well inside qint64
+
+bool isAsciiDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Plain decimal notation only, "." as the point: no exponent, hex, "inf" or
+// locale forms, which would let a typo pass as some other number.
+std::optional<double> decimal(const QString& text)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return std::nullopt;
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        const bool sign = i == 0 && (t[i] == QLatin1Char('+') || t[i] == QLatin1Char('-'));
+        if (!sign && !isAsciiDigit(t[i]) && t[i] != QLatin1Char('.'))
+            return std::nullopt;
+    }
+    bool ok = false;
+    const double value = t.toDouble(&ok); // C locale whatever the user's
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int> whole(const QString& text, int minimum, int maximum)
+{
+    QString t = text.trimmed();
+    if (t.startsWith(QLatin1Char('+')))
+        t.remove(0, 1);
+    if (t.isEmpty() || t.size() > 10 || !std::all_of(t.cbegin(), t.cend(), isAsciiDigit))
+        return std::nullopt;
+    const qint64 value = t.toLongLong();
+    if (value < minimum || value > maximum)
+        return std::nullopt;
+    return int(value);
+}
+
+bool setWhole(int& target, const QString& text, int minimum, int maximum)
+{
+    const std::optional<int> value = whole(text, minimum, maximum);
+    if (value)
+        target = *value;
+    return value.has_value();
+}
+
+bool setLimit(double& target, const QString& text)
+{
+    const std::optional<double> value = decimal(text);
+    if (!value || *value < 0.0)
+        return false;
+    target = *value;
+    return true;
+}
+
+bool setText(QString& target, const QString& text)
+{
+    if (text.trimmed().isEmpty())
+        return false;
+    target = text;
+    return true;
+}
+
+bool setBool(bool& target, const QString& text)
+{
+    const QString t = text.trimmed().toLower();
+    if (t == QLatin1String("true") || t == QLatin1String("yes") || t == QLatin1String("on") || t == QLatin1String("1"))
+        target = true;
+    else if (t == QLatin1String("false") || t == QLatin1String("no") || t == QLatin1String("off")
+        || t == QLatin1String("0"))
+        target = false;
+    else
+        return false;
+    return true;
+}
+
+bool isHostChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-') || c == QLatin1Char('_');
+}
+
+bool isIpv6Char(QChar c)
+{
+    return isAsciiDigit(c) || (c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'))
+        || c == QLatin1Char(':') || c == QLatin1Char('.');
+}
+
+// HOST, HOST:PORT, [IPV6] or [IPV6]:PORT. A bare IPv6 address is refused:
+// its last group could not be told from a port.
+bool setBroker(MqttOptions& mqtt, const QString& text)
+{
+    QString host;
+    QString rest;
+    if (text.startsWith(QLatin1Char('['))) {
+        const qsizetype close = text.indexOf(QLatin1Char(']'));
+        if (close < 2)
+            return false;
+        host = text.mid(1, close - 1);
+        rest = text.mid(close + 1);
+        if (!std::all_of(host.cbegin(), host.cend(), isIpv6Char) || !host.contains(QLatin1Char(':')))
+            return false;
+    } else {
+        const qsizetype colon = text.indexOf(QLatin1Char(':'));
+        host = colon < 0 ? text : text.left(colon);
+        rest = colon < 0 ? QString() : text.mid(colon);
+        if (host.isEmpty() || host.startsWith(QLatin1Char('-')) || host.startsWith(QLatin1Char('.'))
+            || !std::all_of(host.cbegin(), host.cend(), isHostChar))
+            return false;
+    }
+    std::optional<int> port;
+    if (!rest.isEmpty()) {
+        if (!rest.startsWith(QLatin1Char(':')) || !(port = whole(rest.mid(1), 1, 65535)))
+            return false;
+    }
+    mqtt.host = host;
+    mqtt.port = port;
+    return true;
+}
+
+bool isTopicLevel(const QString& level)
+{
+    return !level.isEmpty() && std::none_of(level.cbegin(), level.cend(), [](QChar c) {
+        return c == QLatin1Char('+') || c == QLatin1Char('#') || c == QLatin1Char('/') || c.isSpace()
+            || c.category() == QChar::Other_Control;
+    });
+}
+
+bool setTopicPrefix(MqttOptions& mqtt, const QString& text)
+{
+    const QStringList levels = text.split(QLatin1Char('/'));
+    if (!std::all_of(levels.cbegin(), levels.cend(), isTopicLevel))
+        return false;
+    mqtt.topicPrefix = text;
+    return true;
+}
+
+bool setModel(LoggerOptions& o, const QString& text)
+{
+    const QString t = text.trimmed().toLower();
+    if (t == QLatin1String("z1"))
+        o.model = Model::Z1;
+    else if (t == QLatin1String("z2"))
+        o.model = Model::Z2;
+    else if (t == QLatin1String("z3"))
+        o.model = Model::Z3;
+    else if (t == QLatin1String("raw"))
+        o.model = Model::Raw;
+    else if (t == QLatin1String("custom"))
+        o.model = std::nullopt;
+    else
+        return false;
+    return true;
+}
+
+struct Option {
+    const char* name;
+    const char* valueName; // nullptr: a flag, "true" on the command line
+    const char* expected;
+    const char* help;
+    bool (*set)(LoggerOptions&, const QString&);
+    bool inFile = true;
+};
+
+// One table for parsing, the config file keys and the help, so none of them
+// can miss an option the others know.
+const Option Options[] = {
+    {"device", "PATH", "a serial device path", "the serial device of the inclinometer (required)",
+        [](LoggerOptions& o, const QString& v) { return setText(o.device, v); }},
+    {"model", "MODEL", "z1, z2, z3, raw or custom",
+        "the sensor model: z1 (default), z2, z3, raw (counts),\ncustom (needs --coefficients)", setModel},
+    {"coefficients", "FILE", "a coefficient file path",
+        "the linear, square and cube coefficients for --model custom,\nin the format of kvdcoef.txt",
+        [](LoggerOptions& o, const QString& v) { return setText(o.coefficientsFile, v); }},
+    {"interval", "MS", "whole milliseconds from 100 to 32767", "time between readings (default 1000)",
+        [](LoggerOptions& o, const QString& v) {
+            const std::optional<int> ms = interval::parseAnswer(v);
+            o.intervalMs = ms.value_or(o.intervalMs);
+            return ms.has_value();
+        }},
+    {"csv", "PATH", "a file path, or - for standard output",
+        "append CSV rows to PATH; - is standard output, also the output\nwhen none of --csv, --csv-dir, --kvddt is "
+        "given",
+        [](LoggerOptions& o, const QString& v) { return setText(o.csvPath, v); }},
+    {"csv-dir", "DIR", "a directory", "write CSV into DIR/YYYY-MM-DD.csv, a new file at midnight UTC",
+        [](LoggerOptions& o, const QString& v) { return setText(o.csvDir, v); }},
+    {"kvddt", "PATH", "a file path", "record to PATH in the format of the window's kvddt.txt",
+        [](LoggerOptions& o, const QString& v) { return setText(o.kvddtPath, v); }},
+    {"duration", "SECONDS", "seconds above 0 and up to 1000000000, fractions allowed",
+        "stop cleanly after SECONDS (default: run until SIGINT or SIGTERM)",
+        [](LoggerOptions& o, const QString& v) {
+            const std::optional<double> s = decimal(v);
+            if (!s || *s <= 0.0 || *s > MaxDurationS)
+                return false;
+            o.durationS = s;
+            return true;
+        }},
+    {"lost-after", "N", "a whole number from 1 to 3600",
+        "report the device lost after N intervals without a reply (default 5)",
+        [](LoggerOptions& o, const QString& v) { return setWhole(o.lostAfter, v, 1, 3600); }},
+    {"alarm-pitch", "DEG", "a limit of 0 (off) or more",
+        "raise the pitch alarm when |pitch| exceeds DEG (default 0: off)",
+        [](LoggerOptions& o, const QString& v) { return setLimit(o.alarm.pitchLimit, v); }},
+    {"alarm-roll", "DEG", "a limit of 0 (off) or more", "raise the roll alarm when |roll| exceeds DEG (default 0: off)",
+        [](LoggerOptions& o, const QString& v) { return setLimit(o.alarm.rollLimit, v); }},
+    {"alarm-hysteresis", "DEG", "0 or more, less than each alarm limit",
+        "a raised alarm clears only below its limit minus DEG (default 0.1)",
+        [](LoggerOptions& o, const QString& v) { return setLimit(o.alarm.hysteresis, v); }},
+    {"alarm-hold", "MS", "whole milliseconds from 0 to 86400000",
+        "raise or clear only after the condition held for MS (default 0);\nmissing readings restart the hold",
+        [](LoggerOptions& o, const QString& v) { return setWhole(o.alarm.holdMs, v, 0, MaxHoldMs); }},
+    {"mqtt", "HOST[:PORT]", "HOST, HOST:PORT or [IPV6]:PORT with PORT from 1 to 65535",
+        "publish readings to this MQTT broker",
+        [](LoggerOptions& o, const QString& v) { return setBroker(o.mqtt, v.trimmed()); }},
+    {"topic-prefix", "TOPIC", "topic levels separated by /, without +, #, blanks or empty levels",
+        "first levels of the published topics (default veltrak)",
+        [](LoggerOptions& o, const QString& v) { return setTopicPrefix(o.mqtt, v); }},
+    {"sensor-id", "ID", "one topic level: no /, +, # or blanks", "the sensor's topic level",
+        [](LoggerOptions& o, const QString& v) {
+            if (!isTopicLevel(v))
+                return false;
+            o.mqtt.sensorId = v;
+            return true;
+        }},
+    {"qos", "0|1", "0 or 1", "MQTT quality of service (default 1)",
+        [](LoggerOptions& o, const QString& v) { return setWhole(o.mqtt.qos, v, 0, 1); }},
+    {"publish-interval", "MS", "whole milliseconds from 100 to 86400000",
+        "publish at most once per MS (default: every reading)",
+        [](LoggerOptions& o, const QString& v) {
+            int ms = 0;
+            if (!setWhole(ms, v, interval::Minimum, MaxHoldMs))
+                return false;
+            o.mqtt.publishIntervalMs = ms;
+            return true;
+        }},
+    {"queue-size", "N", "a whole number from 1 to 10000000",
+        "readings kept while the broker is unreachable (default 10000)",
+        [](LoggerOptions& o, const QString& v) { return setWhole(o.mqtt.queueSize, v, 1, 10000000); }},
+    {"mqtt-user", "NAME", "a user name", "MQTT user name",
+        [](LoggerOptions& o, const QString& v) { return setText(o.mqtt.user, v); }},
+    {"mqtt-password-file", "FILE", "a file path", "read the MQTT password from FILE (kept off the command line)",
+        [](LoggerOptions& o, const QString& v) { return setText(o.mqtt.passwordFile, v); }},
+    {"mqtt-cafile", "FILE", "a file path", "connect with TLS, trusting the certificate authorities in FILE",
+        [](LoggerOptions& o, const QString& v) { return setText(o.mqtt.caFile, v); }},
+    {"mqtt-insecure", nullptr, "true or false", "allow --mqtt-user with a password on a connection without TLS",
+        [](LoggerOptions& o, const QString& v) { return setBool(o.mqtt.insecure, v); }},
+    {"config", "FILE", "a file path", "read options from the [logger] section of the INI file FILE",
+        [](LoggerOptions& o, const QString& v) { return setText(o.configFile, v); }, false},
+    {"help", nullptr, "", "print this help", [](LoggerOptions& o, const QString&) { return o.help = true; }, false},
+    {"version", nullptr, "", "print the version", [](LoggerOptions& o, const QString&) { return o.version = true; },
+        false},
+};
+
+const Option* find(const QString& name)
+{
+    for (const Option& option : Options) {
+        if (name == QLatin1String(option.name))
+            return &option;
+    }
+    return nullptr;
+}
+
+QString badValue(const QString& where, const Option& option, const QString& value)
+{
+    return QStringLiteral("%1: expected %2, got '%3'").arg(where, QLatin1String(option.expected), value);
+}
+
+std::variant<QByteArray, QString> readConfig(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("--config: cannot read '%1': no such file").arg(path);
+    if (!info.isFile())
+        return QStringLiteral("--config: cannot read '%1': not a regular file").arg(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("--config: cannot read '%1': %2").arg(path, file.errorString());
+    const QByteArray content = file.read(MaxConfigBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        return QStringLiteral("--config: cannot read '%1': %2").arg(path, file.errorString());
+    if (content.size() > MaxConfigBytes)
+        return QStringLiteral("--config: '%1' is larger than %2 bytes").arg(path).arg(MaxConfigBytes);
+    return content;
+}
+
+std::optional<QString> crossCheck(LoggerOptions& o)
+{
+    if (o.device.isEmpty())
+        return QStringLiteral("--device is required: the serial device of the inclinometer, e.g. /dev/ttyUSB0");
+    if (!o.model && o.coefficientsFile.isEmpty())
+        return QStringLiteral("--model custom needs --coefficients FILE");
+    if (o.model && !o.coefficientsFile.isEmpty())
+        return QStringLiteral("--coefficients: only allowed with --model custom");
+    const struct {
+        const char* name;
+        double limit;
+    } limits[] = {{"--alarm-pitch", o.alarm.pitchLimit}, {"--alarm-roll", o.alarm.rollLimit}};
+    for (const auto& l : limits) {
+        // Not below the limit, a raised alarm could never clear.
+        if (l.limit > 0.0 && o.alarm.hysteresis >= l.limit)
+            return QStringLiteral("--alarm-hysteresis: expected less than %1 (%2), got '%3'")
+                .arg(QLatin1String(l.name), numfmt::plainDecimal(l.limit), numfmt::plainDecimal(o.alarm.hysteresis));
+    }
+    o.alarm.enabled = o.alarm.pitchLimit > 0.0 || o.alarm.rollLimit > 0.0;
+    if (o.csvPath.isEmpty() && o.csvDir.isEmpty() && o.kvddtPath.isEmpty())
+        o.csvPath = StandardOutput;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::variant<QList<IniEntry>, QString> parseIni(const QByteArray& content, const QString& fileName)
+{
+    QList<IniEntry> entries;
+    QString text = QString::fromUtf8(content);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    enum { None, Logger, Other } section = None;
+    bool sawLogger = false;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString line = lines[i].trimmed();
+        const int number = int(i + 1);
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            const bool logger
+                = line.mid(1, line.size() - 2).trimmed().compare(QLatin1String("logger"), Qt::CaseInsensitive) == 0;
+            section = logger ? Logger : Other;
+            sawLogger = sawLogger || logger;
+            continue;
+        }
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (section == None || eq <= 0) {
+            // A line here means a forgotten section header or a typo; taking
+            // it silently would run with options the operator did not set.
+            return QStringLiteral("%1 line %2: expected [logger] or key=value, got '%3'")
+                .arg(fileName)
+                .arg(number)
+                .arg(line);
+        }
+        if (section != Logger)
+            continue;
+        const QString key = line.left(eq).trimmed();
+        for (const IniEntry& e : std::as_const(entries)) {
+            if (e.key == key)
+                return QStringLiteral("%1 line %2: '%3' already set on line %4")
+                    .arg(fileName)
+                    .arg(number)
+                    .arg(key)
+                    .arg(e.line);
+        }
+        entries.append({key, line.mid(eq + 1).trimmed(), number});
+    }
+    if (!sawLogger)
+        return QStringLiteral("%1: no [logger] section").arg(fileName);
+    return entries;
+}
+
+std::variant<LoggerOptions, QString> parse(const QStringList& args)
+{
+    struct Given {
+        const Option* option;
+        QString value;
+    };
+    QList<Given> given;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        QString name = a == QLatin1String("-h") ? QStringLiteral("--help")
+            : a == QLatin1String("-v")          ? QStringLiteral("--version")
+                                                : a;
+        if (!name.startsWith(QLatin1String("--")))
+            return QStringLiteral("unexpected argument '%1'; options start with --, see --help").arg(a);
+        name.remove(0, 2);
+        std::optional<QString> value;
+        const qsizetype eq = name.indexOf(QLatin1Char('='));
+        if (eq >= 0) {
+            value = name.mid(eq + 1);
+            name.truncate(eq);
+        }
+        const Option* option = find(name);
+        if (!option)
+            return QStringLiteral("unknown option '--%1', see --help").arg(name);
+        if (!option->valueName) {
+            if (value)
+                return QStringLiteral("--%1: takes no value, got '%2'").arg(name, *value);
+            value = QStringLiteral("true");
+        } else if (!value) {
+            // "--device --interval 500" is a forgotten value, not a device
+            // called "--interval".
+            if (i + 1 >= args.size() || args[i + 1].startsWith(QLatin1String("--")))
+                return QStringLiteral("--%1: missing value, expected %2").arg(name, QLatin1String(option->expected));
+            value = args[++i];
+        }
+        given.append({option, *value});
+    }
+
+    LoggerOptions options;
+    for (const Given& g : std::as_const(given)) {
+        // The file is read first, so that the command line can override it.
+        if (g.option == find(QStringLiteral("config")) && !g.option->set(options, g.value))
+            return badValue(QStringLiteral("--config"), *g.option, g.value);
+    }
+    if (!options.configFile.isEmpty()) {
+        const auto content = readConfig(options.configFile);
+        if (const QString* error = std::get_if<QString>(&content))
+            return *error;
+        const auto entries = parseIni(std::get<QByteArray>(content), options.configFile);
+        if (const QString* error = std::get_if<QString>(&entries))
+            return *error;
+        for (const IniEntry& e : std::get<QList<IniEntry>>(entries)) {
+            const QString where = QStringLiteral("%1 line %2").arg(options.configFile).arg(e.line);
+            const Option* option = find(e.key);
+            if (!option || !option->inFile)
+                return QStringLiteral("%1: unknown key '%2'").arg(where, e.key);
+            if (!option->set(options, e.value))
+                return badValue(QStringLiteral("%1: %2").arg(where, e.key), *option, e.value);
+        }
+    }
+    for (const Given& g : std::as_const(given)) {
+        if (!g.option->set(options, g.value))
+            return badValue(QStringLiteral("--") + QLatin1String(g.option->name), *g.option, g.value);
+    }
+    if (options.help || options.version)
+        return options;
+    if (const std::optional<QString> error = crossCheck(options))
+        return *error;
+    return options;
+}
+
+QString usageText()
+{
+    QString text = QStringLiteral("Usage: veltrak-logger --device PATH [options]\n"
+                                  "Logs the readings of a VELTRAK dual-axis inclinometer without a window.\n\n"
+                                  "Options (--name VALUE or --name=VALUE; the command line overrides --config):\n");
+    constexpr int Column = 30;
+    for (const Option& option : Options) {
+        QString left = QStringLiteral("  --") + QLatin1String(option.name);
+        if (option.valueName)
+            left += QLatin1Char(' ') + QLatin1String(option.valueName);
+        left = left.leftJustified(Column - 1) + QLatin1Char(' ');
+        QString help = QLatin1String(option.help);
+        help.replace(QLatin1Char('\n'), QLatin1Char('\n') + QString(Column, QLatin1Char(' ')));
+        text += left + help + QLatin1Char('\n');
+    }
+    text += QStringLiteral("  -h, -v                      short for --help and --version\n\n"
+                           "Config file: a [logger] section of key=value lines, the keys being the long\n"
+                           "option names without dashes (device=/dev/ttyUSB0, alarm-pitch=5,\n"
+                           "mqtt-insecure=true). Values are taken literally to the line end; lines\n"
+                           "starting with ; or # are comments.\n\n"
+                           "CSV columns: time (ISO 8601 UTC), elapsed (s), pitch, roll, temperature,\n"
+                           "unit, alarm (ok, pitch, roll or pitch;roll). Events and alarm changes go to\n"
+                           "standard error.\n\n"
+                           "Exit status:\n"
+                           "  %1  stopped by SIGINT or SIGTERM, or at the end of --duration\n"
+                           "  %2  the device could not be used, or writing a file failed\n"
+                           "  %3  bad options, config file or coefficient file\n");
+    return text.arg(loggerexit::Clean).arg(loggerexit::Failure).arg(loggerexit::BadOptions);
+}
+
+} // namespace loggeroptions
