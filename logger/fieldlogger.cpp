@@ -124,19 +124,28 @@ void FieldLogger::onFrame(const Frame& frame)
     }
 }
 
-void FieldLogger::onTick()
+std::optional<csvlog::Record> FieldLogger::currentRecord() const
 {
     if (m_stopped || !m_frame || monotonicNowMs() - m_frame->temperature.monotonicMs > FreshMs)
-        return; // no rows invented for a gap: the gap shows in the times
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        return std::nullopt; // no rows invented for a gap: the gap shows in the times
     csvlog::Record record;
-    record.wallMsUtc = now;
+    record.wallMsUtc = QDateTime::currentMSecsSinceEpoch();
     record.elapsedS = double(m_clock.elapsed()) / 1000.0;
     record.pitch = m_frame->pitch.value;
     record.roll = m_frame->roll.value;
     record.temperature = m_frame->temperature.value;
     record.unit = m_link.calibration().unitName();
     record.alarm = m_alarmsOn ? m_alarm.stateText() : QStringLiteral("ok");
+    return record;
+}
+
+void FieldLogger::onTick()
+{
+    const std::optional<csvlog::Record> current = currentRecord();
+    if (!current)
+        return;
+    const csvlog::Record& record = *current;
+    const qint64 now = record.wallMsUtc;
     if (!m_options.csvDir.isEmpty()) {
         if (const auto name = m_days.due(now))
             if (const auto error = openCsvFile(QDir(m_options.csvDir).filePath(*name)))

@@ -32,6 +32,8 @@ public:
     void stop(int exitCode, const QString& why);
 
     void event(const QString& text) const;
+    // A row from the last complete cycle, if it is fresh; nothing otherwise.
+    std::optional<csvlog::Record> currentRecord() const;
 
 signals:
     void rowWritten(const csvlog::Record& record);

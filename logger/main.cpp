@@ -4,6 +4,7 @@
 #include "core/eventloop.h"
 #include "logger/fieldlogger.h"
 #include "logger/loggeroptions.h"
+#include "logger/sitepublishing.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -11,6 +12,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -79,13 +81,31 @@ int main(int argc, char* argv[])
         calibration.coefficients = std::get<Coefficients>(loaded);
     }
 
+    std::optional<Publisher::Settings> broker;
+    if (!options.mqtt.host.isEmpty()) {
+        auto settings = SitePublishing::settingsFrom(options);
+        if (const auto* error = std::get_if<QString>(&settings))
+            return usageError(*error);
+        broker = std::get<Publisher::Settings>(settings);
+    }
+
     preferLeanEventLoop();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("veltrak-logger"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELTRAK_VERSION));
 
     FieldLogger logger(options, calibration);
-    QObject::connect(&logger, &FieldLogger::finished, &app, [](int code) { QCoreApplication::exit(code); });
+    std::unique_ptr<SitePublishing> publishing;
+    if (broker) {
+        publishing = std::make_unique<SitePublishing>(*broker, options.mqtt.publishIntervalMs, logger);
+        if (const auto error = publishing->start())
+            return usageError(QStringLiteral("--mqtt: %1").arg(*error));
+    }
+    QObject::connect(&logger, &FieldLogger::finished, &app, [&publishing](int code) {
+        if (publishing)
+            publishing->stop(); // "offline" before the exit
+        QCoreApplication::exit(code);
+    });
     if (signalPipe[0] >= 0) {
         auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &logger);
         QObject::connect(notifier, &QSocketNotifier::activated, &logger, [&logger] {

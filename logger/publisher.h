@@ -1,0 +1,148 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+struct mosquitto;
+
+// Sends readings, alarms and the sensor's presence to an MQTT broker.
+//
+// The thread that polls the sensor must never wait for the network, so every
+// call here returns at once except the bounded stop(). libmosquitto is driven
+// by a thread of this class; publish calls only put the message in a bounded
+// queue and, while the broker is connected and fewer than maxInFlight
+// messages are unconfirmed, hand it to libmosquitto, which never holds more
+// than that. A full queue drops its oldest message: the newest readings
+// matter most to whoever watches the sensor.
+//
+// Signals are emitted on the thread this object lives in (queued from the
+// network thread), so a caller without an event loop running gets them
+// whenever it next processes events.
+class Publisher : public QObject {
+    Q_OBJECT
+public:
+    struct Settings {
+        QString host;
+        int port = 1883;
+        QString sensorId; // the <id> in every topic
+        QString clientId; // empty: "veltrak-<sensorId>"
+        QString topicPrefix = QStringLiteral("veltrak");
+        int qos = 1; // readings; alarms and the status always go with 1
+        int queueSize = 10000;
+        QString user;
+        QString password; // from a file or the environment, never from the command line
+        QString caFile; // set: TLS, the broker's certificate checked against it
+        bool insecure = false; // allows the password to travel in clear text
+        int keepAliveSeconds = 30; // a silent network is noticed after 1.5 times this
+        int reconnectMinMs = 1000; // doubled after each failed attempt
+        int reconnectMaxMs = 30000;
+        int maxInFlight = 32;
+    };
+
+    struct Counters {
+        quint64 published = 0; // written (QoS 0) or acknowledged (QoS 1)
+        quint64 dropped = 0; // pushed out of the full queue or left in it at stop
+        quint64 queued = 0; // waiting now, not yet handed to libmosquitto
+        quint64 inFlight = 0; // handed over, not yet confirmed
+        quint64 connectAttempts = 0;
+    };
+
+    explicit Publisher(const Settings& settings, QObject* parent = nullptr);
+    ~Publisher() override; // a clean stop() if still running
+
+    // The error text when the settings would send the password in clear text.
+    static std::optional<QString> checkSecurity(const Settings& settings);
+
+    // Starts the network thread, which connects and keeps reconnecting in the
+    // background. The error text when the settings cannot work at all
+    // (bad topic levels, unreadable CA file, ...); nothing is started then.
+    std::optional<QString> start();
+
+    // Publishes what is still queued while connected, then the retained
+    // "offline" status, waits for the broker to acknowledge it and
+    // disconnects, all within timeoutMs. When the broker did not acknowledge
+    // in time, the connection is dropped without a DISCONNECT so that the
+    // broker sends the Last Will ("offline") instead. Messages still queued
+    // then count as dropped.
+    void stop(int timeoutMs = 2000);
+
+    void publishReading(const QByteArray& json);
+    void publishReading(const QJsonObject& reading);
+    void publishAlarm(const QByteArray& json);
+    void publishAlarm(const QJsonObject& alarm);
+
+    Counters counters() const;
+    bool isConnected() const;
+    QString topic(const char* leaf) const; // "<prefix>/<id>/<leaf>"
+
+signals:
+    void connected();
+    // At the first failed attempt, at each loss, and when the reason changes
+    // while down (e.g. "closed" then "refused"); not repeated otherwise.
+    void disconnected(const QString& reason);
+    // Only when up or down changes (and at the first failed attempt);
+    // `dropped` counts what the full queue pushed out since the previous
+    // emission, so an "up" tells what the outage cost.
+    void connectionChanged(bool up, quint64 dropped, const QString& reason);
+    // The broker refused the user name or password or the authorisation;
+    // retries go on, since credentials may be fixed on the broker side.
+    void authenticationFailed(const QString& reason);
+
+private:
+    struct Message {
+        quint64 seq = 0;
+        bool alarm = false;
+        int qos = 0;
+        QByteArray payload;
+    };
+
+    void enqueue(bool alarm, const QByteArray& payload);
+    void pumpLocked();
+    bool handOverLocked(Message& message);
+    void run();
+    void connectionLost(int rc, int savedErrno);
+    void report(bool up, const QString& reason, bool authentication);
+    void abortConnection();
+
+    static void onConnect(mosquitto* mosq, void* self, int rc);
+    static void onDisconnect(mosquitto* mosq, void* self, int rc);
+    static void onPublish(mosquitto* mosq, void* self, int mid);
+
+    const Settings m_settings;
+    const QByteArray m_readingTopic, m_alarmTopic, m_statusTopic;
+    mosquitto* m_mosq = nullptr;
+    std::thread m_thread;
+
+    mutable std::mutex m_mutex; // everything below, and every mosquitto_publish
+    std::condition_variable m_changed;
+    std::deque<Message> m_queue;
+    std::map<int, Message> m_inFlight; // by message id
+    Counters m_counters;
+    quint64 m_nextSeq = 0;
+    quint64 m_droppedReported = 0;
+    bool m_connected = false; // CONNACK accepted and not lost since: messages may be handed over
+    QString m_refusal; // CONNACK text of the attempt in progress
+    int m_refusalCode = 0;
+    int m_closeRc = 0; // why libmosquitto closed the socket, and errno then
+    int m_closeErrno = 0;
+    int m_offlineMid = -1;
+    bool m_offlineConfirmed = false;
+    bool m_stopping = false; // no new messages; no reconnect after a loss
+    bool m_quit = false; // the network thread leaves at its next turn
+    bool m_threadDone = false;
+
+    // The network thread's own.
+    bool m_connackOk = false;
+    bool m_reportedOnce = false;
+    bool m_reportedUp = false;
+    QString m_reportedReason;
+};
