@@ -1,5 +1,6 @@
 // The main window and its dialogs through their widgets, found by name.
 #include "rig.h"
+#include "ui/alarmmenu.h"
 #include "ui/calibrationmenu.h"
 #include "ui/recordingmenu.h"
 
@@ -7,6 +8,11 @@
 #include <cmath>
 #include <QFile>
 #include <QChartView>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QSettings>
+#include <QSpinBox>
+#include <QStandardPaths>
 #include <QLineSeries>
 #include <QMenu>
 #include <QValueAxis>
@@ -38,6 +44,7 @@ private slots:
     void recordingTakesReadingsNotLabels();
     void intervalPrompt();
     void trendChartOfASensorStandingStill();
+    void tiltAlarm();
     void pollingAndShutdown();
 };
 
@@ -263,6 +270,53 @@ void TestWindow::trendChartOfASensorStandingStill()
     QVERIFY2(qFuzzyCompare(mantissa, 1.0) || qFuzzyCompare(mantissa, 2.0) || qFuzzyCompare(mantissa, 5.0)
             || qFuzzyCompare(mantissa, 2.5),
         qPrintable(QString::number(step)));
+}
+
+void TestWindow::tiltAlarm()
+{
+    QStandardPaths::setTestModeEnabled(true); // settings of our own
+    QSettings().clear();
+    auto openDialog = [](FormRig& r) {
+        r.a("mnuAlarm")->trigger();
+        return r.form->findChildren<TiltAlarm*>("TiltAlarm").last(); // the newest
+    };
+    {
+        FormRig r;
+        r.startUp("Option1");
+        TiltAlarm* d = openDialog(r);
+        d->findChild<QCheckBox*>("AlarmOn")->setChecked(true);
+        d->findChild<QDoubleSpinBox*>("AlarmPitch")->setValue(10);
+        d->findChild<QDoubleSpinBox*>("AlarmRoll")->setValue(0);
+        d->findChild<QDoubleSpinBox*>("AlarmHysteresis")->setValue(1);
+        d->findChild<QSpinBox*>("AlarmHold")->setValue(0);
+        d->findChild<QPushButton*>("AlarmOk")->click();
+        const QColor normal = r.w("LabelPitch")->palette().color(QPalette::Window);
+        r.reply("B", "BE8\n"); // 12.60: above the limit
+        QVERIFY(r.form->windowTitle().contains(QStringLiteral("ALARM")));
+        QCOMPARE(r.w("LabelPitch")->palette().color(QPalette::Window), QColor(255, 0, 0));
+        QCOMPARE(r.w("LabelRoll")->palette().color(QPalette::Window), normal);
+        r.reply("B", "AE0\n"); // 9.37: inside the hysteresis band, still in alarm
+        QVERIFY(r.form->windowTitle().contains(QStringLiteral("ALARM")));
+        r.reply("B", "800\n");
+        QVERIFY(!r.form->windowTitle().contains(QStringLiteral("ALARM")));
+        QCOMPARE(r.w("LabelPitch")->palette().color(QPalette::Window), normal);
+        r.reply("B", "BE8\n");
+        r.a("MnuThickness")->trigger(); // no angle: off, and cleared
+        QVERIFY(!r.form->windowTitle().contains(QStringLiteral("ALARM")));
+        QVERIFY(openDialog(r)->findChild<QLabel*>("AlarmNote")->text().contains(QStringLiteral("thickness")));
+        QVERIFY(r.prompter.messages.size() <= 1); // never a box (one for the missing device)
+        const QStringList rows = recordedLines(r.dir.filePath(QStringLiteral("alarms.csv")));
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows[0], QStringLiteral("time,axis,state,value"));
+        QVERIFY(rows[1].endsWith(QStringLiteral(",pitch,raised,12.60")));
+        QVERIFY(rows[2].endsWith(QStringLiteral(",pitch,cleared,0.00")));
+        QVERIFY(rows[4].endsWith(QStringLiteral(",pitch,cleared,")));
+    }
+    FormRig again; // the settings outlive the run
+    again.startUp("Option1");
+    TiltAlarm* d = openDialog(again);
+    QVERIFY(d->findChild<QCheckBox*>("AlarmOn")->isChecked());
+    QCOMPARE(d->findChild<QDoubleSpinBox*>("AlarmPitch")->value(), 10.0);
 }
 
 void TestWindow::pollingAndShutdown()

@@ -4,6 +4,7 @@
 #include "core/calibration.h"
 #include "link/sensorlink.h"
 #include "link/serialport.h"
+#include "ui/alarmmenu.h"
 #include "ui/artwork.h"
 #include "ui/calibrationmenu.h"
 #include "ui/options.h"
@@ -55,6 +56,7 @@ Form1::Form1(Prompter& prompter, AppPaths paths, const PortMap& ports, QWidget* 
     m_link->port().setPortMap(ports);
     m_calibration = new CalibrationMenu(m_prompter, m_paths.coefficientDirs(), *m_link, this);
     m_recording = new RecordingMenu(m_prompter, this);
+    m_alarms = new AlarmMenu(m_paths.alarmFile(), this);
 
     m_displayRefresh = new QTimer(this);
     m_displayRefresh->setObjectName(QStringLiteral("DisplayRefresh"));
@@ -78,7 +80,11 @@ Form1::Form1(Prompter& prompter, AppPaths paths, const PortMap& ports, QWidget* 
     });
     connect(m_link, &SensorLink::status, this, [this](const QString& text) { setCaption(Ldebug, text); });
     connect(m_link, &SensorLink::failure, this, &Form1::message);
+    connect(m_link, &SensorLink::readingReady, m_alarms, &AlarmMenu::take);
+    connect(m_alarms, &AlarmMenu::alarmState, this, &Form1::showAlarm);
+    connect(m_alarms, &AlarmMenu::status, this, [this](const QString& text) { setCaption(Ldebug, text); });
     connect(m_calibration, &CalibrationMenu::calibrationChanged, this, &Form1::layOut);
+    connect(m_calibration, &CalibrationMenu::calibrationChanged, m_alarms, &AlarmMenu::setCalibration);
     connect(m_calibration, &CalibrationMenu::modelChosenChanged, Start, &QPushButton::setEnabled);
     connect(Opt1, &QRadioButton::toggled, m_link, &SensorLink::setRawDisplay);
     connect(Start, &QPushButton::clicked, this, &Form1::Start_Click);
@@ -213,6 +219,7 @@ void Form1::buildMenus()
 
     QMenu* view = menu(bar, nullptr, "mnuView", QStringLiteral("&View"));
     item(view, "mnuTrend", QStringLiteral("Trend chart"), &Form1::mnuTrend_Click);
+    view->addAction(m_alarms->action());
 
     QMenu* help = menu(bar, nullptr, "mnuhelp", QStringLiteral("&Help"));
     item(help, "mnuabout", QStringLiteral("About"), &Form1::mnuabout_Click);
@@ -249,6 +256,7 @@ void Form1::Form_Unload()
     m_link->end();
     m_calibration->end();
     m_recording->end();
+    m_alarms->end();
     if (m_config)
         m_config->hide();
     if (m_options)
@@ -330,6 +338,18 @@ void Form1::message(const QString& text, Prompter::Icon icon)
 {
     if (!m_ended)
         m_prompter.message(text, icon, AppTitle);
+}
+
+// An axis in alarm: its value label turns red and the title says so; no
+// box, so nothing waits for the operator.
+void Form1::showAlarm(bool pitch, bool roll)
+{
+    for (auto [label, on] : {std::pair {LabelPitch, pitch}, {LabelRoll, roll}}) {
+        QPalette pal = label->palette();
+        pal.setColor(QPalette::Window, on ? QColor(255, 0, 0) : Cyan);
+        label->setPalette(pal);
+    }
+    setWindowTitle(pitch || roll ? QStringLiteral("Veltrak Interface  ALARM") : QStringLiteral("Veltrak Interface  "));
 }
 
 void Form1::mnuabout_Click()

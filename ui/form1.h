@@ -10,6 +10,7 @@
 //   CalibrationMenu  (ui/)    presets, Custom, Coefficients, Thickness, units,
 //                             Zero; owns the one calibration value
 //   RecordingMenu    (ui/)    RecTimer, kvddt.txt, the interval prompt
+//   AlarmMenu        (ui/)    the tilt alarm: settings, rule, alarms.csv
 //   TrendChart       (ui/)    the chart window
 // Readings travel as values from the link to the labels (at most one screen
 // refresh every DisplayRefreshMs), the recorder, the chart and the alarms;
@@ -31,6 +32,7 @@
 #include <functional>
 #include <optional>
 
+class AlarmMenu;
 class CalibrationMenu;
 class QLabel;
 class QMenu;
@@ -71,6 +73,7 @@ public:
     SensorLink& link() { return *m_link; }
     CalibrationMenu& calibration() { return *m_calibration; }
     RecordingMenu& recording() { return *m_recording; }
+    AlarmMenu& alarms() { return *m_alarms; }
     TrendChart* trendChart() const { return m_trend; }
 
     // Shows captions still waiting for the next screen refresh.
@@ -88,6 +91,7 @@ private:
     QString fitted(QLabel* label, const QString& text, double value) const;
     void layOut(const Calibration& calibration);
     void message(const QString& text, Prompter::Icon icon);
+    void showAlarm(bool pitch, bool roll);
     int tw(int twips) const; // twips to pixels at the screen's logical dpi
 
     Prompter& m_prompter;
@@ -95,6 +99,7 @@ private:
     SensorLink* m_link = nullptr;
     CalibrationMenu* m_calibration = nullptr;
     RecordingMenu* m_recording = nullptr;
+    AlarmMenu* m_alarms = nullptr;
     PortChoice m_pendingPort;
     QPointer<ConfigScrn> m_config;
     QPointer<Options> m_options;
