@@ -93,9 +93,7 @@ private slots:
     void menuInitialisation();
     void secondStartNestsACycle();
     void closedPortEndsTheWaitButAResetDoesNot();
-    void anglesAndColumns();
-    void thicknessMode();
-    void temperature();
+    void readingsTable();
     void answerToA();
     void gatheringAndLeftovers();
 };
@@ -272,86 +270,61 @@ void TestProtocol::closedPortEndsTheWaitButAResetDoesNot()
     QCOMPARE(r.host.written.last(), QByteArray("A"));
 }
 
-void TestProtocol::anglesAndColumns()
-{
-    Receiver r;
-    QCOMPARE(r.feed("B", "800\n"), 1);
-    QCOMPARE(r.last().quantity, Quantity::Pitch);
-    QCOMPARE(r.last().valueColumnText(), QStringLiteral("00.00"));
-    QCOMPARE(r.last().rawColumnText(), QStringLiteral("    "));
-    QCOMPARE(r.state.LastCommand, QString());
-    QCOMPARE(r.state.RxBuffer, QString());
-    QVERIFY(r.state.ReplySeen);
-    r.feed("B", "7FF\n");
-    QCOMPARE(r.last().text, QStringLiteral("-01.00"));
-    QCOMPARE(r.last().value, -1.0);
-    QCOMPARE(r.last().count, 2047.0);
-    QCOMPARE(r.state.LastReading, -1.0);
-    QVERIFY(r.host.status.isEmpty()); // only thickness mode writes the status line
-    r.host.cal.coefficients = presetFor(Model::Z1);
-    r.feed("B", "BE8\n"); // 3048: centred 1000
-    QCOMPARE(r.last().text, QStringLiteral("12.60"));
-    r.state.ReplySeen = false;
-    r.feed("C", "000\n"); // centred -2048
-    QCOMPARE(r.last().quantity, Quantity::Roll);
-    QCOMPARE(r.last().text, QStringLiteral("-23.84"));
-    QCOMPARE(r.last().rawColumnText(), QStringLiteral("     "));
-    QVERIFY(r.state.ReplySeen);
-    QCOMPARE(r.state.LastReading, 1000.0); // roll never changes it
-    // Raw display: the count in the raw column, blanks in the value column,
-    // and thickness mode does not apply.
-    r.host.raw = true;
-    r.host.cal.thickness = true;
-    r.feed("B", "8FB\n");
-    QCOMPARE(r.last().rawColumnText(), QStringLiteral("2299"));
-    QCOMPARE(r.last().valueColumnText(), QStringLiteral("    "));
-    QCOMPARE(r.state.LastReading, 1000.0);
-    QVERIFY(r.host.status.isEmpty());
-    r.feed("C", "800\n");
-    QCOMPARE(r.last().rawColumnText(), QStringLiteral("2048"));
-    QCOMPARE(r.last().valueColumnText(), QStringLiteral("     "));
-}
-
-void TestProtocol::thicknessMode()
+void TestProtocol::readingsTable()
 {
     using U = conversion::ThicknessUnit;
+    static const struct {
+        const char *name, *cmd, *chunk;
+        bool raw, thickness;
+        U unit;
+        Model model;
+        const char *valueColumn, *rawColumn;
+    } rows[] = {
+        {"pitch centre", "B", "800\n", false, false, U::Millimetres, Model::Raw, "00.00", "    "},
+        {"pitch below", "B", "7FF\n", false, false, U::Millimetres, Model::Raw, "-01.00", "    "},
+        {"Z1 at 1000", "B", "BE8\n", false, false, U::Millimetres, Model::Z1, "12.60", "    "},
+        {"Z1 roll at -2048", "C", "000\n", false, false, U::Millimetres, Model::Z1, "-23.84", "     "},
+        {"garbage reads 0", "C", "G?800\n", false, false, U::Millimetres, Model::Raw, "-2048.00", "     "},
+        {"raw pitch", "B", "8FB\n", true, false, U::Millimetres, Model::Raw, "    ", "2299"},
+        {"raw roll", "C", "800\n", true, false, U::Millimetres, Model::Raw, "     ", "2048"},
+        {"raw wins over thickness", "B", "8FB\n", true, true, U::Millimetres, Model::Raw, "    ", "2299"},
+        {"thickness at true zero", "B", "882\n", false, true, U::Millimetres, Model::Raw, "0.00", "    "},
+        {"thickness mm", "B", "8FB\n", false, true, U::Millimetres, Model::Z1, "0.79", "    "},
+        {"thickness in", "B", "8FB\n", false, true, U::Inches, Model::Raw, "0.0318", "    "},
+        {"thickness deg", "B", "8FB\n", false, true, U::Degrees, Model::Raw, "1.00", "    "},
+        {"thickness leaves roll", "C", "8FB\n", false, true, U::Inches, Model::Raw, "251.00", "     "},
+        {"temperature", "D", "09E\n", false, false, U::Millimetres, Model::Raw, "25", "     "},
+        {"raw temperature", "D", "09E\n", true, true, U::Millimetres, Model::Raw, "     ", "158"},
+    };
+    for (const auto& row : rows) {
+        Receiver r;
+        r.host.raw = row.raw;
+        r.host.cal.thickness = row.thickness;
+        r.host.cal.unit = row.unit;
+        r.host.cal.coefficients = presetFor(row.model);
+        QVERIFY2(r.feed(QString::fromLatin1(row.cmd), QString::fromLatin1(row.chunk)) == 1, row.name);
+        QVERIFY2(r.last().valueColumnText() == QLatin1String(row.valueColumn), row.name);
+        QVERIFY2(r.last().rawColumnText() == QLatin1String(row.rawColumn), row.name);
+        QVERIFY2(r.state.LastCommand.isEmpty() && r.state.RxBuffer.isEmpty(), row.name);
+        // Only angles count as a reply seen; only a pitch shown as an angle
+        // moves the zero reference, and only thickness writes the status.
+        const bool pitchAngle = row.cmd[0] == 'B' && !row.raw;
+        QVERIFY2(r.state.ReplySeen == (row.cmd[0] != 'D'), row.name);
+        QVERIFY2((r.state.LastReading != 0) == (pitchAngle && row.chunk[1] != '0'), row.name);
+        QVERIFY2(r.host.status.isEmpty() == !(pitchAngle && row.thickness), row.name);
+    }
     Receiver r;
     r.host.cal.thickness = true;
-    r.host.cal.coefficients = presetFor(Model::Z1); // the thickness path ignores the polynomial
-    r.feed("B", "882\n");
-    QCOMPARE(r.last().text, QStringLiteral("0.00"));
-    QCOMPARE(r.host.status, QStringLiteral("130"));
-    const struct {
-        U unit;
-        const char* text;
-    } rows[] = {{U::Millimetres, "0.79"}, {U::Inches, "0.0318"}, {U::Degrees, "1.00"}};
-    for (const auto& row : rows) {
-        r.host.cal.unit = row.unit;
-        r.feed("B", "8FB\n");
-        QCOMPARE(r.last().text, QString::fromLatin1(row.text));
-        QCOMPARE(r.last().value, conversion::thicknessValue(251, 130, row.unit));
-    }
+    r.feed("B", "8FB\n");
     QCOMPARE(r.host.status, QStringLiteral("251"));
     QCOMPARE(r.state.LastReading, 251.0);
+    QCOMPARE(r.last().value, conversion::thicknessValue(251, 130, conversion::ThicknessUnit::Millimetres));
     r.host.cal.ZeroReference = 251;
     r.feed("B", "8FB\n");
     QCOMPARE(r.last().text, QStringLiteral("0.00"));
-}
-
-void TestProtocol::temperature()
-{
-    Receiver r;
-    r.feed("D", "09E\n");
+    r.feed("D", "0A0\n");
+    QCOMPARE(r.last().value, 27.0);
     QCOMPARE(r.last().quantity, Quantity::Temperature);
-    QCOMPARE(r.last().value, 25.0);
-    QCOMPARE(r.last().valueColumnText(), QStringLiteral("25"));
-    QCOMPARE(r.last().rawColumnText(), QStringLiteral("     "));
-    QVERIFY(!r.state.ReplySeen); // temperature does not count as a reply seen
-    QCOMPARE(r.state.LastCommand, QString());
-    r.host.raw = true;
-    r.feed("D", "09E\n");
-    QCOMPARE(r.last().rawColumnText(), QStringLiteral("158"));
-    QCOMPARE(r.last().valueColumnText(), QStringLiteral("     "));
 }
 
 void TestProtocol::answerToA()
