@@ -2,12 +2,12 @@
 // poller, decoder and main window against the simulated sensor over a real
 // pseudo-terminal, beside a bare QSerialPort ping-pong baseline.
 #include "core/eventloop.h"
-#include "ui/calibrationmenu.h"
-#include "ui/form1.h"
-#include "ui/recordingmenu.h"
 #include "link/serialport.h"
 #include "sim/simsensor.h"
 #include "tests/brokerfixture.h"
+#include "ui/calibrationmenu.h"
+#include "ui/form1.h"
+#include "ui/recordingmenu.h"
 
 #include <QAction>
 #include <QApplication>
@@ -345,7 +345,8 @@ int main(int argc, char** argv)
         else if (a == "--only" && i + 1 < argc)
             only = argv[++i];
         else {
-            std::printf("Usage: veltrak-bench [--rounds N] [--minutes N] [--only full|logger|paced|memory|logger-memory]\n");
+            std::printf(
+                "Usage: veltrak-bench [--rounds N] [--minutes N] [--only full|logger|paced|memory|logger-memory]\n");
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
@@ -375,7 +376,8 @@ int main(int argc, char** argv)
         std::printf("Turnaround, last reply byte out of the sensor -> next command in:\n");
         std::printf("  program   median %8.1f us   p99 %8.1f us   (%zu samples)\n", pm, pp99, prog.turnaround.size());
         std::printf("  baseline  median %8.1f us   p99 %8.1f us   (%zu samples)\n", bm, bp99, base.turnaround.size());
-        std::printf("  program/baseline: median %.2f, p99 %.2f\n\n", bm > 0 ? pm / bm : 0.0, bp99 > 0 ? pp99 / bp99 : 0.0);
+        std::printf(
+            "  program/baseline: median %.2f, p99 %.2f\n\n", bm > 0 ? pm / bm : 0.0, bp99 > 0 ? pp99 / bp99 : 0.0);
     }
 
     // 1b. The logger at full speed, publishing off and on (to a broker of

@@ -2,8 +2,8 @@
 // Input: one byte of display flags, then (control byte, chunk) pairs: the
 // control byte picks the awaited command (or keeps the current one) and the
 // chunk's length.
-#include "core/presets.h"
 #include "core/decoder.h"
+#include "core/presets.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -3,7 +3,7 @@
 #include "core/prompter.h"
 
 #include <QList>
-#include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <optional>
@@ -18,14 +18,28 @@ public:
         QString title;
     };
     QList<Shown> messages;
-    QList<QString> prompts;
+    QStringList prompts; // "prompt|title"
     QList<std::optional<QString>> answers; // for askText, in order; none left = Cancel
     // Runs while a message "is open", to act as other events would then.
     std::function<void(const Shown&)> whileOpen;
 
-    void message(const QString& text, Icon icon, const QString& title) override;
-    std::optional<QString> askText(const QString& prompt, const QString& title) override;
-
-    QStringList texts() const;
-    int count(const QString& text) const;
+    void message(const QString& text, Icon icon, const QString& title) override
+    {
+        messages.append({text, icon, title});
+        if (whileOpen)
+            whileOpen(messages.last());
+    }
+    std::optional<QString> askText(const QString& prompt, const QString& title) override
+    {
+        prompts.append(prompt + QLatin1Char('|') + title);
+        return answers.isEmpty() ? std::nullopt : answers.takeFirst();
+    }
+    QStringList texts() const
+    {
+        QStringList r;
+        for (const Shown& s : messages)
+            r << s.text;
+        return r;
+    }
+    int count(const QString& text) const { return int(texts().count(text)); }
 };

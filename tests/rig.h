@@ -63,4 +63,3 @@ struct FormRig {
         form->flushDisplay(); // what the screen shows by its next refresh
     }
 };
-

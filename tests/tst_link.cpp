@@ -38,8 +38,8 @@ struct Rig {
         if (!sensor->start(&error))
             qFatal("simulator: %s", error.c_str());
         PortMap ports;
-        ports.setDevice(1, o.linkPath.empty() ? QString::fromStdString(sensor->devicePath())
-                                              : QString::fromStdString(o.linkPath));
+        ports.setDevice(
+            1, o.linkPath.empty() ? QString::fromStdString(sensor->devicePath()) : QString::fromStdString(o.linkPath));
         link.port().setPortMap(ports);
         (void)link.port().setCommPort(1);
     }

@@ -114,29 +114,13 @@ void TestSoak::soak()
     for (const QByteArray& line : all.split('\n')) {
         if (line.isEmpty())
             continue;
-        QVERIFY(line.endsWith('\r'));
         const QList<QByteArray> fields = line.chopped(1).split('\t');
-        QCOMPARE(fields.size(), 5);
-        QCOMPARE(fields[1], QByteArray("Pitch"));
-        QCOMPARE(fields[3], QByteArray("Roll"));
-        bool ok = false;
-        const double t = fields[0].toDouble(&ok);
-        QVERIFY(ok);
-        QVERIFY(t > lastTime);
-        lastTime = t;
+        QVERIFY(line.endsWith('\r') && fields.size() == 5 && fields[1] == "Pitch" && fields[3] == "Roll");
+        QVERIFY(fields[0].toDouble() > lastTime);
+        lastTime = fields[0].toDouble();
         ++lines;
     }
     QVERIFY(lines >= seconds * 5);
-
-    // The device comes back: Settings, OK, model, OK, Start polls again.
-    sensor = std::make_unique<sim::SimSensor>(o);
-    QVERIFY(sensor->start());
-    r.a("MSettings")->trigger();
-    r.form->configDialog()->findChild<QPushButton*>("OKButton")->click();
-    r.form->optionsDialog()->findChild<QPushButton*>("Okbutton")->click();
-    QVERIFY(r.form->link().port().PortOpen());
-    r.w<QPushButton>("Start")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(sensor->repliesSent() >= 50, 8000);
 }
 
 QTEST_MAIN(TestSoak)

@@ -4,18 +4,18 @@
 #include "ui/calibrationmenu.h"
 #include "ui/recordingmenu.h"
 
-#include <QDir>
-#include <cmath>
-#include <QFile>
 #include <QChartView>
 #include <QCheckBox>
+#include <QDir>
 #include <QDoubleSpinBox>
+#include <QFile>
+#include <QLineSeries>
+#include <QMenu>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStandardPaths>
-#include <QLineSeries>
-#include <QMenu>
 #include <QValueAxis>
+#include <cmath>
 
 namespace {
 void writeFile(const QString& path, const QByteArray& content)
@@ -194,7 +194,8 @@ void TestWindow::recordingTakesReadingsNotLabels()
     r.reply("B", "7FF\n");
     r.form->recording().RecTimer_Timer();
     QCOMPARE(recordedLines(path),
-        (QStringList {"1\tPitch\t-01.00\tRoll\t01.00", "2\tPitch\t-01.00\tRoll\t01.00", "3\tPitch\t    \tRoll\t01.00"}));
+        (QStringList {
+            "1\tPitch\t-01.00\tRoll\t01.00", "2\tPitch\t-01.00\tRoll\t01.00", "3\tPitch\t    \tRoll\t01.00"}));
     r.a("mnuRecording")->trigger();
     QVERIFY(!timer->isActive() && !r.a("mnuRecording")->isChecked());
     // The file removed while recording: stopped and said so.
@@ -264,7 +265,8 @@ void TestWindow::trendChartOfASensorStandingStill()
     QTRY_COMPARE(chart->pitchSeries()->points().last().y(), 0.0);
     QVERIFY(chart->pitchSeries()->points().first().y() == 12.6);
     // Tick values a person can read: a nice value range.
-    auto* y = qobject_cast<QValueAxis*>(chart->findChild<QChartView*>("TrendView")->chart()->axes(Qt::Vertical).first());
+    auto* y
+        = qobject_cast<QValueAxis*>(chart->findChild<QChartView*>("TrendView")->chart()->axes(Qt::Vertical).first());
     const double step = (y->max() - y->min()) / (y->tickCount() - 1);
     const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
     QVERIFY2(qFuzzyCompare(mantissa, 1.0) || qFuzzyCompare(mantissa, 2.0) || qFuzzyCompare(mantissa, 5.0)

@@ -104,7 +104,7 @@ QString AlarmMenu::offWhy() const
         return QStringLiteral("Alarms are off in thickness mode: the value shown is no angle.");
     if (m_calibration.counts || m_rawDisplay)
         return QStringLiteral("Alarms are off for raw data: the values shown are counts, not angles.");
-    return QString();
+    return {};
 }
 
 void AlarmMenu::mnuAlarm_Click()

@@ -141,8 +141,8 @@ void CalibrationMenu::MnuCustom_Click()
         setModelMark(m_modelMark);
         emit customLoadFailed();
         if (error->failure == coeffile::Failure::Open)
-            message(
-                QStringLiteral("The file 'KVDcoef.txt' does not exist in the application directory Please create file"));
+            message(QStringLiteral(
+                "The file 'KVDcoef.txt' does not exist in the application directory Please create file"));
         else
             message(QStringLiteral("The file 'KVDcoef.txt' Has the wrong format"));
         return;

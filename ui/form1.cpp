@@ -417,7 +417,7 @@ QString Form1::fitted(QLabel* label, const QString& text, double value) const
         return text;
     label->setToolTip(text);
     for (int digits = 6; digits >= 0; --digits) {
-        const QString compact = QString::number(value, 'E', digits);
+        QString compact = QString::number(value, 'E', digits);
         if (metrics.horizontalAdvance(compact) <= room)
             return compact;
     }
