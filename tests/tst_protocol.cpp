@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QTest>
 
+#include <map>
+
 namespace {
 struct SendHost : PollerHost {
     bool enabled = true, open = true, resetting = false, failWrites = false, watchdog = false;
@@ -34,6 +36,17 @@ struct Sender {
     SharedState state;
     SendHost host;
     Poller poller {state, host};
+    // S Start, I menu initialisation, c the awaited reply consumed, t a
+    // watchdog tick, x the port closed, e end.
+    void run(const char* steps)
+    {
+        static const std::map<char, void (*)(Sender&)> act
+            = {{'S', [](Sender& s) { s.poller.Start_Click(); }}, {'I', [](Sender& s) { s.poller.mnuinit_Click(); }},
+                {'c', [](Sender& s) { s.consume(); }}, {'t', [](Sender& s) { s.poller.Timer1_Timer(); }},
+                {'x', [](Sender& s) { s.host.open = false; }}, {'e', [](Sender& s) { s.poller.end(); }}};
+        for (; *steps; ++steps)
+            act.at (*steps)(*this);
+    }
     void consume() // the decoder consumed the awaited reply
     {
         state.LastCommand.clear();
@@ -87,10 +100,9 @@ struct Receiver {
 class TestProtocol : public QObject {
     Q_OBJECT
 private slots:
-    void startSequenceAndCycle();
+    void sendingScripts();
     void gateAndClosedPort();
     void watchdogResynchronises();
-    void menuInitialisation();
     void secondStartNestsACycle();
     void closedPortEndsTheWaitButAResetDoesNot();
     void readingsTable();
@@ -98,29 +110,32 @@ private slots:
     void gatheringAndLeftovers();
 };
 
-void TestProtocol::startSequenceAndCycle()
+void TestProtocol::sendingScripts()
 {
-    Sender r;
-    r.poller.Start_Click();
-    QVERIFY(r.host.watchdog);
-    QCOMPARE(r.line(), QStringLiteral("F 00000000 A"));
-    QCOMPARE(r.state.LastCommand, QStringLiteral("A"));
-    r.poller.replyConsumed(); // nothing goes out while a reply is awaited
-    QCOMPARE(r.host.written.size(), 3);
-    for (int i = 0; i < 7; ++i)
-        r.consume();
-    QCOMPARE(r.line(), QStringLiteral("F 00000000 A B C D B C D B"));
-    QCOMPARE(r.state.LastCommand, QStringLiteral("B"));
-    QVERIFY(r.host.prompter.messages.isEmpty());
-    // After end nothing is written or shown.
-    r.poller.end();
-    r.consume();
-    r.poller.Timer1_Timer();
-    r.poller.mnuinit_Click();
-    r.poller.Start_Click();
-    QCoreApplication::processEvents();
-    QCOMPARE(r.host.written.size(), 10);
-    QVERIFY(r.host.prompter.messages.isEmpty());
+    static const struct {
+        const char *name, *steps, *line, *awaited;
+    } scripts[] = {
+        {"start sequence", "S", "F 00000000 A", "A"},
+        {"a tick asks A", "St", "F 00000000 A A", "A"},
+        {"the cycle", "Sccccccc", "F 00000000 A B C D B C D B", "B"},
+        {"init when idle", "Ic", "F 00000000", ""},
+        {"init waits for the reply", "ScI", "F 00000000 A B", "B"},
+        {"init between replies", "ScIc", "F 00000000 A B F 00000000", "F"},
+        {"cycle goes on after init", "ScIcc", "F 00000000 A B F 00000000 C", "C"},
+        {"init on a closed port", "xI", "", ""},
+        {"silent: A, then the next step", "Scctc", "F 00000000 A B C A D", "D"},
+        {"second start waits", "SccS", "F 00000000 A B C", "C"},
+        {"second start nests", "SccSccc", "F 00000000 A B C F 00000000 A B C", "C"},
+        {"nothing after end", "SceccItS", "F 00000000 A B", ""},
+    };
+    for (const auto& script : scripts) {
+        Sender r;
+        r.run(script.steps);
+        QVERIFY2(
+            r.line() == QLatin1String(script.line), qPrintable(QStringLiteral("%1: %2").arg(script.name, r.line())));
+        QVERIFY2(r.state.LastCommand == QLatin1String(script.awaited), script.name);
+        QVERIFY2(r.host.prompter.messages.isEmpty(), script.name);
+    }
 }
 
 void TestProtocol::gateAndClosedPort()
@@ -149,10 +164,7 @@ void TestProtocol::gateAndClosedPort()
 void TestProtocol::watchdogResynchronises()
 {
     Sender r;
-    r.poller.Start_Click();
-    r.consume(); // A
-    r.consume(); // B
-    QCOMPARE(r.state.LastCommand, QStringLiteral("C"));
+    r.run("Scc"); // C awaited
     r.state.ReplySeen = true; // the pitch reply was seen since the last tick
     r.poller.Timer1_Timer();
     QVERIFY(!r.state.ReplySeen);
@@ -169,52 +181,16 @@ void TestProtocol::watchdogResynchronises()
     r.state.RxBuffer = QStringLiteral("8F");
     r.poller.Timer1_Timer();
     QCOMPARE(r.host.status, QStringLiteral(" Waiting 8F4"));
-    r.consume(); // the answer to "A"
-    QCOMPARE(r.host.written.last(), QByteArray("D")); // the lost "C" is not asked again
     r.state.WaitCount = 32767; // wider than 16 bits, nothing stops
     r.poller.Timer1_Timer();
     QCOMPARE(r.host.status, QStringLiteral(" Waiting 8F32768"));
 }
 
-void TestProtocol::menuInitialisation()
-{
-    Sender r;
-    r.poller.mnuinit_Click(); // idle: out at once
-    QCOMPARE(r.line(), QStringLiteral("F 00000000"));
-    QCOMPARE(r.state.LastCommand, QStringLiteral("F"));
-    r.consume();
-    QCOMPARE(r.host.written.size(), 2); // no cycle: nothing follows
-
-    Sender p;
-    p.poller.Start_Click();
-    p.consume(); // A -> B awaited
-    p.poller.mnuinit_Click();
-    QCOMPARE(p.line(), QStringLiteral("F 00000000 A B"));
-    p.consume(); // the pitch reply: now the initialisation goes out
-    QCOMPARE(p.line(), QStringLiteral("F 00000000 A B F 00000000"));
-    p.consume();
-    QCOMPARE(p.line(), QStringLiteral("F 00000000 A B F 00000000 C"));
-
-    Sender closed;
-    closed.host.open = false;
-    closed.poller.mnuinit_Click(); // never written to a closed port, no message
-    QVERIFY(closed.host.written.isEmpty());
-    QVERIFY(closed.host.prompter.messages.isEmpty());
-}
-
 void TestProtocol::secondStartNestsACycle()
 {
     Sender r;
-    r.poller.Start_Click();
-    r.consume(); // A
-    r.consume(); // B -> C awaited
-    r.poller.Start_Click();
+    r.run("SccSccc");
     QCOMPARE(r.poller.cycleDepth(), 2);
-    QCOMPARE(r.host.written.size(), 5); // waits for the awaited reply
-    r.consume();
-    r.consume();
-    r.consume();
-    QCOMPARE(r.line(), QStringLiteral("F 00000000 A B C F 00000000 A B C"));
     // The line fails: the newer cycle ends first; the one beneath resumes
     // only after its box is closed, and fails in turn.
     int depthWhileOpen = -1;
@@ -238,15 +214,14 @@ void TestProtocol::secondStartNestsACycle()
 void TestProtocol::closedPortEndsTheWaitButAResetDoesNot()
 {
     Sender r;
-    r.poller.Start_Click();
-    r.consume(); // B awaited
+    r.run("Sc"); // B awaited
     // The decoder's reset has the port closed for a moment: keep waiting,
     // and write nothing even when the awaited reply is consumed.
     r.host.open = false;
     r.host.resetting = true;
-    r.poller.Timer1_Timer();
+    r.run("t");
     QCOMPARE(r.state.LastCommand, QStringLiteral("B"));
-    r.consume();
+    r.run("c");
     QCOMPARE(r.host.written.size(), 4);
     QVERIFY(r.host.prompter.messages.isEmpty());
     r.host.open = true; // reopened: the cycle goes on
@@ -255,18 +230,17 @@ void TestProtocol::closedPortEndsTheWaitButAResetDoesNot()
     QCOMPARE(r.host.written.last(), QByteArray("C"));
     // The port is gone for good: the next tick stops waiting and the
     // cycle's next write reports the failure once.
-    r.host.open = false;
-    r.poller.Timer1_Timer();
+    r.run("xt");
     QTRY_COMPARE(r.host.prompter.count(QStringLiteral("Error RS232")), 1);
     QCOMPARE(r.poller.cycleDepth(), 0);
-    r.poller.Timer1_Timer();
+    r.run("t");
     QCoreApplication::processEvents();
     QCOMPARE(r.host.prompter.messages.size(), 1);
     // reset() forgets every cycle.
     r.host.open = true;
-    r.poller.Start_Click();
+    r.run("S");
     r.poller.reset();
-    r.consume();
+    r.run("c");
     QCOMPARE(r.host.written.last(), QByteArray("A"));
 }
 
