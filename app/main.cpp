@@ -1,6 +1,7 @@
 #include "core/apppaths.h"
 #include "core/commandline.h"
 #include "core/eventloop.h"
+#include "core/stopsignals.h"
 #include "ui/form1.h"
 #include "ui/qtprompter.h"
 
@@ -10,17 +11,11 @@
 #include <QFileInfo>
 #include <QMultiMap>
 #include <QSerialPortInfo>
+#include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
 
 #include <cstdio>
-
-#ifdef Q_OS_UNIX
-#include <QSocketNotifier>
-#include <csignal>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace {
 void listPorts(const PortMap& map)
@@ -59,53 +54,6 @@ void listPorts(const PortMap& map)
     for (int n = PortMap::FirstPort; n <= PortMap::LastPort; ++n)
         out << "  " << n << " = " << map.deviceFor(n) << (map.isMapped(n) ? "  (--port)" : "  (default)") << "\n";
 }
-#ifdef Q_OS_UNIX
-int signalPipe[2] = {-1, -1};
-
-void onStopSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
-}
-
-// SIGTERM, SIGINT and SIGHUP end the program like "Exit": port and file
-// closed, exit code 0. The handlers are in place from the first moment; a
-// signal that comes before the window exists waits in the pipe.
-void catchStopSignals()
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return;
-    struct sigaction sa { };
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
-}
-
-void endOnStopSignals(Form1& form)
-{
-    if (signalPipe[0] < 0)
-        return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &form);
-    QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
-        char c;
-        [[maybe_unused]] const auto n = ::read(signalPipe[0], &c, 1);
-        // Every signal counts: should a box's own loop have swallowed the
-        // first request to quit, the next one ends the program all the same.
-        if (form.ended())
-            QCoreApplication::exit(0);
-        else
-            form.Form_Unload();
-    });
-}
-
-// A diagnostic into a closed pipe must fail quietly, not end the program.
-void ignoreBrokenPipes()
-{
-    ::signal(SIGPIPE, SIG_IGN);
-}
-#endif
 } // namespace
 
 int main(int argc, char* argv[])
@@ -115,10 +63,7 @@ int main(int argc, char* argv[])
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-#ifdef Q_OS_UNIX
-    ignoreBrokenPipes();
-    catchStopSignals();
-#endif
+    const int stopSignals = stopsignals::install();
     const auto parsed = parseCommandLine(args);
     if (const auto* error = std::get_if<QString>(&parsed)) {
         std::fprintf(stderr, "veltrak: %s\n\n%s", qPrintable(*error), qPrintable(usageText()));
@@ -154,9 +99,20 @@ int main(int argc, char* argv[])
     Form1 form(prompter, AppPaths(dataDir, programDir), cl.ports);
     if (cl.dataDir.isEmpty() && QFileInfo(dataDir) != QFileInfo(QCoreApplication::applicationDirPath()))
         form.showDataDirectory(); // an installed copy: say where the files are
-#ifdef Q_OS_UNIX
-    endOnStopSignals(form);
-#endif
+    // SIGTERM, SIGINT and SIGHUP end the program like "Exit": port and
+    // file closed, exit code 0.
+    if (stopSignals >= 0) {
+        auto* notifier = new QSocketNotifier(stopSignals, QSocketNotifier::Read, &form);
+        QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
+            stopsignals::take();
+            // Every signal counts: should a box's own loop have swallowed the
+            // first request to quit, the next one ends the program all the same.
+            if (form.ended())
+                QCoreApplication::exit(0);
+            else
+                form.Form_Unload();
+        });
+    }
     // Started from the event loop, so that a stop signal during the start-up
     // boxes ends the one loop that decides the exit.
     QTimer::singleShot(0, &form, &Form1::Form_Load);
