@@ -110,7 +110,7 @@ QString isoUtc(qint64 msSinceEpoch)
 QString angle(double value)
 {
     if (!std::isfinite(value))
-        return QString();
+        return {};
     // QString::number ignores the locale.
     QString text = QString::number(value, 'f', 6);
     const qsizetype point = text.indexOf(QLatin1Char('.'));

@@ -14,7 +14,7 @@ namespace {
 
 // A config file is a few lines; a bigger one is not what the operator meant
 // to pass, and reading a device or FIFO to its end could take forever.
-constexpr qint64 MaxConfigBytes = 64 * 1024;
+constexpr qint64 MaxConfigBytes = qint64(64) * 1024;
 constexpr int MaxHoldMs = 24 * 60 * 60 * 1000;
 constexpr double MaxDurationS = 1e9; // keeps the duration in ms well inside qint64
 

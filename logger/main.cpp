@@ -55,7 +55,7 @@ int main(int argc, char* argv[])
     const auto parsed = loggeroptions::parse(args);
     if (const auto* error = std::get_if<QString>(&parsed))
         return usageError(*error);
-    const LoggerOptions& options = std::get<LoggerOptions>(parsed);
+    const auto& options = std::get<LoggerOptions>(parsed);
     if (options.help) {
         std::fputs(qPrintable(loggeroptions::usageText()), stdout);
         return loggerexit::Clean;

@@ -78,9 +78,9 @@ bool validTopicLevel(const QString& level)
 }
 } // namespace
 
-Publisher::Publisher(const Settings& settings, QObject* parent)
+Publisher::Publisher(Settings settings, QObject* parent)
     : QObject(parent),
-      m_settings(settings),
+      m_settings(std::move(settings)),
       m_readingTopic(topic("reading").toUtf8()),
       m_alarmTopic(topic("alarm").toUtf8()),
       m_statusTopic(topic("status").toUtf8())

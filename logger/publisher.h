@@ -56,7 +56,7 @@ public:
         quint64 connectAttempts = 0;
     };
 
-    explicit Publisher(const Settings& settings, QObject* parent = nullptr);
+    explicit Publisher(Settings settings, QObject* parent = nullptr);
     ~Publisher() override; // a clean stop() if still running
 
     // The error text when the settings would send the password in clear text.
