@@ -112,6 +112,7 @@ std::optional<QString> FieldLogger::start()
 void FieldLogger::onFrame(const Frame& frame)
 {
     m_frame = frame;
+    ++m_frameSerial;
     if (!m_alarmsOn)
         return;
     for (const auto& [axis, reading] : {std::pair {AlarmAxis::Pitch, frame.pitch}, {AlarmAxis::Roll, frame.roll}}) {
@@ -141,9 +142,12 @@ std::optional<csvlog::Record> FieldLogger::currentRecord() const
 
 void FieldLogger::onTick()
 {
+    // Each row needs a cycle of its own: between a vanished device and its
+    // detection no row repeats the last values.
     const std::optional<csvlog::Record> current = currentRecord();
-    if (!current)
+    if (!current || m_frameSerial == m_rowSerial)
         return;
+    m_rowSerial = m_frameSerial;
     const csvlog::Record& record = *current;
     const qint64 now = record.wallMsUtc;
     if (!m_options.csvDir.isEmpty()) {

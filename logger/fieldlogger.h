@@ -60,6 +60,8 @@ private:
     QTimer* m_reconnectTimer = nullptr;
     QElapsedTimer m_clock;
     std::optional<Frame> m_frame; // of the last complete cycle
+    quint64 m_frameSerial = 0; // cycles so far
+    quint64 m_rowSerial = 0; // the cycle the last row was written from
     int m_backoffMs = 1000;
     bool m_lost = false;
     bool m_stopped = false;
