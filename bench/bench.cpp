@@ -350,6 +350,7 @@ int main(int argc, char** argv)
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
+    qputenv("VELTRAK_MQTT_PASSWORD", BrokerFixture::Password); // for the loggers it starts
     preferLeanEventLoop(); // as the program does
     QApplication app(argc, argv);
     const long rssStart = rssKiB();
@@ -386,7 +387,8 @@ int main(int argc, char** argv)
         BrokerFixture broker;
         const bool brokerUp = broker.start();
         Samples off, on;
-        const QStringList mqtt = {"--mqtt", QStringLiteral("127.0.0.1:%1").arg(broker.port()), "--interval", "100"};
+        const QStringList mqtt = {"--mqtt", QStringLiteral("127.0.0.1:%1").arg(broker.port()), "--mqtt-user",
+            BrokerFixture::User, "--mqtt-insecure", "--interval", "100"};
         for (int r = 0; r < rounds; ++r) {
             loggerRound(quickSensor(), 2000, off, {"--interval", "100"});
             if (brokerUp)
@@ -502,7 +504,8 @@ int main(int argc, char** argv)
         // shows (the default 10 000 takes 17 minutes at 10 messages a second).
         QStringList args = {"--interval", "100", "--queue-size", "500"};
         if (brokerUp)
-            args << "--mqtt" << QStringLiteral("127.0.0.1:%1").arg(broker.port());
+            args << "--mqtt" << QStringLiteral("127.0.0.1:%1").arg(broker.port()) << "--mqtt-user"
+                 << BrokerFixture::User << "--mqtt-insecure";
         LoggerProcess logger(sensor.devicePath(), args);
         runFor(5000);
         broker.stop();
