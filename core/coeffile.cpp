@@ -63,9 +63,8 @@ std::variant<Coefficients, LoadError> parse(const QByteArray& content)
     const qsizetype n = content.size();
     bool afterComma = false; // a comma promises a value before the next line end
     // Errors name the line, so a person can find the fault in the file.
-    auto lineAt = [&content](qsizetype pos) {
-        return QStringLiteral("line %1: ").arg(content.left(pos).count('\n') + 1);
-    };
+    auto lineAt
+        = [&content](qsizetype pos) { return QStringLiteral("line %1: ").arg(content.left(pos).count('\n') + 1); };
     while (found < 3) {
         // Skip blanks and empty lines in front of a value.
         while (i < n && (isBlank(content[i]) || ((content[i] == '\n' || content[i] == '\r') && !afterComma)))
@@ -78,7 +77,10 @@ std::variant<Coefficients, LoadError> parse(const QByteArray& content)
         const std::optional<double> value = toNumber(token);
         if (!value)
             return LoadError {Failure::Format,
-                lineAt(i) + QStringLiteral("value %1 is not a number: '%2'").arg(found + 1).arg(QString::fromStdString(token))};
+                lineAt(i)
+                    + QStringLiteral("value %1 is not a number: '%2'")
+                          .arg(found + 1)
+                          .arg(QString::fromStdString(token))};
         values[found++] = *value;
         if (found == 3)
             break; // the rest of the file is not read

@@ -85,9 +85,10 @@ std::optional<QString> FieldLogger::start()
         if (auto error = m_kvddt.open(m_options.kvddtPath))
             return QStringLiteral("%1: %2").arg(m_options.kvddtPath, *error);
     QString settings = QStringLiteral("start: device %1, model %2, interval %3 ms, lost after %4 s")
-                           .arg(m_options.device, m_link.calibration().counts ? QStringLiteral("raw")
-                                       : m_options.model ? QStringLiteral("preset")
-                                                         : QStringLiteral("custom ") + m_options.coefficientsFile)
+                           .arg(m_options.device,
+                               m_link.calibration().counts ? QStringLiteral("raw")
+                                   : m_options.model       ? QStringLiteral("preset")
+                                                           : QStringLiteral("custom ") + m_options.coefficientsFile)
                            .arg(m_options.intervalMs)
                            .arg(m_options.lostAfter);
     if (m_alarm.active())

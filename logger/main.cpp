@@ -12,8 +12,8 @@
 
 #include <chrono>
 #include <csignal>
-#include <memory>
 #include <cstdio>
+#include <memory>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -73,11 +73,11 @@ int main(int argc, char* argv[])
     } else {
         const auto loaded = coeffile::readFile(options.coefficientsFile);
         if (const auto* error = std::get_if<coeffile::LoadError>(&loaded))
-            return usageError(QStringLiteral("--coefficients: %1: %2")
-                                  .arg(options.coefficientsFile,
-                                      error->failure == coeffile::Failure::Open ? error->detail
-                                                                                : QStringLiteral("wrong format, ")
-                                              + error->detail));
+            return usageError(
+                QStringLiteral("--coefficients: %1: %2")
+                    .arg(options.coefficientsFile,
+                        error->failure == coeffile::Failure::Open ? error->detail
+                                                                  : QStringLiteral("wrong format, ") + error->detail));
         calibration.coefficients = std::get<Coefficients>(loaded);
     }
 

@@ -2,8 +2,8 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSysInfo>
 #include <QJsonObject>
+#include <QSysInfo>
 #include <QTimer>
 
 #include <cmath>
@@ -30,9 +30,9 @@ std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(const Lo
     Publisher::Settings s;
     s.host = m.host;
     s.port = m.port.value_or(m.caFile.isEmpty() ? 1883 : 8883);
-    s.sensorId = topicSafe(
-        m.sensorId.isEmpty() ? QSysInfo::machineHostName() + QLatin1Char('-') + QFileInfo(options.device).fileName()
-                             : m.sensorId);
+    s.sensorId = topicSafe(m.sensorId.isEmpty()
+            ? QSysInfo::machineHostName() + QLatin1Char('-') + QFileInfo(options.device).fileName()
+            : m.sensorId);
     s.topicPrefix = m.topicPrefix;
     s.qos = m.qos;
     s.queueSize = m.queueSize;
@@ -70,20 +70,17 @@ SitePublishing::SitePublishing(
         connect(&logger, &FieldLogger::rowWritten, this,
             [this](const csvlog::Record& record) { m_publisher->publishReading(readingJson(record)); });
     }
-    connect(&logger, &FieldLogger::alarmChanged, this, [this](qint64 wallMs, const AlarmTransition& t) {
-        m_publisher->publishAlarm(alarmJson(wallMs, t));
-    });
+    connect(&logger, &FieldLogger::alarmChanged, this,
+        [this](qint64 wallMs, const AlarmTransition& t) { m_publisher->publishAlarm(alarmJson(wallMs, t)); });
     const QString broker = QStringLiteral("%1:%2").arg(settings.host).arg(settings.port);
     connect(m_publisher.get(), &Publisher::connectionChanged, this,
         [this, broker](bool up, quint64 dropped, const QString& reason) {
             if (up)
-                m_logger.event(QStringLiteral("broker connected: %1 (%2 messages dropped while away)")
-                                   .arg(broker)
-                                   .arg(dropped));
+                m_logger.event(
+                    QStringLiteral("broker connected: %1 (%2 messages dropped while away)").arg(broker).arg(dropped));
             else
-                m_logger.event(QStringLiteral("broker lost: %1: %2 (%3 messages dropped)")
-                                   .arg(broker, reason)
-                                   .arg(dropped));
+                m_logger.event(
+                    QStringLiteral("broker lost: %1: %2 (%3 messages dropped)").arg(broker, reason).arg(dropped));
         });
     connect(m_publisher.get(), &Publisher::authenticationFailed, this,
         [this, broker](const QString& reason) { m_logger.event(QStringLiteral("broker %1: %2").arg(broker, reason)); });
@@ -108,9 +105,10 @@ void SitePublishing::stop()
 QJsonObject SitePublishing::readingJson(const csvlog::Record& r)
 {
     return QJsonObject {{QStringLiteral("time"), alarmcsv::isoUtc(r.wallMsUtc)},
-        {QStringLiteral("elapsed"), std::round(r.elapsedS * 1000.0) / 1000.0}, {QStringLiteral("pitch"), number(r.pitch)},
-        {QStringLiteral("roll"), number(r.roll)}, {QStringLiteral("temperature"), number(r.temperature)},
-        {QStringLiteral("unit"), r.unit}, {QStringLiteral("alarm"), r.alarm}};
+        {QStringLiteral("elapsed"), std::round(r.elapsedS * 1000.0) / 1000.0},
+        {QStringLiteral("pitch"), number(r.pitch)}, {QStringLiteral("roll"), number(r.roll)},
+        {QStringLiteral("temperature"), number(r.temperature)}, {QStringLiteral("unit"), r.unit},
+        {QStringLiteral("alarm"), r.alarm}};
 }
 
 QJsonObject SitePublishing::alarmJson(qint64 wallMs, const AlarmTransition& t)
