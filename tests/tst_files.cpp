@@ -1,235 +1,125 @@
-// File formats and text parsing: coefficient file, record lines, interval
-// answers, line format, command line, data directory.
+// Files and text parsing: the coefficient file, the recording file, interval
+// answers, line format, command line, data directory. Each table row covers
+// a path or boundary that no other row covers.
 #include "core/apppaths.h"
-#include "core/commandline.h"
 #include "core/coeffile.h"
+#include "core/commandline.h"
 #include "core/interval.h"
-#include "core/recorder.h"
 #include "core/lineformat.h"
+#include "core/recorder.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-Q_DECLARE_METATYPE(Coefficients)
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <future>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+// Leaves `kind` under `name`, as a hostile user could.
+bool makeEntry(const QString& kind, const QDir& dir, const QString& name, const QByteArray& content = {})
+{
+    const QByteArray path = QFile::encodeName(dir.filePath(name));
+    const QByteArray fifo = path + ".fifo";
+    QFile file(dir.filePath(name));
+    if (kind == QLatin1String("regular"))
+        return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+    if (kind == QLatin1String("fifo"))
+        return ::mkfifo(path.constData(), 0600) == 0;
+    if (kind == QLatin1String("link to fifo"))
+        return ::mkfifo(fifo.constData(), 0600) == 0 && ::symlink(fifo.constData(), path.constData()) == 0;
+    if (kind == QLatin1String("link to device"))
+        return ::symlink("/dev/null", path.constData()) == 0;
+    return kind == QLatin1String("directory") && dir.mkdir(name);
+}
+
+// What a load gave: the values, or the kind of failure and its detail.
+QString outcome(const std::variant<Coefficients, coeffile::LoadError>& result)
+{
+    if (const auto* c = std::get_if<Coefficients>(&result))
+        return QStringLiteral("%1,%2,%3").arg(c->x1).arg(c->x2).arg(c->x3);
+    const auto& e = std::get<coeffile::LoadError>(result);
+    return (e.failure == coeffile::Failure::Open ? QStringLiteral("open: ") : QStringLiteral("format: ")) + e.detail;
+}
+
+QByteArray contentOf(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+}
+
+const QString Regular = QStringLiteral("regular");
+const QString P = QStringLiteral("01.00");
+const QString R = QStringLiteral("-02.00");
+const QString Name = QStringLiteral("KvdCoef.TXT"); // found whatever the case
+} // namespace
 
 class TestFiles : public QObject {
     Q_OBJECT
 private slots:
-    void coefficientText_data();
-    void coefficientText();
-    void coefficientFileLookup();
-    void intervalAnswers_data();
-    void intervalAnswers();
-    void recordLines();
-    void recordTimeFollowsIntervalChanges();
-    void recordFileIsTruncatedAndFlushed();
-    void lineFormat();
-    void dialogChoicesFromLineFormat();
-    void commandLine();
-    void dataDirectoryFallback();
+    void coefficientsAndDirectories();
+    void onlyRegularFiles();
+    void recording();
+    void answers();
 };
 
-void TestFiles::coefficientText_data()
+void TestFiles::coefficientsAndDirectories()
 {
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<Coefficients>("expected");
-    const Coefficients z1 {0.0129, 0, -3E-10};
-    QTest::newRow("one per line") << QByteArray("0.0129\n0\n-3E-10\n") << true << z1;
-    QTest::newRow("CRLF") << QByteArray("0.0129\r\n0\r\n-3E-10\r\n") << true << z1;
-    QTest::newRow("one line, commas") << QByteArray("0.0129,0,-3E-10") << true << z1;
-    QTest::newRow("blanks in front") << QByteArray("  0.0129,\t0,  -3e-10\n") << true << z1;
-    QTest::newRow("blanks around commas") << QByteArray("0.0129 , 0 , -3E-10") << true << z1;
-    QTest::newRow("empty lines skipped") << QByteArray("\n0.0129\n\n0\n-3E-10") << true << z1;
-    QTest::newRow("fourth value ignored") << QByteArray("1.50\n2\n3\n4\n") << true << Coefficients {1.5, 2, 3};
-    QTest::newRow("text after third ignored")
-        << QByteArray("1,2,3 end of file\ngarbage") << true << Coefficients {1, 2, 3};
-    QTest::newRow("plus sign") << QByteArray("+1,0,0") << true << Coefficients {1, 0, 0};
-    QTest::newRow("all zero accepted") << QByteArray("0,0,0") << true << Coefficients {0, 0, 0};
-    QTest::newRow("empty file") << QByteArray("") << false << Coefficients {};
-    QTest::newRow("two values") << QByteArray("0.5\n0.25\n") << false << Coefficients {};
-    QTest::newRow("a word") << QByteArray("one\n0\n0\n") << false << Coefficients {};
-    QTest::newRow("trailing letters") << QByteArray("1.5x\n0\n0\n") << false << Coefficients {};
-    QTest::newRow("decimal comma splits") << QByteArray("0,0129\n0\n") << true << Coefficients {0, 129, 0};
-    QTest::newRow("empty field") << QByteArray("1,,2") << false << Coefficients {};
-    QTest::newRow("infinite") << QByteArray("1e999,0,0") << false << Coefficients {};
-    QTest::newRow("nan") << QByteArray("nan,0,0") << false << Coefficients {};
-    QTest::newRow("two on a line without comma") << QByteArray("1 2\n3\n") << false << Coefficients {};
-}
+    static const std::pair<const char*, const char*> rows[] = {
+        {"0.0129\n0\n-3E-10\n", "0.0129,0,-3e-10"},
+        {"\r\n0.0129\r\n\r\n0\r\n-3E-10", "0.0129,0,-3e-10"},
+        {"  0.0129 ,\t0,  -3e-10", "0.0129,0,-3e-10"},
+        {"\357\273\2770.0129,0,-3E-10\r\n", "0.0129,0,-3e-10"}, // UTF-8 byte order mark
+        {"+1.50,2,3 end of file\ngarbage", "1.5,2,3"},
+        {"0,0129\n0\n", "0,129,0"}, // "." is the decimal point whatever the locale
+        {"", "format: line 1: value 1 is missing"},
+        {"0.5\n0.25\n", "format: line 3: value 3 is missing"},
+        {"1,\n2,3", "format: line 1: value 2 is missing"}, // a comma promises a value on its line
+        {"one\n0\n0\n", "format: line 1: value 1 is not a number: 'one'"},
+        {"0\n1.5x\n0\n", "format: line 2: value 2 is not a number: '1.5x'"},
+        {"1e999,0,0", "format: line 1: value 1 is not a number: '1e999'"},
+        {"nan,0,0", "format: line 1: value 1 is not a number: 'nan'"},
+        {"1 2\n3\n", "format: line 1: unexpected text after value 1"},
+    };
+    for (const auto& [content, expected] : rows)
+        QCOMPARE(outcome(coeffile::parse(content)), QString::fromLatin1(expected));
 
-void TestFiles::coefficientText()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(bool, ok);
-    QFETCH(Coefficients, expected);
-    const auto result = coeffile::parse(content);
-    QCOMPARE(std::holds_alternative<Coefficients>(result), ok);
-    if (ok)
-        QCOMPARE(std::get<Coefficients>(result), expected);
-    else
-        QCOMPARE(std::get<coeffile::LoadError>(result).failure, coeffile::Failure::Format);
-}
+    QTemporaryDir a, b, c;
+    QVERIFY(makeEntry(Regular, QDir(a.path()), Recorder::FileName, "1,2,3")); // not a coefficient file
+    QCOMPARE(outcome(coeffile::load(a.path())), QStringLiteral("open: no kvdcoef.txt in ") + a.path());
+    QVERIFY(makeEntry(Regular, QDir(b.path()), Name, "2,0,0"));
+    QVERIFY(makeEntry(Regular, QDir(c.path()), coeffile::FileName, "3,0,0"));
+    QCOMPARE(outcome(coeffile::loadFirst({a.path(), b.path(), c.path()})), QStringLiteral("2,0,0"));
+    QCOMPARE(outcome(coeffile::loadFirst({c.path(), b.path()})), QStringLiteral("3,0,0"));
+    // The exact spelling wins. Several other spellings, so that the listing
+    // order of the file system puts at least one of them first.
+    for (const char* other : {"KvdCoef.TXT", "KVDCOEF.TXT", "kvdcoef.TXT"})
+        QVERIFY(makeEntry(Regular, QDir(c.path()), other, "2,0,0"));
+    QCOMPARE(outcome(coeffile::load(c.path())), QStringLiteral("3,0,0"));
+    QCOMPARE(outcome(coeffile::loadFirst({a.path()})), QStringLiteral("open: no kvdcoef.txt in ") + a.path());
+    QVERIFY(outcome(coeffile::loadFirst({})).startsWith(QLatin1String("open: ")));
+    // An unusable entry in front is reported, not passed over for another file.
+    QVERIFY(makeEntry(QStringLiteral("directory"), QDir(a.path()), coeffile::FileName));
+    QVERIFY(outcome(coeffile::loadFirst({a.path(), b.path()})).endsWith(QLatin1String("not a regular file")));
 
-void TestFiles::coefficientFileLookup()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    auto missing = coeffile::load(dir.path());
-    QCOMPARE(std::get<coeffile::LoadError>(missing).failure, coeffile::Failure::Open);
+    // Refused as a whole one byte past the limit: reading only the start could
+    // load a cut value that looks valid.
+    const QByteArray values("0.0129\n0\n-3E-10");
+    const QByteArray fill(coeffile::MaxFileBytes - values.size(), ' ');
+    const QString file = QDir(b.path()).filePath(Name);
+    QVERIFY(makeEntry(Regular, QDir(b.path()), Name, fill + values));
+    QCOMPARE(outcome(coeffile::load(b.path())), QStringLiteral("0.0129,0,-3e-10"));
+    QVERIFY(makeEntry(Regular, QDir(b.path()), Name, ' ' + fill + values));
+    QCOMPARE(outcome(coeffile::load(b.path())), "format: " + file + " is larger than 1048576 bytes");
 
-    QFile f(dir.filePath(QStringLiteral("KVDcoef.txt"))); // the spelling of the messages
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("0.03125\n0\n-2E-9\n");
-    f.close();
-    const auto found = coeffile::load(dir.path());
-    QCOMPARE(std::get<Coefficients>(found), (Coefficients {0.03125, 0, -2E-9}));
-
-    QVERIFY(QFile::remove(f.fileName()));
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("kvdcoef.txt"))); // a directory is no file
-    QCOMPARE(std::get<coeffile::LoadError>(coeffile::load(dir.path())).failure, coeffile::Failure::Open);
-}
-
-void TestFiles::intervalAnswers_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<int>("ms"); // 0 = refused
-    QTest::newRow("minimum") << "100" << 100;
-    QTest::newRow("below minimum") << "99" << 0;
-    QTest::newRow("zero") << "0" << 0;
-    QTest::newRow("blanks") << " 250 " << 250;
-    QTest::newRow("whole with point") << "500.0" << 500;
-    QTest::newRow("fraction") << "150.5" << 0;
-    QTest::newRow("negative") << "-500" << 0;
-    QTest::newRow("maximum") << "32767" << 32767;
-    QTest::newRow("too large") << "32768" << 0;
-    QTest::newRow("huge") << "99999999999999999999" << 0;
-    QTest::newRow("word") << "fast" << 0;
-    QTest::newRow("exponent") << "1e3" << 0;
-    QTest::newRow("hex") << "0x200" << 0;
-    QTest::newRow("decimal comma") << "150,5" << 0;
-}
-
-void TestFiles::intervalAnswers()
-{
-    QFETCH(QString, answer);
-    QFETCH(int, ms);
-    QCOMPARE(interval::parseAnswer(answer).value_or(0), ms);
-}
-
-void TestFiles::recordLines()
-{
-    QCOMPARE(Recorder::recordLine(1000, QStringLiteral("12.60"), QStringLiteral("-01.00")),
-        QStringLiteral("1\tPitch\t12.60\tRoll\t-01.00\r\n"));
-    QCOMPARE(Recorder::recordLine(300, QString(), QString()), QStringLiteral("0.3\tPitch\t\tRoll\t\r\n"));
-    QCOMPARE(Recorder::recordLine(750, QStringLiteral("0.79"), QStringLiteral("     ")),
-        QStringLiteral("0.75\tPitch\t0.79\tRoll\t     \r\n"));
-}
-
-void TestFiles::recordTimeFollowsIntervalChanges()
-{
-    QTemporaryDir dir;
-    Recorder rec;
-    QVERIFY(!rec.open(dir.filePath(Recorder::FileName)));
-    for (int i = 0; i < 5; ++i)
-        QVERIFY(!rec.writeRecord(1000, QStringLiteral("p"), QStringLiteral("r")));
-    QVERIFY(!rec.writeRecord(500, QStringLiteral("p"), QStringLiteral("r")));
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(!rec.writeRecord(100, QStringLiteral("p"), QStringLiteral("r")));
-    rec.close();
-    QFile f(dir.filePath(Recorder::FileName));
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QStringList times;
-    for (const QByteArray& line : f.readAll().split('\n')) {
-        if (!line.isEmpty())
-            times << QString::fromLatin1(line.split('\t').first());
-    }
-    QCOMPARE(times, (QStringList {"1", "2", "3", "4", "5", "5.5", "5.6", "5.7", "5.8"}));
-    QCOMPARE(rec.RecCount, 9);
-
-    // Ticks at 100 ms never pick up binary noise.
-    Recorder fast;
-    QVERIFY(!fast.open(dir.filePath(QStringLiteral("fast.txt"))));
-    for (int i = 0; i < 1000; ++i)
-        QVERIFY(!fast.writeRecord(100, QString(), QString()));
-    QCOMPARE(Recorder::recordLine(fast.recordedMs(), QString(), QString()).section(QLatin1Char('\t'), 0, 0),
-        QStringLiteral("100"));
-}
-
-void TestFiles::recordFileIsTruncatedAndFlushed()
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(Recorder::FileName);
-    {
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("left over from an earlier run\r\n");
-    }
-    Recorder rec;
-    QVERIFY(!rec.open(path));
-    QCOMPARE(QFileInfo(path).size(), 0);
-    QVERIFY(!rec.writeRecord(1000, QStringLiteral("00.00"), QStringLiteral("00.00")));
-    // On disk at once, while the file is still open.
-    QFile check(path);
-    QVERIFY(check.open(QIODevice::ReadOnly));
-    QCOMPARE(check.readAll(), QByteArray("1\tPitch\t00.00\tRoll\t00.00\r\n"));
-}
-
-void TestFiles::lineFormat()
-{
-    const auto ok = parseLineFormat(QStringLiteral("19200,n,8,1"));
-    QVERIFY(std::holds_alternative<LineFormat>(ok));
-    QCOMPARE(std::get<LineFormat>(ok).toText(), QStringLiteral("19200,N,8,1"));
-    QCOMPARE(
-        std::get<LineFormat>(parseLineFormat(QStringLiteral("9600,E,7,2"))).toText(), QStringLiteral("9600,E,7,2"));
-    for (const char* bad :
-        {"", "19200", ",N,8,1", "19200,X,8,1", "19200,N,9,1", "19200,N,8,3", "fast,N,8,1", "19200,N,8,1,0"}) {
-        const auto r = parseLineFormat(QString::fromLatin1(bad));
-        QVERIFY2(std::holds_alternative<QString>(r), bad);
-        QVERIFY(!std::get<QString>(r).isEmpty());
-    }
-}
-
-void TestFiles::dialogChoicesFromLineFormat()
-{
-    auto all = [](const LineFormatChoices& c) { return c.baud19200 && c.parityNone && c.dataBits8 && c.stopBits1; };
-    QVERIFY(all(readDialogChoices(QStringLiteral("19200,N,8,1"))));
-    QVERIFY(all(readDialogChoices(QStringLiteral("19200,n,8,1"))));
-    const LineFormatChoices other = readDialogChoices(QStringLiteral("9600,E,7,2"));
-    QVERIFY(!other.baud19200 && !other.parityNone && !other.dataBits8 && !other.stopBits1);
-    // Fields sit at fixed distances from the first comma.
-    QVERIFY(all(readDialogChoices(QStringLiteral("19200,N,8,1.5"))));
-    QVERIFY(!readDialogChoices(QStringLiteral("19200")).baud19200);
-    QVERIFY(!readDialogChoices(QStringLiteral("19200,")).dataBits8); // short text reads past its end safely
-}
-
-void TestFiles::commandLine()
-{
-    const auto none = parseCommandLine({});
-    QVERIFY(std::holds_alternative<CommandLine>(none));
-    QCOMPARE(std::get<CommandLine>(none).ports.deviceFor(4), PortMap::defaultDeviceFor(4));
-#ifndef Q_OS_WIN
-    QCOMPARE(PortMap::defaultDeviceFor(1), QStringLiteral("/dev/ttyS0"));
-#endif
-    const auto mapped = parseCommandLine({"--port", "1=/dev/ttyUSB0", "--port=4=/tmp/sim", "--data-dir", "/tmp/x"});
-    QVERIFY(std::holds_alternative<CommandLine>(mapped));
-    const CommandLine& cl = std::get<CommandLine>(mapped);
-    QCOMPARE(cl.ports.deviceFor(1), QStringLiteral("/dev/ttyUSB0"));
-    QCOMPARE(cl.ports.deviceFor(4), QStringLiteral("/tmp/sim"));
-    QCOMPARE(cl.ports.deviceFor(2), PortMap::defaultDeviceFor(2));
-    QCOMPARE(cl.dataDir, QStringLiteral("/tmp/x"));
-    QVERIFY(std::get<CommandLine>(parseCommandLine({"--help"})).help);
-    QVERIFY(std::get<CommandLine>(parseCommandLine({"--version"})).version);
-    QVERIFY(std::get<CommandLine>(parseCommandLine({"--list-ports"})).listPorts);
-    for (const QStringList& bad :
-        {QStringList {"--port"}, QStringList {"--port", "5=/dev/x"}, QStringList {"--port", "1"},
-            QStringList {"--port", "x=/dev/x"}, QStringList {"--bogus"}, QStringList {"--data-dir"}})
-        QVERIFY2(std::holds_alternative<QString>(parseCommandLine(bad)), qPrintable(bad.join(' ')));
-}
-
-void TestFiles::dataDirectoryFallback()
-{
     QTemporaryDir dir;
     const QString exeDir = dir.filePath(QStringLiteral("bin"));
     const QString fallback = dir.filePath(QStringLiteral("data/veltrak"));
@@ -243,6 +133,132 @@ void TestFiles::dataDirectoryFallback()
     // The calibration beside the program is looked for first.
     QCOMPARE(AppPaths(fallback, exeDir).coefficientDirs(), (QStringList {exeDir, fallback}));
     QCOMPARE(AppPaths(fallback, fallback).coefficientDirs(), QStringList {fallback});
+}
+
+void TestFiles::onlyRegularFiles()
+{
+    for (const char* kind : {"fifo", "link to fifo", "link to device", "directory", "regular"}) {
+        const bool ok = QLatin1String(kind) == Regular;
+        QTemporaryDir tmp;
+        const QString recording = tmp.filePath(Recorder::FileName);
+        QVERIFY(makeEntry(kind, QDir(tmp.path()), Name, "0.5,0,0"));
+        QVERIFY(makeEntry(kind, QDir(tmp.path()), Recorder::FileName, "old"));
+        const QStringList fifos {tmp.filePath(Name), recording, tmp.filePath(Name + ".fifo"), recording + ".fifo"};
+        Recorder rec;
+        auto result = std::async(std::launch::async,
+            [&] { return std::pair(outcome(coeffile::load(tmp.path())), rec.open(recording).value_or("opened")); });
+        // Code that wrongly waits on a FIFO is let go, so it fails the time
+        // check instead of hanging the test.
+        const bool waited = result.wait_for(std::chrono::milliseconds(1500)) == std::future_status::timeout;
+        while (result.wait_for(std::chrono::milliseconds(50)) == std::future_status::timeout) {
+            for (const QString& fifo : fifos)
+                ::close(::open(QFile::encodeName(fifo).constData(), O_RDWR | O_NONBLOCK));
+        }
+        const auto [loaded, opened] = result.get();
+        QVERIFY2(!waited, kind);
+        QCOMPARE(loaded, ok ? "0.5,0,0" : QStringLiteral("open: %1 is not a regular file").arg(tmp.filePath(Name)));
+        QCOMPARE(opened, ok ? "opened" : "not a regular file");
+        QCOMPARE(rec.isOpen(), ok);
+        if (ok)
+            QCOMPARE(contentOf(recording), QByteArray()); // truncated
+        QVERIFY(!rec.open(tmp.filePath(QStringLiteral("missing.txt")))); // created
+    }
+}
+
+void TestFiles::recording()
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(Recorder::FileName);
+    Recorder rec;
+    QCOMPARE(rec.writeRecord(1000, P, R).value_or(QString()), QStringLiteral("the file is not open"));
+    QVERIFY(!rec.open(path));
+    QVERIFY(!rec.writeRecord(1000, P, R));
+    QCOMPARE(contentOf(path), QByteArray("1\tPitch\t01.00\tRoll\t-02.00\r\n")); // on disk while still open
+    for (int ms : {1000, 1000, 1000, 1000, 500, 100, 100, 100})
+        QVERIFY(!rec.writeRecord(ms, QString(), QString()));
+    QStringList times;
+    for (const QByteArray& line : contentOf(path).split('\n'))
+        times << QString::fromLatin1(line.split('\t').first());
+    QCOMPARE(times, (QStringList {"1", "2", "3", "4", "5", "5.5", "5.6", "5.7", "5.8", ""}));
+
+    // Past a file size limit writes fail (EFBIG) as they do on a full disk,
+    // after letting `room` bytes through. Nothing else may write until the
+    // limit is lifted.
+    const QByteArray before = contentOf(path);
+    for (int room : {0, 10}) {
+        rlimit saved {};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &saved) == 0);
+        rlimit limit = saved;
+        limit.rlim_cur = rlim_t(before.size() + room);
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        const bool limited = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        const auto error = rec.writeRecord(1000, P, R);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+        QVERIFY(limited);
+        QCOMPARE(error.value_or(QString()), qt_error_string(EFBIG));
+        QCOMPARE(contentOf(path), before); // whole records only
+    }
+    QCOMPARE(rec.RecCount, 9);
+    QVERIFY(!rec.writeRecord(500, P, R));
+    QCOMPARE(contentOf(path), before + "6.3\tPitch\t01.00\tRoll\t-02.00\r\n");
+
+    // Moved away and replaced while the old file lives on, then removed.
+    const QString gone = QStringLiteral("the file was removed or replaced");
+    QVERIFY(QFile::rename(path, path + ".old"));
+    QVERIFY(makeEntry(Regular, QDir(tmp.path()), Recorder::FileName, "other"));
+    QCOMPARE(rec.writeRecord(1000, P, R).value_or(QString()), gone);
+    QCOMPARE(contentOf(path), QByteArray("other"));
+    QVERIFY(QFile::remove(path) && QFile::remove(path + ".old"));
+    QCOMPARE(rec.writeRecord(1000, P, R).value_or(QString()), gone);
+    QCOMPARE(contentOf(path), QByteArray("(none)"));
+    QCOMPARE(rec.RecCount, 10);
+    QCOMPARE(rec.recordedMs(), 6300);
+}
+
+void TestFiles::answers()
+{
+    static const std::pair<const char*, int> intervals[] = {{"100", 100}, {"99", 0}, {" 250 ", 250}, {"500.0", 500},
+        {"150.5", 0}, {"32767", 32767}, {"32768", 0}, {"1e3", 0}}; // 0: refused
+    for (const auto& [answer, ms] : intervals)
+        QVERIFY2(interval::parseAnswer(QString::fromLatin1(answer)).value_or(0) == ms, answer);
+
+    QCOMPARE(std::get<LineFormat>(parseLineFormat(QStringLiteral("19200,n,8,1"))).toText(), "19200,N,8,1");
+    for (const char* good : {"9600,E,7,2", "300,O,5,1.5"})
+        QCOMPARE(std::get<LineFormat>(parseLineFormat(QString::fromLatin1(good))).toText(), QString::fromLatin1(good));
+    for (const char* bad : {"", "19200", "0,N,8,1", "19200,X,8,1", "19200,NE,8,1", "19200,N,9,1", "19200,N,4,1",
+             "19200,N,8,3", "19200,N,8,1,0"}) {
+        const auto r = parseLineFormat(QString::fromLatin1(bad));
+        QVERIFY2(std::holds_alternative<QString>(r) && !std::get<QString>(r).isEmpty(), bad);
+    }
+
+    // The dialog reads each field at a fixed distance from the first comma.
+    auto all = [](const char* text) {
+        const LineFormatChoices c = readDialogChoices(QString::fromLatin1(text));
+        return c.baud19200 && c.parityNone && c.dataBits8 && c.stopBits1;
+    };
+    QVERIFY(all("19200,N,8,1") && all("19200,n,8,1") && all("19200,N,8,1.5") && all(" 19200,N,8,1"));
+    const LineFormatChoices other = readDialogChoices(QStringLiteral("9600,E,7,2"));
+    QVERIFY(!other.baud19200 && !other.parityNone && !other.dataBits8 && !other.stopBits1);
+    QVERIFY(!readDialogChoices(QStringLiteral("19200")).baud19200);
+    QVERIFY(!readDialogChoices(QStringLiteral("19200,N,8,2")).stopBits1);
+    QVERIFY(!readDialogChoices(QStringLiteral("19200,")).dataBits8); // short text reads past its end safely
+
+    QCOMPARE(std::get<CommandLine>(parseCommandLine({})).ports.deviceFor(4), PortMap::defaultDeviceFor(4));
+    QCOMPARE(PortMap::defaultDeviceFor(1), QStringLiteral("/dev/ttyS0"));
+    const auto cl = std::get<CommandLine>(
+        parseCommandLine({"--port", "1=/dev/ttyUSB0", "--port=4=/tmp/sim", "--data-dir", "/tmp/x", "--help"}));
+    QCOMPARE(cl.ports.deviceFor(1), QStringLiteral("/dev/ttyUSB0"));
+    QCOMPARE(cl.ports.deviceFor(4), QStringLiteral("/tmp/sim"));
+    QCOMPARE(cl.ports.deviceFor(2), PortMap::defaultDeviceFor(2));
+    QCOMPARE(cl.dataDir, QStringLiteral("/tmp/x"));
+    QVERIFY(cl.help && !cl.version && !cl.listPorts);
+    QVERIFY(std::get<CommandLine>(parseCommandLine({"--version"})).version);
+    QVERIFY(std::get<CommandLine>(parseCommandLine({"--list-ports"})).listPorts);
+    for (const QStringList& bad :
+        {QStringList {"--port"}, QStringList {"--port", "5=/dev/x"}, QStringList {"--port", "1"},
+            QStringList {"--port", "x=/dev/x"}, QStringList {"--bogus"}, QStringList {"--data-dir"}})
+        QVERIFY2(std::holds_alternative<QString>(parseCommandLine(bad)), qPrintable(bad.join(' ')));
 }
 
 QTEST_GUILESS_MAIN(TestFiles)

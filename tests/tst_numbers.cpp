@@ -1,65 +1,44 @@
-// Number formats, hex reading and the conversions.
-#include "core/numberformat.h"
+// Number formats, hex reading and the conversions. Each table row covers a
+// path or boundary that no other row covers.
 #include "core/conversion.h"
 #include "core/hexreading.h"
+#include "core/numberformat.h"
+#include "core/presets.h"
 
 #include <QLocale>
 #include <QTest>
 
 #include <clocale>
+#include <cmath>
 #include <limits>
+#include <tuple>
+#include <utility>
 
 class TestNumbers : public QObject {
     Q_OBJECT
 private slots:
-    void plainDecimal_data();
-    void plainDecimal();
-    void plainDecimalIgnoresLocale();
-    void patterns_data();
-    void patterns();
-    void roundHalfEven_data();
-    void roundHalfEven();
-    void hexToDecimal_data();
-    void hexToDecimal();
-    void presetsAtReferenceCounts_data();
-    void presetsAtReferenceCounts();
-    void thickness_data();
-    void thickness();
+    void textForms();
+    void hexReading();
+    void conversions();
 };
 
-void TestNumbers::plainDecimal_data()
+void TestNumbers::textForms()
 {
-    QTest::addColumn<double>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("Z1 linear") << 0.0129 << "0.0129";
-    QTest::newRow("Z2 linear") << 0.03125 << "0.03125";
-    QTest::newRow("Z1 cube") << -3E-10 << "-3E-10";
-    QTest::newRow("Z2 cube") << -2E-9 << "-2E-09";
-    QTest::newRow("Z3 cube") << -4E-9 << "-4E-09";
-    QTest::newRow("tenth") << 0.1 << "0.1";
-    QTest::newRow("quarter") << 0.25 << "0.25";
-    QTest::newRow("sum of tenths") << 0.1 + 0.2 << "0.3";
-    QTest::newRow("zero") << 0.0 << "0";
-    QTest::newRow("negative zero") << -0.0 << "0";
-    QTest::newRow("whole") << 2048.0 << "2048";
-    QTest::newRow("negative whole") << -130.0 << "-130";
-    QTest::newRow("1.50 from a file") << 1.50 << "1.5";
-    QTest::newRow("largest plain") << 123456789012345.0 << "123456789012345";
-    QTest::newRow("1E+15") << 1e15 << "1E+15";
-    QTest::newRow("1E-4 stays plain") << 0.0001 << "0.0001";
-    QTest::newRow("below 1E-4") << 0.00005 << "5E-05";
-    QTest::newRow("15 digits") << 1.0 / 3.0 << "0.333333333333333";
-}
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    // Exponent form below 1E-4 and from 1E+15 on, 15 significant digits.
+    static const std::pair<double, const char*> decimals[]
+        = {{0.0129, "0.0129"}, {-3E-10, "-3E-10"}, {-2E-9, "-2E-09"}, {-0.0, "0"}, {-130.0, "-130"}, {0.1 + 0.2, "0.3"},
+            {123456789012345.0, "123456789012345"}, {1e15, "1E+15"}, {0.0001, "0.0001"}, {0.00005, "5E-05"},
+            {1.0 / 3.0, "0.333333333333333"}, {std::nan(""), "NaN"}, {inf, "Inf"}, {-inf, "-Inf"}};
+    for (const auto& [value, text] : decimals)
+        QCOMPARE(numfmt::plainDecimal(value), QString::fromLatin1(text));
 
-void TestNumbers::plainDecimal()
-{
-    QFETCH(double, value);
-    QFETCH(QString, text);
-    QCOMPARE(numfmt::plainDecimal(value), text);
-}
+    static const std::tuple<double, int, int, const char*> patterns[] = {{0.0, 2, 2, "00.00"}, {-1.0, 2, 2, "-01.00"},
+        {123.4, 2, 2, "123.40"}, {-0.001, 2, 2, "00.00"}, {0.7855, 1, 2, "0.79"}, {-1.5708, 1, 2, "-1.57"},
+        {0.031768, 1, 4, "0.0318"}, {-0.0636, 1, 4, "-0.0636"}, {-inf, 1, 2, "-Inf"}};
+    for (const auto& [value, minInt, places, text] : patterns)
+        QCOMPARE(numfmt::pattern(value, minInt, places), QString::fromLatin1(text));
 
-void TestNumbers::plainDecimalIgnoresLocale()
-{
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     std::setlocale(LC_NUMERIC, "de_DE.UTF-8"); // may be missing; harmless then
@@ -70,146 +49,45 @@ void TestNumbers::plainDecimalIgnoresLocale()
     QLocale::setDefault(before);
 }
 
-void TestNumbers::patterns_data()
+void TestNumbers::hexReading()
 {
-    QTest::addColumn<double>("value");
-    QTest::addColumn<int>("minInt");
-    QTest::addColumn<int>("decimals");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("00.00 zero") << 0.0 << 2 << 2 << "00.00";
-    QTest::newRow("00.00 minus one") << -1.0 << 2 << 2 << "-01.00";
-    QTest::newRow("00.00 long") << 123.4 << 2 << 2 << "123.40";
-    QTest::newRow("00.00 Z1 at 1000") << 12.6 << 2 << 2 << "12.60";
-    QTest::newRow("00.00 -2048") << -2048.0 << 2 << 2 << "-2048.00";
-    QTest::newRow("00.00 no negative zero") << -0.001 << 2 << 2 << "00.00";
-    QTest::newRow("0.00 rounds") << 0.7855 << 1 << 2 << "0.79";
-    QTest::newRow("0.00 negative") << -1.5708 << 1 << 2 << "-1.57";
-    QTest::newRow("0.00 no negative zero") << -0.004 << 1 << 2 << "0.00";
-    QTest::newRow("0.0000 inches") << 0.031768 << 1 << 4 << "0.0318";
-    QTest::newRow("0.0000 negative") << -0.0636 << 1 << 4 << "-0.0636";
-    QTest::newRow("0.0000 no negative zero") << -0.00001 << 1 << 4 << "0.0000";
+    // Line feeds are dropped, so replies run together; any other character
+    // ends the digits; too many digits saturate rather than wrap.
+    constexpr quint64 max = std::numeric_limits<quint64>::max();
+    static const std::pair<const char*, quint64> rows[] = {{"800\n7FF\n", 0x8007FF}, {"09E\n", 158}, {"7fag", 0x7FA},
+        {"80\r0", 0x80}, {"R\n", 0}, {"FFFFFFFFFFFFFFFA", max - 5}, {"10000000000000000", max}};
+    for (const auto& [hex, count] : rows) {
+        QString text = QString::fromLatin1(hex);
+        HexToDecimal(text);
+        QCOMPARE(text, QString::number(count));
+    }
 }
 
-void TestNumbers::patterns()
+void TestNumbers::conversions()
 {
-    QFETCH(double, value);
-    QFETCH(int, minInt);
-    QFETCH(int, decimals);
-    QFETCH(QString, text);
-    QCOMPARE(numfmt::pattern(value, minInt, decimals), text);
-}
-
-void TestNumbers::roundHalfEven_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<double>("rounded");
-    QTest::newRow("half down to even") << 0.125 << 0.12;
-    QTest::newRow("half up to even") << 0.375 << 0.38;
-    QTest::newRow("negative half") << -0.125 << -0.12;
-    QTest::newRow("0.005 is a tie after scaling") << 0.005 << 0.0;
-    QTest::newRow("0.015 rounds to even") << 0.015 << 0.02;
-    QTest::newRow("below half") << 12.6049 << 12.6;
-    QTest::newRow("above half") << 12.6051 << 12.61;
-    QTest::newRow("whole") << -2048.0 << -2048.0;
-    QTest::newRow("no negative zero") << -0.001 << 0.0;
-}
-
-void TestNumbers::roundHalfEven()
-{
-    QFETCH(double, value);
-    QFETCH(double, rounded);
-    QCOMPARE(numfmt::roundHalfEven2(value), rounded);
+    // Ties go to the even neighbour, also those made by the scaling by 100
+    // (0.005); a negative value that rounds to zero leaves no "-0".
+    static const std::pair<double, double> ties[] = {{0.125, 0.12}, {0.375, 0.38}, {2.625, 2.62}, {-0.125, -0.12},
+        {0.005, 0.0}, {12.6049, 12.6}, {12.6051, 12.61}, {-0.001, 0.0}};
+    for (const auto& [value, rounded] : ties)
+        QCOMPARE(numfmt::roundHalfEven2(value), rounded);
     QVERIFY(!std::signbit(numfmt::roundHalfEven2(-0.001)));
-}
 
-void TestNumbers::hexToDecimal_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("decimal");
-    QTest::newRow("pitch centre") << "800\n"
-                                  << "2048";
-    QTest::newRow("lower case") << "7ff\n"
-                                << "2047";
-    QTest::newRow("temperature") << "09E\n"
-                                 << "158";
-    QTest::newRow("line feeds anywhere") << "8\n0\n0"
-                                         << "2048";
-    QTest::newRow("carriage return ends digits") << "80\r0"
-                                                 << "128";
-    QTest::newRow("blank ends digits") << "8 00"
-                                       << "8";
-    QTest::newRow("no digits") << "R\n"
-                               << "0";
-    QTest::newRow("empty") << ""
-                           << "0";
-    QTest::newRow("8000 reads unsigned") << "8000"
-                                         << "32768";
-    QTest::newRow("FFFF reads unsigned") << "FFFF"
-                                         << "65535";
-    QTest::newRow("two replies run together") << "800\n7FF\n"
-                                              << "8390655";
-    QTest::newRow("16 digits") << "FFFFFFFFFFFFFFFF"
-                               << "18446744073709551615";
-    QTest::newRow("too long saturates") << "123456789ABCDEF0123"
-                                        << "18446744073709551615";
-    QTest::newRow("far too long saturates") << QString(5000, QLatin1Char('F')) << "18446744073709551615";
-}
+    static const std::tuple<Model, double, double> presets[]
+        = {{Model::Z1, 12.6, -23.84}, {Model::Z2, 29.25, -46.82}, {Model::Z3, 42.8, -61.49}, {Model::Raw, 1000, -2048}};
+    for (const auto& [model, at1000, atMinus2048] : presets) {
+        const Coefficients c = presetFor(model);
+        QCOMPARE(conversion::polynomial(1000, c.x1, c.x2, c.x3), at1000);
+        QCOMPARE(conversion::polynomial(-2048, c.x1, c.x2, c.x3), atMinus2048);
+    }
+    QCOMPARE(conversion::polynomial(10, 1, 2, 3), 3210.0); // no preset has a square term
 
-void TestNumbers::hexToDecimal()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, decimal);
-    QString t = text;
-    HexToDecimal(t);
-    QCOMPARE(t, decimal);
-}
-
-void TestNumbers::presetsAtReferenceCounts_data()
-{
-    QTest::addColumn<double>("x1");
-    QTest::addColumn<double>("x3");
-    QTest::addColumn<double>("at1000");
-    QTest::addColumn<double>("atMinus2048");
-    QTest::newRow("Z1") << 0.0129 << -3E-10 << 12.6 << -23.84;
-    QTest::newRow("Z2") << 0.03125 << -2E-9 << 29.25 << -46.82;
-    QTest::newRow("Z3") << 0.0468 << -4E-9 << 42.8 << -61.49;
-    QTest::newRow("raw") << 1.0 << 0.0 << 1000.0 << -2048.0;
-}
-
-void TestNumbers::presetsAtReferenceCounts()
-{
-    QFETCH(double, x1);
-    QFETCH(double, x3);
-    QFETCH(double, at1000);
-    QFETCH(double, atMinus2048);
-    QCOMPARE(conversion::polynomial(1000, x1, 0, x3), at1000);
-    QCOMPARE(conversion::polynomial(-2048, x1, 0, x3), atMinus2048);
-}
-
-void TestNumbers::thickness_data()
-{
     using U = conversion::ThicknessUnit;
-    QTest::addColumn<double>("centred");
-    QTest::addColumn<double>("zero");
-    QTest::addColumn<int>("unit");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("at zero mm") << 130.0 << 130.0 << int(U::Millimetres) << "0.00";
-    QTest::newRow("one degree mm") << 251.0 << 130.0 << int(U::Millimetres) << "0.79";
-    QTest::newRow("one degree in") << 251.0 << 130.0 << int(U::Inches) << "0.0318";
-    QTest::newRow("one degree deg") << 251.0 << 130.0 << int(U::Degrees) << "1.00";
-    QTest::newRow("minus two degrees mm") << -112.0 << 130.0 << int(U::Millimetres) << "-1.57";
-    QTest::newRow("minus two degrees in") << -112.0 << 130.0 << int(U::Inches) << "-0.0636";
-    QTest::newRow("minus two degrees deg") << -112.0 << 130.0 << int(U::Degrees) << "-2.00";
-    QTest::newRow("zeroed on reading") << 251.0 << 251.0 << int(U::Inches) << "0.0000";
-}
-
-void TestNumbers::thickness()
-{
-    QFETCH(double, centred);
-    QFETCH(double, zero);
-    QFETCH(int, unit);
-    QFETCH(QString, text);
-    QCOMPARE(conversion::thicknessText(centred, zero, conversion::ThicknessUnit(unit)), text);
+    static const std::tuple<double, double, U, const char*> thickness[]
+        = {{251, 130, U::Millimetres, "0.79"}, {251, 130, U::Inches, "0.0318"}, {251, 130, U::Degrees, "1.00"},
+            {-112, 130, U::Millimetres, "-1.57"}, {251, 251, U::Inches, "0.0000"}};
+    for (const auto& [centred, zero, unit, text] : thickness)
+        QCOMPARE(conversion::thicknessText(centred, zero, unit), QString::fromLatin1(text));
     QCOMPARE(conversion::temperature(158), 25.0);
 }
 
