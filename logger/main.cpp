@@ -2,6 +2,7 @@
 // left beside a sensor on site.
 #include "core/coeffile.h"
 #include "core/eventloop.h"
+#include "core/stopsignals.h"
 #include "logger/fieldlogger.h"
 #include "logger/loggeroptions.h"
 #include "logger/sitepublishing.h"
@@ -11,34 +12,10 @@
 #include <QTimer>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <memory>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-int signalPipe[2] = {-1, -1};
-
-void onStopSignal(int)
-{
-    const char c = 1;
-    [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
-}
-
-void catchStopSignals()
-{
-    ::signal(SIGPIPE, SIG_IGN); // a closed stdout or stderr is a failed write, not death
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return;
-    struct sigaction sa { };
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &sa, nullptr);
-}
-
 int usageError(const QString& text)
 {
     std::fprintf(stderr, "veltrak-logger: %s\n(see veltrak-logger --help)\n", qPrintable(text));
@@ -48,7 +25,7 @@ int usageError(const QString& text)
 
 int main(int argc, char* argv[])
 {
-    catchStopSignals();
+    const int stopSignals = stopsignals::install();
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -106,11 +83,10 @@ int main(int argc, char* argv[])
             publishing->stop(); // "offline" before the exit
         QCoreApplication::exit(code);
     });
-    if (signalPipe[0] >= 0) {
-        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &logger);
+    if (stopSignals >= 0) {
+        auto* notifier = new QSocketNotifier(stopSignals, QSocketNotifier::Read, &logger);
         QObject::connect(notifier, &QSocketNotifier::activated, &logger, [&logger] {
-            char c;
-            [[maybe_unused]] const auto n = ::read(signalPipe[0], &c, 1);
+            stopsignals::take();
             logger.stop(loggerexit::Clean, QStringLiteral("signal"));
         });
     }
