@@ -2,18 +2,17 @@
 #include "core/commandline.h"
 #include "core/eventloop.h"
 #include "core/stopsignals.h"
+#include "link/portlist.h"
 #include "ui/form1.h"
 #include "ui/qtprompter.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
-#include <QMultiMap>
-#include <QSerialPortInfo>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
+
+#include <csignal>
 
 #include <cstdio>
 
@@ -21,35 +20,7 @@ namespace {
 void listPorts(const PortMap& map)
 {
     QTextStream out(stdout);
-    // Stable names that survive re-plugging, where udev provides them.
-    QMultiMap<QString, QString> stableNames;
-    for (const char* dir : {"/dev/serial/by-id", "/dev/serial/by-path"}) {
-        QDirIterator it(QString::fromLatin1(dir), QDir::System | QDir::Files | QDir::NoDotAndDotDot);
-        while (it.hasNext()) {
-            const QString link = it.next();
-            stableNames.insert(QFileInfo(link).canonicalFilePath(), link);
-        }
-    }
-    const auto ports = QSerialPortInfo::availablePorts();
-    out << "Serial devices found:\n";
-    if (ports.isEmpty())
-        out << "  (none)\n";
-    for (const QSerialPortInfo& p : ports) {
-        out << "  " << p.systemLocation();
-        if (!p.description().isEmpty())
-            out << "  " << p.description();
-        if (!p.manufacturer().isEmpty())
-            out << "  maker: " << p.manufacturer();
-        if (p.hasVendorIdentifier() && p.hasProductIdentifier())
-            out << QStringLiteral("  %1:%2")
-                       .arg(p.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                       .arg(p.productIdentifier(), 4, 16, QLatin1Char('0'));
-        if (!p.serialNumber().isEmpty())
-            out << "  serial: " << p.serialNumber();
-        out << "\n";
-        for (const QString& name : stableNames.values(QFileInfo(p.systemLocation()).canonicalFilePath()))
-            out << "      " << name << "\n";
-    }
+    out << serialDevicesText();
     out << "Port numbers:\n";
     for (int n = PortMap::FirstPort; n <= PortMap::LastPort; ++n)
         out << "  " << n << " = " << map.deviceFor(n) << (map.isMapped(n) ? "  (--port)" : "  (default)") << "\n";
@@ -100,11 +71,13 @@ int main(int argc, char* argv[])
     if (cl.dataDir.isEmpty() && QFileInfo(dataDir) != QFileInfo(QCoreApplication::applicationDirPath()))
         form.showDataDirectory(); // an installed copy: say where the files are
     // SIGTERM, SIGINT and SIGHUP end the program like "Exit": port and
-    // file closed, exit code 0.
+    // file closed, exit code 0. SIGUSR1 asks the logger for its status and
+    // means nothing here.
     if (stopSignals >= 0) {
         auto* notifier = new QSocketNotifier(stopSignals, QSocketNotifier::Read, &form);
         QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
-            stopsignals::take();
+            if (stopsignals::take() == SIGUSR1)
+                return;
             // Every signal counts: should a box's own loop have swallowed the
             // first request to quit, the next one ends the program all the same.
             if (form.ended())

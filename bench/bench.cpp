@@ -411,11 +411,12 @@ int main(int argc, char** argv)
     if (wanted("paced")) {
         sim::SimOptions o = quickSensor();
         o.baud = 19200;
-        Samples paced, pacedBase, plain, logger;
+        Samples paced, pacedBase, plain, logger, sampling;
         for (int r = 0; r < rounds; ++r) {
             programRound(o, 2000, paced);
             baselineRound(o, 2000, pacedBase);
             loggerRound(o, 2000, logger);
+            loggerRound(o, 4000, sampling, {"--sample-every", "1s"});
             sim::SimSensor sensor(o);
             sensor.start();
             plain.add(plainClient(sensor, 2000));
@@ -429,6 +430,13 @@ int main(int argc, char** argv)
             median(pacedBase.rate), 100.0 * median(pacedBase.rate) / ceiling, 100.0 * median(pacedBase.cpu));
         std::printf("  logger         %7.1f readings/s = %5.1f %%                      CPU %5.2f %%   (process)\n",
             median(logger.rate), 100.0 * median(logger.rate) / ceiling, 100.0 * median(logger.cpu));
+        if (median(sampling.cpu) > 0)
+            std::printf("  logger, a sample every 1 s: %4.1f readings/s, CPU %5.3f %% (%.0f times less than polling "
+                        "continuously)\n",
+                median(sampling.rate), 100.0 * median(sampling.cpu), median(logger.cpu) / median(sampling.cpu));
+        else // less than one clock tick of CPU time in the 4 s round
+            std::printf("  logger, a sample every 1 s: %4.1f readings/s, CPU < 0.25 %% (under one clock tick)\n",
+                median(sampling.rate));
         std::printf("  plain syscalls %7.1f readings/s = %5.1f %%                      CPU %5.2f %%\n",
             median(plain.rate), 100.0 * median(plain.rate) / ceiling, 100.0 * median(plain.cpu));
         std::printf("  logger/plain: readings %.3f (target >= 0.99), CPU %.2f (target <= 1.5)\n",

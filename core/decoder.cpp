@@ -8,8 +8,11 @@ namespace {
 constexpr qsizetype CompleteReplyLength = 4;
 
 // The count of the gathered reply; the buffer is emptied for the next one.
-double takeCount(QString& buffer)
+double takeCount(QString& buffer, Reading& reading)
 {
+    reading.wellFormed = hexreading::isWellFormed(buffer);
+    if (!reading.wellFormed)
+        reading.reply = buffer;
     HexToDecimal(buffer);
     const double count = buffer.toDouble();
     buffer.clear();
@@ -60,7 +63,7 @@ Reading Module2::angle(Quantity quantity, double offset)
     const Calibration& cal = m_host.decoderCalibration();
     Reading r;
     r.quantity = quantity;
-    r.count = takeCount(m_state.RxBuffer);
+    r.count = takeCount(m_state.RxBuffer, r);
     r.centred = r.count + offset;
     r.rawDisplay = m_host.rawSelected();
     const Coefficients& k = cal.coefficients;
@@ -95,7 +98,7 @@ void Module2::temperature()
 {
     Reading r;
     r.quantity = Quantity::Temperature;
-    r.count = takeCount(m_state.RxBuffer);
+    r.count = takeCount(m_state.RxBuffer, r);
     r.rawDisplay = m_host.rawSelected();
     r.value = conversion::temperature(r.count);
     r.text = numfmt::plainDecimal(r.value);

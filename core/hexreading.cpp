@@ -36,6 +36,12 @@ quint64 countOf(const QString& text)
     return value;
 }
 
+bool isWellFormed(const QString& reply)
+{
+    return reply.size() == 4 && hexDigit(reply[0]) >= 0 && hexDigit(reply[1]) >= 0 && hexDigit(reply[2]) >= 0
+        && reply[3] == QLatin1Char('\n');
+}
+
 } // namespace hexreading
 
 void HexToDecimal(QString& text)

@@ -12,6 +12,11 @@ namespace hexreading {
 // largest 64-bit value instead of wrapping into a small, plausible count.
 quint64 countOf(const QString& text);
 
+// A reply is a reading only when it is exactly three hexadecimal digits and
+// its line feed; anything else on the line is noise, whatever count
+// countOf() would make of it.
+bool isWellFormed(const QString& reply);
+
 } // namespace hexreading
 
 // The decoder's in-place form: `text` is replaced by the decimal text of its

@@ -18,6 +18,10 @@ struct Reading {
     bool rawDisplay = false; // the operator chose to see counts instead of values
     qint64 monotonicMs = 0; // steady clock, for intervals and staleness
     qint64 wallMs = 0; // milliseconds since the epoch (UTC), for time stamps
+    // Exactly three hex digits and a line feed. Anything else is shown as
+    // before, but never recorded by the logger, published or fed to an alarm.
+    bool wellFormed = true;
+    QString reply; // the reply as received, kept when it is not well formed
 
     // What the value column (LabelPitch, LabelRoll, LabelTemperature) shows,
     // and what the raw column (Lbl7PITCH, Lbl8ROLL, Lbl6TEMP) shows: one of
@@ -41,4 +45,5 @@ struct Frame {
     Reading pitch;
     Reading roll;
     Reading temperature;
+    bool wellFormed() const { return pitch.wellFormed && roll.wellFormed && temperature.wellFormed; }
 };

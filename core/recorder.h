@@ -1,12 +1,10 @@
 #pragma once
 
+#include "core/safefile.h"
+
 #include <QString>
 
 #include <optional>
-
-#ifndef Q_OS_UNIX
-#include <QFile>
-#endif
 
 // The recording file kvddt.txt: created empty at start-up, held open for the
 // run, one record per recording tick, each handed to the system as it is
@@ -23,8 +21,12 @@ public:
 
     // Creates (truncates) the file; the error text on failure.
     std::optional<QString> open(const QString& path);
+    // Opens the file at the same path again without emptying it (rotated
+    // away, or removed), so that records go on where they are looked for.
+    std::optional<QString> reopen();
     void close();
     bool isOpen() const;
+    bool stillThere() const { return m_file.stillThere(); }
     QString path() const { return m_path; }
 
     // One tick: appends the record line, its time being the recorded time
@@ -45,11 +47,7 @@ public:
     static QString recordLine(qint64 elapsedMs, const QString& pitch, const QString& roll);
 
 private:
-#ifdef Q_OS_UNIX
-    int m_fd = -1;
-#else
-    QFile m_file;
-#endif
+    safefile::AppendFile m_file;
     QString m_path;
     qint64 m_recordedMs = 0; // sum of the interval in force at each recorded tick
 };

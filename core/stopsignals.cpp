@@ -1,18 +1,16 @@
 #include "core/stopsignals.h"
 
-#include <QtGlobal>
-
-#ifdef Q_OS_UNIX
 #include <csignal>
+#include <initializer_list>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 int signalPipe[2] = {-1, -1};
 
-void onStopSignal(int)
+void onSignal(int sig)
 {
-    const char c = 1;
+    const auto c = static_cast<unsigned char>(sig);
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &c, 1);
 }
 } // namespace
@@ -22,32 +20,21 @@ namespace stopsignals {
 int install()
 {
     ::signal(SIGPIPE, SIG_IGN);
-    if (signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+    if (signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return signalPipe[0];
     struct sigaction sa { };
-    sa.sa_handler = onStopSignal;
+    sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGUSR1})
         ::sigaction(sig, &sa, nullptr);
     return signalPipe[0];
 }
 
-void take()
+int take()
 {
-    char c;
-    [[maybe_unused]] const auto n = ::read(signalPipe[0], &c, 1);
+    unsigned char c = 0;
+    return ::read(signalPipe[0], &c, 1) == 1 ? c : 0;
 }
 
 } // namespace stopsignals
-#else
-namespace stopsignals {
-int install()
-{
-    return -1;
-}
-void take()
-{
-}
-} // namespace stopsignals
-#endif

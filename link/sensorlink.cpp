@@ -36,8 +36,22 @@ void SensorLink::mnuinit_Click()
         m_poller->mnuinit_Click();
 }
 
+void SensorLink::setHold(bool on)
+{
+    if (m_hold == on || m_ended)
+        return;
+    m_hold = on;
+    if (on) {
+        Timer1->stop();
+    } else {
+        Timer1->start();
+        m_poller->replyConsumed(); // the command held back goes out now
+    }
+}
+
 void SensorLink::stopPolling()
 {
+    m_hold = false;
     m_poller->reset();
     Timer1->stop();
     m_state.LastCommand.clear();

@@ -48,6 +48,9 @@ public:
     // Drops every cycle and whatever was awaited, stops the watchdog and
     // closes the port: the state of a link that was never started.
     void stopPolling();
+    // Holds the next command back (the port stays open and the watchdog
+    // quiet) until released, for a line left quiet between samples.
+    void setHold(bool on);
     // Shutdown: nothing is written or reported any more, the port is closed.
     void end();
     bool ended() const { return m_ended; }
@@ -57,7 +60,7 @@ public:
     SharedState& state() { return m_state; }
     Module2& decoder() { return m_decoder; }
     Poller& poller() { return *m_poller; }
-    bool portResetting() const override { return m_portResetting; }
+    bool portResetting() const override { return m_portResetting || m_hold; }
 
 signals:
     void readingReady(const Reading& reading);
@@ -101,5 +104,6 @@ private:
     bool m_rawDisplay = false;
     bool m_modelChosen = false;
     bool m_portResetting = false;
+    bool m_hold = false;
     bool m_ended = false;
 };

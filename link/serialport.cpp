@@ -200,6 +200,10 @@ QString openFailureText(const QString& device, const QString& portError, QSerial
 #ifdef Q_OS_LINUX
     if (code == QSerialPort::PermissionError) {
         const QFileInfo info(device);
+        // Qt reports a device another program holds (its lock) as a
+        // permission error; the operator needs to hear which it is.
+        if (info.exists() && info.isReadable() && info.isWritable())
+            return QStringLiteral("%1: the device is in use by another program").arg(device);
         if (info.exists() && (!info.isReadable() || !info.isWritable()) && !info.group().isEmpty())
             text += QStringLiteral("\nYour user must be a member of the group '%1' that owns %2.")
                         .arg(info.group(), device);

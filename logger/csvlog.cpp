@@ -5,6 +5,9 @@
 #include <QDateTime>
 #include <QStringList>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace csvlog {
 
 namespace {
@@ -17,17 +20,22 @@ qint64 dayOf(qint64 wallMsUtc)
 }
 } // namespace
 
-QString header()
+QString header(bool withChange)
 {
-    return QStringLiteral("time,elapsed,pitch,roll,temperature,unit,alarm") + QLatin1String(LineEnd);
+    return QStringLiteral(
+               "time,elapsed,pitch,roll,temperature,unit,alarm,pitch_min,pitch_max,roll_min,roll_max,samples")
+        + (withChange ? QStringLiteral(",pitch_change,roll_change") : QString()) + QLatin1String(LineEnd);
 }
 
 QString row(const Record& record)
 {
     // QString::number ignores the locale.
-    const QStringList fields {alarmcsv::isoUtc(record.wallMsUtc), QString::number(record.elapsedS, 'f', 3),
+    QStringList fields {alarmcsv::isoUtc(record.wallMsUtc), QString::number(record.elapsedS, 'f', 3),
         alarmcsv::angle(record.pitch), alarmcsv::angle(record.roll), alarmcsv::angle(record.temperature),
-        field(record.unit), field(record.alarm)};
+        field(record.unit), field(record.alarm), alarmcsv::angle(record.pitchMin), alarmcsv::angle(record.pitchMax),
+        alarmcsv::angle(record.rollMin), alarmcsv::angle(record.rollMax), QString::number(record.samples)};
+    if (record.pitchChange && record.rollChange)
+        fields << alarmcsv::angle(*record.pitchChange) << alarmcsv::angle(*record.rollChange);
     return fields.join(QLatin1Char(',')) + QLatin1String(LineEnd);
 }
 
@@ -56,13 +64,27 @@ std::optional<QString> DayRoller::due(qint64 wallMsUtc)
     return dayFileName(wallMsUtc);
 }
 
-QString eventLine(qint64 wallMsUtc, const QString& text)
+QString eventLine(qint64 wallMsUtc, const QString& text, std::optional<Priority> journal)
 {
     QString flat = text;
     flat.replace(QLatin1String("\r\n"), QLatin1String(" "));
     flat.replace(QLatin1Char('\r'), QLatin1Char(' '));
     flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return alarmcsv::isoUtc(wallMsUtc) + QLatin1Char(' ') + flat + QLatin1Char('\n');
+    const QString prefix = journal ? QStringLiteral("<%1>").arg(int(*journal)) : QString();
+    return prefix + alarmcsv::isoUtc(wallMsUtc) + QLatin1Char(' ') + flat + QLatin1Char('\n');
+}
+
+bool standardErrorIsJournal()
+{
+    const QByteArray stream = qgetenv("JOURNAL_STREAM");
+    const qsizetype colon = stream.indexOf(':');
+    struct stat st { };
+    if (colon <= 0 || ::fstat(STDERR_FILENO, &st) != 0)
+        return false;
+    bool devOk = false, inoOk = false;
+    const qulonglong dev = stream.left(colon).toULongLong(&devOk);
+    const qulonglong ino = stream.mid(colon + 1).toULongLong(&inoOk);
+    return devOk && inoOk && dev == qulonglong(st.st_dev) && ino == qulonglong(st.st_ino);
 }
 
 } // namespace csvlog

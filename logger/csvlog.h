@@ -19,12 +19,21 @@ struct Record {
     double temperature = 0.0;
     QString unit;
     QString alarm; // AlarmRule::stateText(), or "" without an alarm
+    // Of the interval's cycles; pitch, roll and temperature are their means.
+    double pitchMin = 0.0, pitchMax = 0.0, rollMin = 0.0, rollMax = 0.0;
+    quint64 samples = 0;
+    // The mean minus the reference zero, with a reference only.
+    std::optional<double> pitchChange, rollChange;
 };
 
-// "time,elapsed,pitch,roll,temperature,unit,alarm" and the line end.
-QString header();
+// "time,elapsed,pitch,roll,temperature,unit,alarm,pitch_min,pitch_max,
+// roll_min,roll_max,samples", then ",pitch_change,roll_change" with a
+// reference, and the line end. New columns only ever go at the end, so
+// readers by position keep working.
+QString header(bool withChange = false);
 
-// e.g. "2026-12-07T03:25:04.123Z,12.300,1.50,-0.25,23.40,deg,ok\r\n":
+// e.g. "2026-12-07T03:25:04.123Z,12.300,1.50,-0.25,23.40,deg,ok,1.45,1.55,
+// -0.30,-0.20,47\r\n":
 // elapsed always with 3 decimals, angles and temperature as
 // alarmcsv::angle(), "." as decimal point whatever the locale.
 QString row(const Record& record);
@@ -50,8 +59,17 @@ private:
     std::optional<qint64> m_day;
 };
 
-// "<iso time> <text>\n" for stderr. Line breaks inside the text become
-// blanks, so one event stays one line for whoever reads the log.
-QString eventLine(qint64 wallMsUtc, const QString& text);
+// How much an event needs a person, as syslog numbers it: the journal
+// reads it from a "<N>" in front of the line.
+enum class Priority { Error = 3, Warning = 4, Notice = 5, Info = 6 };
+
+// "<iso time> <text>\n" for stderr, with "<N>" in front for the journal.
+// Line breaks inside the text become blanks, so one event stays one line for
+// whoever reads the log.
+QString eventLine(qint64 wallMsUtc, const QString& text, std::optional<Priority> journal = std::nullopt);
+
+// Standard error is the systemd journal's stream (JOURNAL_STREAM names its
+// device and inode), not a terminal or file it was redirected to since.
+bool standardErrorIsJournal();
 
 } // namespace csvlog

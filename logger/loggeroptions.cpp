@@ -1,12 +1,13 @@
 #include "logger/loggeroptions.h"
 
 #include "core/numberformat.h"
+#include "core/safefile.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace loggeroptions {
 
@@ -53,6 +54,33 @@ std::optional<int> whole(const QString& text, int minimum, int maximum)
     if (value < minimum || value > maximum)
         return std::nullopt;
     return int(value);
+}
+
+const char* const DurationExpected = "a duration from 100 ms to 24 h: milliseconds, or a number with ms, s, min or h";
+
+// "1000", "500ms", "1.5s", "10min", "1h": whole milliseconds from 100 ms to
+// 24 h. Only these units: "m" could be minutes or metres, "1e3" a typo.
+bool setDuration(int& target, const QString& text)
+{
+    static const std::pair<const char*, double> units[]
+        = {{"ms", 1.0}, {"min", 60'000.0}, {"s", 1000.0}, {"h", 3'600'000.0}};
+    QString t = text.trimmed().toLower();
+    double scale = 1.0;
+    for (const auto& [unit, ms] : units) {
+        if (t.endsWith(QLatin1String(unit))) {
+            t.chop(qsizetype(std::strlen(unit)));
+            scale = ms;
+            break;
+        }
+    }
+    const std::optional<double> number = t.startsWith(QLatin1Char('-')) ? std::nullopt : decimal(t);
+    if (!number)
+        return false;
+    const double ms = *number * scale;
+    if (ms != std::floor(ms) || ms < interval::Minimum || ms > MaxHoldMs)
+        return false;
+    target = int(ms);
+    return true;
 }
 
 bool setWhole(int& target, const QString& text, int minimum, int maximum)
@@ -146,8 +174,9 @@ bool isTopicLevel(const QString& level)
 
 bool setTopicPrefix(MqttOptions& mqtt, const QString& text)
 {
+    // Brokers keep $ topics for themselves and drop what clients publish there.
     const QStringList levels = text.split(QLatin1Char('/'));
-    if (!std::all_of(levels.cbegin(), levels.cend(), isTopicLevel))
+    if (text.startsWith(QLatin1Char('$')) || !std::all_of(levels.cbegin(), levels.cend(), isTopicLevel))
         return false;
     mqtt.topicPrefix = text;
     return true;
@@ -178,6 +207,7 @@ struct Option {
     const char* help;
     bool (*set)(LoggerOptions&, const QString&);
     bool inFile = true;
+    const char* implied = nullptr; // the value when none follows on the command line
 };
 
 // One table for parsing, the config file keys and the help, so none of them
@@ -190,18 +220,53 @@ const Option Options[] = {
     {"coefficients", "FILE", "a coefficient file path",
         "the linear, square and cube coefficients for --model custom,\nin the format of kvdcoef.txt",
         [](LoggerOptions& o, const QString& v) { return setText(o.coefficientsFile, v); }},
-    {"interval", "MS", "whole milliseconds from 100 to 32767", "time between readings (default 1000)",
+    {"interval", "DURATION", DurationExpected,
+        "time between rows (default 1000): milliseconds, or with a unit:\n500ms, 10s, 1min, 10min, 1h",
+        [](LoggerOptions& o, const QString& v) { return setDuration(o.intervalMs, v); }},
+    {"aggregate", "mean|last", "mean or last",
+        "a row holds the means, minima and maxima of the interval's\ncycles (mean, the default), or its last cycle",
         [](LoggerOptions& o, const QString& v) {
-            const std::optional<int> ms = interval::parseAnswer(v);
-            o.intervalMs = ms.value_or(o.intervalMs);
-            return ms.has_value();
+            const QString t = v.trimmed().toLower();
+            if (t != QLatin1String("mean") && t != QLatin1String("last"))
+                return false;
+            o.aggregateLast = t == QLatin1String("last");
+            return true;
         }},
+    {"sample-every", "DURATION", DurationExpected,
+        "poll one cycle per DURATION and leave the line quiet in between\n(default: poll continuously)",
+        [](LoggerOptions& o, const QString& v) {
+            int ms = 0;
+            if (!setDuration(ms, v))
+                return false;
+            o.sampleEveryMs = ms;
+            return true;
+        }},
+    {"reference", "FILE", "a file path",
+        "the reference zero: rows gain the change since it; taken from\nthe first interval when FILE does not exist",
+        [](LoggerOptions& o, const QString& v) { return setText(o.referenceFile, v); }},
+    {"alarm-on", "angle|change", "angle or change",
+        "apply the alarm limits to the angle (default) or to the change\nsince the reference (needs --reference)",
+        [](LoggerOptions& o, const QString& v) {
+            const QString t = v.trimmed().toLower();
+            if (t != QLatin1String("angle") && t != QLatin1String("change"))
+                return false;
+            o.alarmOnChange = t == QLatin1String("change");
+            return true;
+        }},
+    // --csv and --csv-dir are two forms of the one CSV output: the later
+    // one, or the command line's over the config file's, wins.
     {"csv", "PATH", "a file path, or - for standard output",
         "append CSV rows to PATH; - is standard output, also the output\nwhen none of --csv, --csv-dir, --kvddt is "
         "given",
-        [](LoggerOptions& o, const QString& v) { return setText(o.csvPath, v); }},
+        [](LoggerOptions& o, const QString& v) {
+            o.csvDir.clear();
+            return setText(o.csvPath, v);
+        }},
     {"csv-dir", "DIR", "a directory", "write CSV into DIR/YYYY-MM-DD.csv, a new file at midnight UTC",
-        [](LoggerOptions& o, const QString& v) { return setText(o.csvDir, v); }},
+        [](LoggerOptions& o, const QString& v) {
+            o.csvPath.clear();
+            return setText(o.csvDir, v);
+        }},
     {"kvddt", "PATH", "a file path", "record to PATH in the format of the window's kvddt.txt",
         [](LoggerOptions& o, const QString& v) { return setText(o.kvddtPath, v); }},
     {"duration", "SECONDS", "seconds above 0 and up to 1000000000, fractions allowed",
@@ -214,7 +279,7 @@ const Option Options[] = {
             return true;
         }},
     {"lost-after", "N", "a whole number from 1 to 3600",
-        "report the device lost after N intervals without a reply (default 5)",
+        "report the device lost after N seconds without a valid reply\n(default 5)",
         [](LoggerOptions& o, const QString& v) { return setWhole(o.lostAfter, v, 1, 3600); }},
     {"alarm-pitch", "DEG", "a limit of 0 (off) or more",
         "raise the pitch alarm when |pitch| exceeds DEG (default 0: off)",
@@ -230,9 +295,20 @@ const Option Options[] = {
     {"mqtt", "HOST[:PORT]", "HOST, HOST:PORT or [IPV6]:PORT with PORT from 1 to 65535",
         "publish readings to this MQTT broker",
         [](LoggerOptions& o, const QString& v) { return setBroker(o.mqtt, v.trimmed()); }},
-    {"topic-prefix", "TOPIC", "topic levels separated by /, without +, #, blanks or empty levels",
+    {"topic-prefix", "TOPIC", "topic levels separated by /, without +, #, blanks or empty levels, not starting with $",
         "first levels of the published topics (default veltrak)",
         [](LoggerOptions& o, const QString& v) { return setTopicPrefix(o.mqtt, v); }},
+    {"ha-discovery", "[PREFIX]",
+        "topic levels separated by /, without +, #, blanks or empty levels, not starting with $",
+        "publish Home Assistant discovery configurations under PREFIX\n(default homeassistant) on each connect",
+        [](LoggerOptions& o, const QString& v) {
+            MqttOptions discovery;
+            if (!setTopicPrefix(discovery, v.trimmed()))
+                return false;
+            o.mqtt.haDiscovery = discovery.topicPrefix;
+            return true;
+        },
+        true, "homeassistant"},
     {"sensor-id", "ID", "one topic level: no /, +, # or blanks", "the sensor's topic level",
         [](LoggerOptions& o, const QString& v) {
             if (!isTopicLevel(v))
@@ -242,11 +318,10 @@ const Option Options[] = {
         }},
     {"qos", "0|1", "0 or 1", "MQTT quality of service (default 1)",
         [](LoggerOptions& o, const QString& v) { return setWhole(o.mqtt.qos, v, 0, 1); }},
-    {"publish-interval", "MS", "whole milliseconds from 100 to 86400000",
-        "publish at most once per MS (default: every reading)",
+    {"publish-interval", "DURATION", DurationExpected, "publish a summary once per DURATION (default: each row)",
         [](LoggerOptions& o, const QString& v) {
             int ms = 0;
-            if (!setWhole(ms, v, interval::Minimum, MaxHoldMs))
+            if (!setDuration(ms, v))
                 return false;
             o.mqtt.publishIntervalMs = ms;
             return true;
@@ -264,6 +339,8 @@ const Option Options[] = {
         [](LoggerOptions& o, const QString& v) { return setBool(o.mqtt.insecure, v); }},
     {"config", "FILE", "a file path", "read options from the [logger] section of the INI file FILE",
         [](LoggerOptions& o, const QString& v) { return setText(o.configFile, v); }, false},
+    {"list-ports", nullptr, "", "print the serial devices found, with their stable names",
+        [](LoggerOptions& o, const QString&) { return o.listPorts = true; }, false},
     {"help", nullptr, "", "print this help", [](LoggerOptions& o, const QString&) { return o.help = true; }, false},
     {"version", nullptr, "", "print the version", [](LoggerOptions& o, const QString&) { return o.version = true; },
         false},
@@ -285,19 +362,9 @@ QString badValue(const QString& where, const Option& option, const QString& valu
 
 std::variant<QByteArray, QString> readConfig(const QString& path)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("--config: cannot read '%1': no such file").arg(path);
-    if (!info.isFile())
-        return QStringLiteral("--config: cannot read '%1': not a regular file").arg(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("--config: cannot read '%1': %2").arg(path, file.errorString());
-    const QByteArray content = file.read(MaxConfigBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return QStringLiteral("--config: cannot read '%1': %2").arg(path, file.errorString());
-    if (content.size() > MaxConfigBytes)
-        return QStringLiteral("--config: '%1' is larger than %2 bytes").arg(path).arg(MaxConfigBytes);
+    auto content = safefile::read(path, MaxConfigBytes);
+    if (const QString* error = std::get_if<QString>(&content))
+        return QStringLiteral("--config: cannot read '%1': %2").arg(path, *error);
     return content;
 }
 
@@ -305,6 +372,10 @@ std::optional<QString> crossCheck(LoggerOptions& o)
 {
     if (o.device.isEmpty())
         return QStringLiteral("--device is required: the serial device of the inclinometer, e.g. /dev/ttyUSB0");
+    if (!o.mqtt.haDiscovery.isEmpty() && o.mqtt.host.isEmpty())
+        return QStringLiteral("--ha-discovery needs --mqtt HOST");
+    if (o.alarmOnChange && o.referenceFile.isEmpty())
+        return QStringLiteral("--alarm-on change needs --reference FILE");
     if (!o.model && o.coefficientsFile.isEmpty())
         return QStringLiteral("--model custom needs --coefficients FILE");
     if (o.model && !o.coefficientsFile.isEmpty())
@@ -397,6 +468,9 @@ std::variant<LoggerOptions, QString> parse(const QStringList& args)
             name.truncate(eq);
         }
         const Option* option = find(name);
+        if (!option && name == QLatin1String("mqtt-password"))
+            return QStringLiteral("unknown option '--mqtt-password': the password is never taken from the command "
+                                  "line; put it in a file for --mqtt-password-file, or in VELTRAK_MQTT_PASSWORD");
         if (!option)
             return QStringLiteral("unknown option '--%1', see --help").arg(name);
         if (!option->valueName) {
@@ -406,11 +480,25 @@ std::variant<LoggerOptions, QString> parse(const QStringList& args)
         } else if (!value) {
             // "--device --interval 500" is a forgotten value, not a device
             // called "--interval".
-            if (i + 1 >= args.size() || args[i + 1].startsWith(QLatin1String("--")))
+            const bool none = i + 1 >= args.size() || args[i + 1].startsWith(QLatin1String("--"));
+            if (none && option->implied)
+                value = QLatin1String(option->implied);
+            else if (none)
                 return QStringLiteral("--%1: missing value, expected %2").arg(name, QLatin1String(option->expected));
-            value = args[++i];
+            else
+                value = args[++i];
         }
         given.append({option, *value});
+    }
+
+    // An empty value on the command line clears the option, the config
+    // file's value included: the default applies.
+    QSet<const Option*> cleared;
+    for (const Given& g : std::as_const(given)) {
+        if (g.option->valueName && g.value.trimmed().isEmpty())
+            cleared.insert(g.option);
+        else
+            cleared.remove(g.option);
     }
 
     LoggerOptions options;
@@ -431,19 +519,38 @@ std::variant<LoggerOptions, QString> parse(const QStringList& args)
             const Option* option = find(e.key);
             if (!option || !option->inFile)
                 return QStringLiteral("%1: unknown key '%2'").arg(where, e.key);
+            if (cleared.contains(option))
+                continue;
             if (!option->set(options, e.value))
                 return badValue(QStringLiteral("%1: %2").arg(where, e.key), *option, e.value);
         }
     }
     for (const Given& g : std::as_const(given)) {
+        if (cleared.contains(g.option))
+            continue;
         if (!g.option->set(options, g.value))
             return badValue(QStringLiteral("--") + QLatin1String(g.option->name), *g.option, g.value);
     }
-    if (options.help || options.version)
+    if (options.help || options.version || options.listPorts)
         return options;
     if (const std::optional<QString> error = crossCheck(options))
         return *error;
     return options;
+}
+
+QString modelName(Model model)
+{
+    switch (model) {
+    case Model::Z1:
+        return QStringLiteral("z1");
+    case Model::Z2:
+        return QStringLiteral("z2");
+    case Model::Z3:
+        return QStringLiteral("z3");
+    case Model::Raw:
+        break;
+    }
+    return QStringLiteral("raw");
 }
 
 QString usageText()
@@ -469,11 +576,13 @@ QString usageText()
                            "CSV columns: time (ISO 8601 UTC), elapsed (s), pitch, roll, temperature,\n"
                            "unit, alarm (ok, pitch, roll or pitch;roll). Events and alarm changes go to\n"
                            "standard error.\n\n"
-                           "Exit status:\n"
-                           "  %1  stopped by SIGINT or SIGTERM, or at the end of --duration\n"
-                           "  %2  the device could not be used, or writing a file failed\n"
-                           "  %3  bad options, config file or coefficient file\n");
-    return text.arg(loggerexit::Clean).arg(loggerexit::Failure).arg(loggerexit::BadOptions);
+                           "An empty value on the command line (--csv-dir=) clears the option.\n\n"
+                           "Signals: SIGTERM or SIGINT stop cleanly; SIGHUP opens the output files again\n"
+                           "at their paths (after a rotation); SIGUSR1 prints a status line.\n\n"
+                           "Exit status:\n");
+    for (const auto& [code, meaning] : loggerexit::Meanings)
+        text += QStringLiteral("  %1  %2\n").arg(code).arg(QLatin1String(meaning));
+    return text;
 }
 
 } // namespace loggeroptions

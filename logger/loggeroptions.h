@@ -10,13 +10,20 @@
 #include <QStringList>
 
 #include <optional>
+#include <utility>
 #include <variant>
 
-// The headless logger's exit codes, also listed in its help.
+// The headless logger's exit codes. Their meanings are written here only;
+// --help prints them.
 namespace loggerexit {
-inline constexpr int Clean = 0; // stopped by a signal or at the end of --duration
-inline constexpr int Failure = 1; // the device could not be used, or a write failed
-inline constexpr int BadOptions = 2; // bad options, config file or coefficient file
+inline constexpr int Clean = 0;
+inline constexpr int Failure = 1;
+inline constexpr int BadOptions = 2;
+inline constexpr std::pair<int, const char*> Meanings[] = {
+    {Clean, "stopped by SIGINT or SIGTERM, or at the end of --duration"},
+    {Failure, "an output (a file or standard output) could not be opened or written"},
+    {BadOptions, "bad options, config file, coefficient, password or CA file"},
+};
 } // namespace loggerexit
 
 // Stored for the publisher; only the form of each value is checked here.
@@ -26,12 +33,13 @@ struct MqttOptions {
     QString topicPrefix = QStringLiteral("veltrak");
     QString sensorId; // empty: the publisher chooses
     int qos = 1;
-    std::optional<int> publishIntervalMs; // none: every reading
+    std::optional<int> publishIntervalMs; // none: with each row
     int queueSize = 10000;
     QString user;
     QString passwordFile;
     QString caFile;
     bool insecure = false; // a password may travel without TLS
+    QString haDiscovery; // Home Assistant's discovery prefix; empty: none
 };
 
 struct LoggerOptions {
@@ -39,6 +47,10 @@ struct LoggerOptions {
     std::optional<Model> model = Model::Z1; // std::nullopt: custom, read from coefficientsFile
     QString coefficientsFile;
     int intervalMs = interval::Default;
+    bool aggregateLast = false; // a row from the interval's last cycle instead of its means
+    std::optional<int> sampleEveryMs; // none: poll continuously
+    QString referenceFile; // the reference zero; empty: no change columns
+    bool alarmOnChange = false; // the alarm limits apply to the change since the reference
     QString csvPath; // "-": standard output, also when no other output is chosen
     QString csvDir; // daily files, see csvlog::DayRoller
     QString kvddtPath;
@@ -47,6 +59,7 @@ struct LoggerOptions {
     AlarmSettings alarm; // enabled when --alarm-pitch or --alarm-roll is above 0
     MqttOptions mqtt;
     QString configFile;
+    bool listPorts = false;
     bool help = false;
     bool version = false;
 };
@@ -83,5 +96,8 @@ struct IniEntry {
 std::variant<QList<IniEntry>, QString> parseIni(const QByteArray& content, const QString& fileName);
 
 QString usageText();
+
+// "z1", "z2", "z3" or "raw", as --model takes it.
+QString modelName(Model model);
 
 } // namespace loggeroptions

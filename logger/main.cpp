@@ -3,6 +3,7 @@
 #include "core/coeffile.h"
 #include "core/eventloop.h"
 #include "core/stopsignals.h"
+#include "link/portlist.h"
 #include "logger/fieldlogger.h"
 #include "logger/loggeroptions.h"
 #include "logger/sitepublishing.h"
@@ -12,10 +13,16 @@
 #include <QTimer>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
 namespace {
+const char* sigabbrev(int sig)
+{
+    return sig == SIGTERM ? "TERM" : sig == SIGINT ? "INT" : "?";
+}
+
 int usageError(const QString& text)
 {
     std::fprintf(stderr, "veltrak-logger: %s\n(see veltrak-logger --help)\n", qPrintable(text));
@@ -41,6 +48,11 @@ int main(int argc, char* argv[])
         std::printf("veltrak-logger %s\n", VELTRAK_VERSION);
         return loggerexit::Clean;
     }
+    if (options.listPorts) {
+        QCoreApplication app(argc, argv);
+        std::fputs(qPrintable(serialDevicesText()), stdout);
+        return loggerexit::Clean;
+    }
 
     // The calibration is settled before anything is sent: all or nothing.
     Calibration calibration;
@@ -58,9 +70,21 @@ int main(int argc, char* argv[])
         calibration.coefficients = std::get<Coefficients>(loaded);
     }
 
+    // A reference zero given but malformed stops here, before anything is
+    // sent; a missing one is taken from the first interval.
+    std::optional<Reference> zero;
+    if (!options.referenceFile.isEmpty()) {
+        const auto read = reference::read(options.referenceFile);
+        if (const QString* error = std::get_if<QString>(&read))
+            return usageError(*error);
+        if (const auto* found = std::get_if<Reference>(&read))
+            zero = *found;
+    }
+
     std::optional<Publisher::Settings> broker;
+    QStringList warnings;
     if (!options.mqtt.host.isEmpty()) {
-        auto settings = SitePublishing::settingsFrom(options);
+        auto settings = SitePublishing::settingsFrom(options, &warnings);
         if (const auto* error = std::get_if<QString>(&settings))
             return usageError(*error);
         broker = std::get<Publisher::Settings>(settings);
@@ -71,10 +95,22 @@ int main(int argc, char* argv[])
     QCoreApplication::setApplicationName(QStringLiteral("veltrak-logger"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELTRAK_VERSION));
 
-    FieldLogger logger(options, calibration);
+    FieldLogger logger(options, calibration, zero);
+    for (const QString& warning : std::as_const(warnings))
+        logger.event(csvlog::Priority::Warning, QStringLiteral("warning: ") + warning);
     std::unique_ptr<SitePublishing> publishing;
     if (broker) {
         publishing = std::make_unique<SitePublishing>(*broker, options.mqtt.publishIntervalMs, logger);
+        if (!options.mqtt.haDiscovery.isEmpty()) {
+            discovery::Site site;
+            site.discoveryPrefix = options.mqtt.haDiscovery;
+            site.topicPrefix = broker->topicPrefix;
+            site.sensorId = broker->sensorId;
+            site.model = options.model ? loggeroptions::modelName(*options.model) : QStringLiteral("custom");
+            site.degrees = calibration.anglesInDegrees();
+            site.withChange = !options.referenceFile.isEmpty();
+            publishing->setDiscovery(site);
+        }
         if (const auto error = publishing->start())
             return usageError(QStringLiteral("--mqtt: %1").arg(*error));
     }
@@ -85,17 +121,28 @@ int main(int argc, char* argv[])
     });
     if (stopSignals >= 0) {
         auto* notifier = new QSocketNotifier(stopSignals, QSocketNotifier::Read, &logger);
-        QObject::connect(notifier, &QSocketNotifier::activated, &logger, [&logger] {
-            stopsignals::take();
-            logger.stop(loggerexit::Clean, QStringLiteral("signal"));
+        QObject::connect(notifier, &QSocketNotifier::activated, &logger, [&logger, &publishing] {
+            switch (const int sig = stopsignals::take()) {
+            case SIGHUP: // logrotate has moved the files away
+                logger.reopenFiles();
+                break;
+            case SIGUSR1:
+                logger.event(logger.statusText()
+                    + (publishing ? QStringLiteral(", ") + publishing->statusText() : QStringLiteral(", broker off")));
+                break;
+            case 0:
+                break;
+            default:
+                logger.stop(loggerexit::Clean, QStringLiteral("signal %1").arg(QString::fromLatin1(sigabbrev(sig))));
+            }
         });
     }
     if (options.durationS) {
         QTimer::singleShot(std::chrono::milliseconds(qint64(*options.durationS * 1000.0)), &logger,
             [&logger] { logger.stop(loggerexit::Clean, QStringLiteral("duration reached")); });
     }
-    if (const auto error = logger.start()) {
-        logger.event(QStringLiteral("cannot start: %1").arg(*error));
+    if (const auto error = logger.start(publishing ? publishing->describe() : QString())) {
+        logger.event(csvlog::Priority::Error, QStringLiteral("cannot start: %1").arg(*error));
         return loggerexit::Failure;
     }
     return QCoreApplication::exec();

@@ -1,16 +1,27 @@
 #include "logger/publisher.h"
 
+#include "core/safefile.h"
+
 #include <QJsonDocument>
 #include <QMetaObject>
 
 #include <mosquitto.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -19,6 +30,10 @@ using std::chrono::milliseconds;
 
 const QByteArray Online = QByteArrayLiteral("online");
 const QByteArray Offline = QByteArrayLiteral("offline");
+const QByteArray CertificateBlock = QByteArrayLiteral("-----BEGIN CERTIFICATE-----");
+constexpr qint64 MaxCaFileBytes = 16 << 20; // far above any system bundle
+constexpr int TlsDiagnosisMs = 5000;
+const QString TlsFailed = QStringLiteral("TLS failed (certificate or handshake)");
 
 // libmosquitto wants exactly one init and one cleanup per process, whatever
 // the number of publishers.
@@ -62,7 +77,7 @@ QString lossText(int rc, int savedErrno, const QString& host)
     case MOSQ_ERR_KEEPALIVE:
         return QStringLiteral("the broker stopped answering");
     case MOSQ_ERR_TLS:
-        return QStringLiteral("TLS failed (certificate or handshake)");
+        return TlsFailed;
     case MOSQ_ERR_NO_CONN:
     case MOSQ_ERR_SUCCESS:
         return QStringLiteral("connection closed");
@@ -76,13 +91,141 @@ bool validTopicLevel(const QString& level)
     return !level.isEmpty() && !level.contains(QLatin1Char('+')) && !level.contains(QLatin1Char('#'))
         && !level.contains(QChar(0));
 }
+
+// 0 once the non-blocking connect of `fd` has succeeded, else its errno
+// (ETIMEDOUT at the deadline, ECANCELED when cancelled). A write on the
+// socket before takes the errno of a failed connect with it: `taken` is
+// told instead, if the writer kept it.
+int awaitConnect(int fd, Clock::time_point deadline, const std::function<bool()>& cancelled, int taken = 0)
+{
+    if (fd < 0)
+        return EBADF;
+    for (pollfd p {fd, POLLOUT, 0};;) {
+        const int ready = ::poll(&p, 1, 100);
+        if (ready > 0)
+            break;
+        if (ready < 0 && errno != EINTR)
+            return errno;
+        if (cancelled())
+            return ECANCELED;
+        if (Clock::now() >= deadline)
+            return ETIMEDOUT;
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0)
+        return errno;
+    sockaddr_storage peer {};
+    socklen_t peerSize = sizeof peer;
+    if (error == 0 && ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0)
+        error = taken != 0 && taken != EINPROGRESS && taken != EAGAIN ? taken : errno;
+    return error;
+}
+
+// A TCP connection to host:port within the deadline, non-blocking, or -1.
+int connectBefore(const QByteArray& host, int port, Clock::time_point deadline, const std::function<bool()>& cancelled)
+{
+    addrinfo hints {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.constData(), QByteArray::number(port).constData(), &hints, &found) != 0)
+        return -1;
+    int fd = -1;
+    for (addrinfo* a = found; a && fd < 0 && !cancelled(); a = a->ai_next) {
+        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0)
+            continue;
+        const bool up = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0
+            || (errno == EINPROGRESS && awaitConnect(fd, deadline, cancelled) == 0);
+        if (!up) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    freeaddrinfo(found);
+    return fd;
+}
+
+// What a handshake of our own tells about a TLS failure, which libmosquitto
+// reports as MOSQ_ERR_TLS whatever went wrong: the trust, the name or a port
+// that does not speak TLS at all. The checks are made as libmosquitto makes
+// them, but without letting them end the handshake, so that the broker's
+// certificate is seen whatever its fault. Nothing when it cannot tell.
+std::optional<QString> tlsDiagnosis(
+    const QString& hostName, int port, const QByteArray& caPem, const std::function<bool()>& cancelled)
+{
+    const auto deadline = Clock::now() + milliseconds(TlsDiagnosisMs);
+    const QByteArray host = hostName.toUtf8();
+    const int fd = connectBefore(host, port, deadline, cancelled);
+    if (fd < 0)
+        return std::nullopt;
+    const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
+    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(ctx ? SSL_new(ctx.get()) : nullptr, SSL_free);
+    if (!ssl) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    const std::unique_ptr<BIO, decltype(&BIO_free)> pem(
+        BIO_new_mem_buf(caPem.constData(), int(caPem.size())), BIO_free);
+    while (X509* cert = pem ? PEM_read_bio_X509(pem.get(), nullptr, nullptr, nullptr) : nullptr) {
+        X509_STORE_add_cert(SSL_CTX_get_cert_store(ctx.get()), cert);
+        X509_free(cert);
+    }
+    X509_VERIFY_PARAM* param = SSL_get0_param(ssl.get());
+    if (!X509_VERIFY_PARAM_set1_ip_asc(param, host.constData())) {
+        X509_VERIFY_PARAM_set1_host(param, host.constData(), 0);
+        SSL_set_tlsext_host_name(ssl.get(), host.constData());
+    }
+    // Whether anything of TLS came back: a port of another protocol answers
+    // the greeting with garbage, silence or a close.
+    bool spoken = false;
+    SSL_set_msg_callback(ssl.get(), [](int written, int, int type, const void*, size_t, SSL*, void* arg) {
+        if (!written && (type == SSL3_RT_HANDSHAKE || type == SSL3_RT_ALERT))
+            *static_cast<bool*>(arg) = true;
+    });
+    SSL_set_msg_callback_arg(ssl.get(), &spoken);
+    SSL_set_fd(ssl.get(), fd);
+    int rc = 0;
+    while ((rc = SSL_connect(ssl.get())) != 1 && !cancelled() && Clock::now() < deadline) {
+        const int error = SSL_get_error(ssl.get(), rc);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
+            break;
+        pollfd p {fd, short(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
+        ::poll(&p, 1, 100);
+    }
+    ERR_clear_error(); // libmosquitto reads the same per-thread error queue
+    ::close(fd);
+    if (cancelled())
+        return std::nullopt;
+    if (rc != 1)
+        return spoken ? std::nullopt
+                      : std::optional(QStringLiteral("TLS failed: the broker does not speak TLS on port %1").arg(port));
+    switch (const long result = SSL_get_verify_result(ssl.get())) {
+    case X509_V_OK:
+        return std::nullopt;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        return QStringLiteral("TLS failed: the broker's certificate does not match the host name %1").arg(hostName);
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
+    case X509_V_ERR_CERT_UNTRUSTED:
+        return QStringLiteral("TLS failed: the broker's certificate is not trusted (unknown issuer)");
+    default:
+        return QStringLiteral("TLS failed: the broker's certificate: %1")
+            .arg(QString::fromUtf8(X509_verify_cert_error_string(result)));
+    }
+}
 } // namespace
 
 Publisher::Publisher(Settings settings, QObject* parent)
     : QObject(parent),
       m_settings(std::move(settings)),
       m_readingTopic(topic("reading").toUtf8()),
-      m_alarmTopic(topic("alarm").toUtf8()),
       m_statusTopic(topic("status").toUtf8())
 {
     ensureLibrary();
@@ -101,6 +244,16 @@ std::optional<QString> Publisher::checkSecurity(const Settings& settings)
     return std::nullopt;
 }
 
+std::variant<QByteArray, QString> Publisher::readCaFile(const QString& path)
+{
+    auto content = safefile::read(path, MaxCaFileBytes);
+    if (const QString* error = std::get_if<QString>(&content))
+        return QStringLiteral("%1: %2").arg(path, *error);
+    if (!std::get<QByteArray>(content).contains(CertificateBlock))
+        return QStringLiteral("%1: no certificate in it (no %2 line)").arg(path, QLatin1String(CertificateBlock));
+    return content;
+}
+
 QString Publisher::topic(const char* leaf) const
 {
     return m_settings.topicPrefix + QLatin1Char('/') + m_settings.sensorId + QLatin1Char('/') + QLatin1String(leaf);
@@ -113,18 +266,29 @@ std::optional<QString> Publisher::start()
     const Settings& s = m_settings;
     if (!validTopicLevel(s.topicPrefix))
         return QStringLiteral("the MQTT topic prefix must not be empty nor contain + or #");
+    // Brokers keep such topics for themselves and drop what clients publish there.
+    if (s.topicPrefix.startsWith(QLatin1Char('$')))
+        return QStringLiteral("the MQTT topic prefix must not start with $");
     if (!validTopicLevel(s.sensorId) || s.sensorId.contains(QLatin1Char('/')))
         return QStringLiteral("the sensor id must not be empty nor contain /, + or #");
     if (s.host.isEmpty() || s.port < 1 || s.port > 65535)
         return QStringLiteral("the MQTT broker needs a host and a port between 1 and 65535");
     if (s.qos < 0 || s.qos > 1)
         return QStringLiteral("the MQTT QoS must be 0 or 1");
-    if (s.queueSize < 1 || s.maxInFlight < 1 || s.reconnectMinMs < 1 || s.reconnectMaxMs < s.reconnectMinMs)
+    if (s.queueSize < 1 || s.eventQueueSize < 1 || s.maxInFlight < 1 || s.reconnectMinMs < 1
+        || s.reconnectMaxMs < s.reconnectMinMs)
         return QStringLiteral("the MQTT queue, in-flight and reconnect limits must be positive");
     if (s.keepAliveSeconds < 5 || s.keepAliveSeconds > 65535)
         return QStringLiteral("the MQTT keepalive must be between 5 and 65535 seconds");
     if (auto refusal = checkSecurity(s))
         return refusal;
+    // libmosquitto would open the path itself, and stay blocked on a FIFO.
+    if (!s.caFile.isEmpty()) {
+        auto ca = readCaFile(s.caFile);
+        if (const QString* error = std::get_if<QString>(&ca))
+            return QStringLiteral("cannot use the CA file %1").arg(*error);
+        m_caPem = std::get<QByteArray>(ca);
+    }
 
     const QByteArray clientId = (s.clientId.isEmpty() ? QStringLiteral("veltrak-") + s.sensorId : s.clientId).toUtf8();
     mosquitto* mosq = mosquitto_new(clientId.constData(), true, this);
@@ -168,29 +332,39 @@ std::optional<QString> Publisher::start()
 
 void Publisher::publishReading(const QByteArray& json)
 {
-    enqueue(false, json);
+    enqueue(Message {0, false, m_settings.qos, false, m_readingTopic, json});
 }
 
 void Publisher::publishReading(const QJsonObject& reading)
 {
-    enqueue(false, QJsonDocument(reading).toJson(QJsonDocument::Compact));
+    publishReading(QJsonDocument(reading).toJson(QJsonDocument::Compact));
 }
 
 void Publisher::publishAlarm(const QByteArray& json)
 {
-    enqueue(true, json);
+    publishEvent("alarm", json, 1, false);
 }
 
 void Publisher::publishAlarm(const QJsonObject& alarm)
 {
-    enqueue(true, QJsonDocument(alarm).toJson(QJsonDocument::Compact));
+    publishAlarm(QJsonDocument(alarm).toJson(QJsonDocument::Compact));
+}
+
+void Publisher::publishEvent(const char* leaf, const QByteArray& payload, int qos, bool retain)
+{
+    publishEventTo(topic(leaf), payload, qos, retain);
+}
+
+void Publisher::publishEventTo(const QString& topicName, const QByteArray& payload, int qos, bool retain)
+{
+    enqueue(Message {0, true, qos, retain, topicName.toUtf8(), payload});
 }
 
 Publisher::Counters Publisher::counters() const
 {
     std::lock_guard lock(m_mutex);
     Counters c = m_counters;
-    c.queued = m_queue.size();
+    c.queued = m_readings.size() + m_events.size();
     c.inFlight = m_inFlight.size();
     return c;
 }
@@ -201,28 +375,41 @@ bool Publisher::isConnected() const
     return m_connected;
 }
 
-void Publisher::enqueue(bool alarm, const QByteArray& payload)
+void Publisher::enqueue(Message message)
 {
     std::lock_guard lock(m_mutex);
     if (m_stopping) {
-        ++m_counters.dropped;
+        ++droppedOf(message);
         return;
     }
-    if (m_queue.size() >= static_cast<size_t>(m_settings.queueSize)) {
-        m_queue.pop_front();
-        ++m_counters.dropped;
-    }
-    m_queue.push_back(Message {m_nextSeq++, alarm, alarm ? 1 : m_settings.qos, payload});
+    message.seq = m_nextSeq++;
+    queueOf(message).push_back(std::move(message));
+    trimLocked();
     pumpLocked();
+}
+
+void Publisher::trimLocked()
+{
+    for (const bool events : {false, true}) {
+        std::deque<Message>& queue = events ? m_events : m_readings;
+        const auto limit = static_cast<size_t>(events ? m_settings.eventQueueSize : m_settings.queueSize);
+        for (; queue.size() > limit; queue.pop_front())
+            ++droppedOf(queue.front());
+    }
 }
 
 void Publisher::pumpLocked()
 {
-    while (m_connected && !m_queue.empty() && m_inFlight.size() < static_cast<size_t>(m_settings.maxInFlight)) {
-        Message message = std::move(m_queue.front());
-        m_queue.pop_front();
+    while (m_connected && m_inFlight.size() < static_cast<size_t>(m_settings.maxInFlight)) {
+        // The older of the two heads: the order in which they were given.
+        const bool event = !m_events.empty() && (m_readings.empty() || m_events.front().seq < m_readings.front().seq);
+        std::deque<Message>& queue = event ? m_events : m_readings;
+        if (queue.empty())
+            return;
+        Message message = std::move(queue.front());
+        queue.pop_front();
         if (!handOverLocked(message)) {
-            m_queue.push_front(std::move(message));
+            queue.push_front(std::move(message));
             return;
         }
     }
@@ -230,10 +417,9 @@ void Publisher::pumpLocked()
 
 bool Publisher::handOverLocked(Message& message)
 {
-    const QByteArray& topicName = message.alarm ? m_alarmTopic : m_readingTopic;
     int mid = 0;
-    const int rc = mosquitto_publish(m_mosq, &mid, topicName.constData(), int(message.payload.size()),
-        message.payload.constData(), message.qos, false);
+    const int rc = mosquitto_publish(m_mosq, &mid, message.topic.constData(), int(message.payload.size()),
+        message.payload.constData(), message.qos, message.retain);
     // A QoS 1 message stays with libmosquitto even when the socket has just
     // gone, and is sent again after the reconnect.
     if (rc == MOSQ_ERR_SUCCESS || (rc == MOSQ_ERR_NO_CONN && message.qos > 0)) {
@@ -243,15 +429,22 @@ bool Publisher::handOverLocked(Message& message)
     if (rc == MOSQ_ERR_NO_CONN)
         return false;
     // Too big or otherwise unsendable: retrying would block the queue forever.
-    ++m_counters.dropped;
+    ++droppedOf(message);
     return true;
 }
 
 void Publisher::run()
 {
+    // A write to a broker that has just gone must fail with EPIPE, not end
+    // the program; the signal then stays pending on this thread alone.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     const QByteArray host = m_settings.host.toUtf8();
     int delayMs = m_settings.reconnectMinMs;
     bool socketOpen = false;
+    bool connackSeen = false; // on the present socket
     for (;;) {
         {
             std::lock_guard lock(m_mutex);
@@ -271,6 +464,20 @@ void Publisher::run()
             rc = mosquitto_connect_async(m_mosq, host.constData(), m_settings.port, m_settings.keepAliveSeconds);
             savedErrno = errno;
             socketOpen = rc == MOSQ_ERR_SUCCESS;
+            connackSeen = false;
+            // With TLS, libmosquitto begins the handshake before the TCP
+            // connect is done and takes a refusal for a slow handshake: it
+            // would wait the whole keepalive, then blame the broker's silence.
+            if (socketOpen && !m_caPem.isEmpty()) {
+                const int error = awaitConnect(
+                    mosquitto_socket(m_mosq), Clock::now() + std::chrono::seconds(m_settings.keepAliveSeconds),
+                    [this] { return leaving(); }, savedErrno);
+                if (error) {
+                    rc = MOSQ_ERR_ERRNO;
+                    savedErrno = error;
+                    socketOpen = false;
+                }
+            }
         }
         if (socketOpen) {
             errno = 0;
@@ -282,6 +489,7 @@ void Publisher::run()
                 // Only now, after libmosquitto has re-sent what was unconfirmed
                 // on the previous connection, may newer messages follow.
                 delayMs = m_settings.reconnectMinMs;
+                connackSeen = true;
                 {
                     std::lock_guard lock(m_mutex);
                     m_connected = true;
@@ -296,7 +504,7 @@ void Publisher::run()
                 continue;
             socketOpen = false;
         }
-        connectionLost(rc, savedErrno);
+        connectionLost(rc, savedErrno, !connackSeen);
         std::unique_lock lock(m_mutex);
         if (m_changed.wait_for(lock, milliseconds(delayMs), [this] { return m_quit || m_stopping; }))
             continue;
@@ -308,15 +516,22 @@ void Publisher::run()
     m_changed.notify_all();
 }
 
-void Publisher::connectionLost(int rc, int savedErrno)
+bool Publisher::leaving() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_stopping || m_quit;
+}
+
+void Publisher::connectionLost(int rc, int savedErrno, bool beforeConnack)
 {
     QString reason;
     bool authentication = false;
+    bool diagnose = false;
     {
         std::lock_guard lock(m_mutex);
         m_connected = false;
         // libmosquitto discards unwritten QoS 0 packets with the connection;
-        // they go back to the head of the queue, oldest first.
+        // they go back to the head of their queue, oldest first.
         std::vector<Message> unsent;
         for (auto it = m_inFlight.begin(); it != m_inFlight.end();) {
             if (it->second.qos == 0) {
@@ -326,23 +541,35 @@ void Publisher::connectionLost(int rc, int savedErrno)
                 ++it;
             }
         }
-        std::sort(unsent.begin(), unsent.end(), [](const Message& a, const Message& b) { return a.seq < b.seq; });
-        m_queue.insert(m_queue.begin(), std::make_move_iterator(unsent.begin()), std::make_move_iterator(unsent.end()));
-        while (m_queue.size() > static_cast<size_t>(m_settings.queueSize)) {
-            m_queue.pop_front();
-            ++m_counters.dropped;
-        }
+        std::sort(unsent.begin(), unsent.end(), [](const Message& a, const Message& b) { return a.seq > b.seq; });
+        for (Message& message : unsent)
+            queueOf(message).push_front(std::move(message));
+        trimLocked();
         m_changed.notify_all();
         if (m_stopping)
             return;
+        if (m_closeRc != MOSQ_ERR_SUCCESS) {
+            rc = m_closeRc;
+            savedErrno = m_closeErrno;
+        }
         if (!m_refusal.isEmpty()) {
             reason = m_refusal;
             authentication = m_refusalCode == 4 || m_refusalCode == 5;
-        } else if (m_closeRc != MOSQ_ERR_SUCCESS) {
-            reason = lossText(m_closeRc, m_closeErrno, m_settings.host);
         } else {
             reason = lossText(rc, savedErrno, m_settings.host);
+            // Whatever went wrong in the handshake, libmosquitto tells no
+            // more than this; a broker that is simply away needs no look.
+            diagnose = !m_caPem.isEmpty() && beforeConnack && rc != MOSQ_ERR_EAI
+                && !(rc == MOSQ_ERR_ERRNO
+                    && (savedErrno == ECONNREFUSED || savedErrno == EHOSTUNREACH || savedErrno == ENETUNREACH
+                        || savedErrno == ETIMEDOUT));
         }
+    }
+    if (diagnose) {
+        // Seconds at most, and given up at stop(); no publish waits on it.
+        const auto found = tlsDiagnosis(m_settings.host, m_settings.port, m_caPem, [this] { return leaving(); });
+        if (found)
+            reason = *found;
     }
     report(false, reason, authentication);
 }
@@ -361,8 +588,9 @@ void Publisher::report(bool up, const QString& reason, bool authentication)
     quint64 dropped = 0;
     if (change) {
         std::lock_guard lock(m_mutex);
-        dropped = m_counters.dropped - m_droppedReported;
-        m_droppedReported = m_counters.dropped;
+        const quint64 total = m_counters.dropped + m_counters.droppedEvents;
+        dropped = total - m_droppedReported;
+        m_droppedReported = total;
     }
     QMetaObject::invokeMethod(
         this,
@@ -392,7 +620,7 @@ void Publisher::stop(int timeoutMs)
         m_changed.notify_all();
         if (m_connected) {
             m_changed.wait_until(lock, now + milliseconds(std::max(timeoutMs, 0) / 2),
-                [this] { return !m_connected || (m_queue.empty() && m_inFlight.empty()); });
+                [this] { return !m_connected || (m_readings.empty() && m_events.empty() && m_inFlight.empty()); });
         }
         if (m_connected) {
             int mid = 0;
@@ -404,8 +632,10 @@ void Publisher::stop(int timeoutMs)
             }
             clean = m_offlineConfirmed;
         }
-        m_counters.dropped += m_queue.size();
-        m_queue.clear();
+        m_counters.dropped += m_readings.size();
+        m_counters.droppedEvents += m_events.size();
+        m_readings.clear();
+        m_events.clear();
         m_quit = !clean;
     }
     if (clean)

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <variant>
 
 struct mosquitto;
 
@@ -21,8 +22,14 @@ struct mosquitto;
 // by a thread of this class; publish calls only put the message in a bounded
 // queue and, while the broker is connected and fewer than maxInFlight
 // messages are unconfirmed, hand it to libmosquitto, which never holds more
-// than that. A full queue drops its oldest message: the newest readings
-// matter most to whoever watches the sensor.
+// than that. Messages leave in the order they were given.
+//
+// Readings and events (alarm transitions, states) wait in separate queues: a
+// full reading queue drops its oldest reading, since the newest matter most
+// to whoever watches the sensor, but never an event: a lost alarm would
+// leave a subscriber believing the wrong state. Events have a bound of their
+// own, far above what an outage brings, so that only an alarm flapping for
+// hours drops events, the oldest first.
 //
 // Signals are emitted on the thread this object lives in (queued from the
 // network thread), so a caller without an event loop running gets them
@@ -37,10 +44,11 @@ public:
         QString clientId; // empty: "veltrak-<sensorId>"
         QString topicPrefix = QStringLiteral("veltrak");
         int qos = 1; // readings; alarms and the status always go with 1
-        int queueSize = 10000;
+        int queueSize = 10000; // readings
+        int eventQueueSize = 1000;
         QString user;
         QString password; // from a file or the environment, never from the command line
-        QString caFile; // set: TLS, the broker's certificate checked against it
+        QString caFile; // set: TLS, the broker's certificate checked against it and the host
         bool insecure = false; // allows the password to travel in clear text
         int keepAliveSeconds = 30; // a silent network is noticed after 1.5 times this
         int reconnectMinMs = 1000; // doubled after each failed attempt
@@ -50,8 +58,9 @@ public:
 
     struct Counters {
         quint64 published = 0; // written (QoS 0) or acknowledged (QoS 1)
-        quint64 dropped = 0; // pushed out of the full queue or left in it at stop
-        quint64 queued = 0; // waiting now, not yet handed to libmosquitto
+        quint64 dropped = 0; // readings pushed out of the full queue or left in it at stop
+        quint64 droppedEvents = 0; // events alike, from their own queue
+        quint64 queued = 0; // readings and events waiting now, not yet handed to libmosquitto
         quint64 inFlight = 0; // handed over, not yet confirmed
         quint64 connectAttempts = 0;
     };
@@ -61,6 +70,10 @@ public:
 
     // The error text when the settings would send the password in clear text.
     static std::optional<QString> checkSecurity(const Settings& settings);
+
+    // The content of a CA file holding at least one certificate, or why it
+    // cannot be used, naming the file. Never blocks, whatever the path names.
+    static std::variant<QByteArray, QString> readCaFile(const QString& path);
 
     // Starts the network thread, which connects and keeps reconnecting in the
     // background. The error text when the settings cannot work at all
@@ -79,6 +92,11 @@ public:
     void publishReading(const QJsonObject& reading);
     void publishAlarm(const QByteArray& json);
     void publishAlarm(const QJsonObject& alarm);
+    // An event to "<prefix>/<id>/<leaf>" (leaf may hold further levels):
+    // kept in order with the readings, never dropped for them.
+    void publishEvent(const char* leaf, const QByteArray& payload, int qos, bool retain);
+    // The same to a topic of its own (e.g. another program's discovery).
+    void publishEventTo(const QString& topicName, const QByteArray& payload, int qos, bool retain);
 
     Counters counters() const;
     bool isConnected() const;
@@ -88,10 +106,13 @@ signals:
     void connected();
     // At the first failed attempt, at each loss, and when the reason changes
     // while down (e.g. "closed" then "refused"); not repeated otherwise.
+    // A failed TLS handshake is looked into by a handshake of our own, so
+    // that the reason names the check that failed (trust, host name, a port
+    // without TLS).
     void disconnected(const QString& reason);
     // Only when up or down changes (and at the first failed attempt);
-    // `dropped` counts what the full queue pushed out since the previous
-    // emission, so an "up" tells what the outage cost.
+    // `dropped` counts the readings and events the full queues pushed out
+    // since the previous emission, so an "up" tells what the outage cost.
     void connectionChanged(bool up, quint64 dropped, const QString& reason);
     // The broker refused the user name or password or the authorisation;
     // retries go on, since credentials may be fixed on the broker side.
@@ -100,16 +121,22 @@ signals:
 private:
     struct Message {
         quint64 seq = 0;
-        bool alarm = false;
+        bool event = false;
         int qos = 0;
+        bool retain = false;
+        QByteArray topic;
         QByteArray payload;
     };
 
-    void enqueue(bool alarm, const QByteArray& payload);
+    void enqueue(Message message);
+    std::deque<Message>& queueOf(const Message& message) { return message.event ? m_events : m_readings; }
+    quint64& droppedOf(const Message& message) { return message.event ? m_counters.droppedEvents : m_counters.dropped; }
+    void trimLocked();
     void pumpLocked();
     bool handOverLocked(Message& message);
     void run();
-    void connectionLost(int rc, int savedErrno);
+    void connectionLost(int rc, int savedErrno, bool beforeConnack);
+    bool leaving() const; // stop() has begun: waits of the network thread end early
     void report(bool up, const QString& reason, bool authentication);
     void abortConnection();
 
@@ -118,13 +145,14 @@ private:
     static void onPublish(mosquitto* mosq, void* self, int mid);
 
     const Settings m_settings;
-    const QByteArray m_readingTopic, m_alarmTopic, m_statusTopic;
+    const QByteArray m_readingTopic, m_statusTopic;
+    QByteArray m_caPem; // read by start(), before the network thread exists
     mosquitto* m_mosq = nullptr;
     std::thread m_thread;
 
     mutable std::mutex m_mutex; // everything below, and every mosquitto_publish
     std::condition_variable m_changed;
-    std::deque<Message> m_queue;
+    std::deque<Message> m_readings, m_events;
     std::map<int, Message> m_inFlight; // by message id
     Counters m_counters;
     quint64 m_nextSeq = 0;

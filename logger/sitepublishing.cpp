@@ -1,14 +1,43 @@
 #include "logger/sitepublishing.h"
 
+#include "core/safefile.h"
+
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QSysInfo>
 #include <QTimer>
 
 #include <cmath>
+#include <sys/stat.h>
 
 namespace {
+// With LoadCredential=mqtt-password:/path in the service unit, systemd hands
+// the password over in a private folder named by CREDENTIALS_DIRECTORY.
+const QString PasswordCredential = QStringLiteral("mqtt-password");
+
+// The password on the first line of `path` into `password`, or why it
+// cannot be used: only a regular file (a FIFO would hold up the start for
+// ever) with a password.
+std::optional<QString> readPassword(const QString& path, QString& password, QStringList* warnings)
+{
+    const auto content = safefile::read(path, 4096);
+    if (const QString* error = std::get_if<QString>(&content))
+        return QStringLiteral("%1: %2").arg(path, *error);
+    password = QString::fromUtf8(std::get<QByteArray>(content).split('\n').first()).trimmed();
+    // Sent as is, an empty password would fail later at the broker, with a
+    // less telling complaint.
+    if (password.isEmpty())
+        return QStringLiteral("%1: no password on its first line").arg(path);
+    struct stat st { };
+    if (warnings && ::stat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)))
+        *warnings << QStringLiteral("%1 can be read by other users; chmod 600 it").arg(path);
+    return std::nullopt;
+}
+
 // A topic level may not hold these.
 QString topicSafe(QString text)
 {
@@ -24,7 +53,8 @@ QJsonValue number(double v)
 }
 } // namespace
 
-std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(const LoggerOptions& options)
+std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(
+    const LoggerOptions& options, QStringList* warnings)
 {
     const MqttOptions& m = options.mqtt;
     Publisher::Settings s;
@@ -39,11 +69,19 @@ std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(const Lo
     s.user = m.user;
     s.caFile = m.caFile;
     s.insecure = m.insecure;
+    if (!s.caFile.isEmpty()) {
+        const auto ca = Publisher::readCaFile(s.caFile);
+        if (const QString* error = std::get_if<QString>(&ca))
+            return QStringLiteral("--mqtt-cafile: %1").arg(*error);
+    }
+    const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
+    const QString credential = credentials.isEmpty() ? QString() : QDir(credentials).filePath(PasswordCredential);
     if (!m.passwordFile.isEmpty()) {
-        QFile f(m.passwordFile);
-        if (!f.open(QIODevice::ReadOnly))
-            return QStringLiteral("--mqtt-password-file: %1: %2").arg(m.passwordFile, f.errorString());
-        s.password = QString::fromUtf8(f.readLine(4096)).trimmed();
+        if (const auto error = readPassword(m.passwordFile, s.password, warnings))
+            return QStringLiteral("--mqtt-password-file: ") + *error;
+    } else if (!credential.isEmpty() && QFileInfo::exists(credential)) {
+        if (const auto error = readPassword(credential, s.password, warnings))
+            return QStringLiteral("credential %1: %2").arg(PasswordCredential, *error);
     } else {
         s.password = qEnvironmentVariable("VELTRAK_MQTT_PASSWORD");
     }
@@ -59,31 +97,62 @@ SitePublishing::SitePublishing(
     : QObject(parent), m_logger(logger), m_publisher(std::make_unique<Publisher>(settings))
 {
     if (intervalMs) {
-        // Its own pace: the freshest row at each tick.
         m_tick = new QTimer(this);
         m_tick->setInterval(*intervalMs);
+        // Its own pace, its own summary: the cycles since the last tick.
+        connect(&logger, &FieldLogger::cycle, this, [this](const Frame& frame) { m_stats.add(frame); });
         connect(m_tick, &QTimer::timeout, this, [this] {
-            if (const auto record = m_logger.currentRecord())
-                m_publisher->publishReading(readingJson(*record));
+            const auto summary = m_stats.summary();
+            m_stats.clear();
+            if (summary)
+                m_publisher->publishReading(readingJson(m_logger.record(*summary)));
         });
     } else {
         connect(&logger, &FieldLogger::rowWritten, this,
             [this](const csvlog::Record& record) { m_publisher->publishReading(readingJson(record)); });
     }
-    connect(&logger, &FieldLogger::alarmChanged, this,
-        [this](qint64 wallMs, const AlarmTransition& t) { m_publisher->publishAlarm(alarmJson(wallMs, t)); });
-    const QString broker = QStringLiteral("%1:%2").arg(settings.host).arg(settings.port);
+    connect(&logger, &FieldLogger::alarmChanged, this, [this](qint64 wallMs, const AlarmTransition& t) {
+        m_publisher->publishAlarm(alarmJson(wallMs, t));
+        (t.axis == AlarmAxis::Pitch ? m_pitchRaised : m_rollRaised) = t.raised;
+        publishStates(false, true);
+    });
+    connect(&logger, &FieldLogger::sensorChanged, this, [this](bool up) {
+        m_sensorUp = up;
+        publishStates(true, false);
+    });
+    // What a subscriber that comes late should find, also after a broker that
+    // kept nothing has restarted.
+    connect(m_publisher.get(), &Publisher::connected, this, [this] {
+        if (m_discovery)
+            for (const discovery::Config& config : discovery::configs(*m_discovery))
+                m_publisher->publishEventTo(config.topic, config.payload, 1, true);
+        publishStates(true, true);
+    });
+    const QString broker = m_broker = QStringLiteral("%1:%2").arg(settings.host).arg(settings.port);
     connect(m_publisher.get(), &Publisher::connectionChanged, this,
         [this, broker](bool up, quint64 dropped, const QString& reason) {
             if (up)
-                m_logger.event(
+                m_logger.event(csvlog::Priority::Notice,
                     QStringLiteral("broker connected: %1 (%2 messages dropped while away)").arg(broker).arg(dropped));
             else
-                m_logger.event(
+                m_logger.event(csvlog::Priority::Warning,
                     QStringLiteral("broker lost: %1: %2 (%3 messages dropped)").arg(broker, reason).arg(dropped));
         });
-    connect(m_publisher.get(), &Publisher::authenticationFailed, this,
-        [this, broker](const QString& reason) { m_logger.event(QStringLiteral("broker %1: %2").arg(broker, reason)); });
+    connect(m_publisher.get(), &Publisher::authenticationFailed, this, [this, broker](const QString& reason) {
+        m_logger.event(csvlog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, reason));
+    });
+}
+
+void SitePublishing::publishStates(bool sensor, bool alarm)
+{
+    if (sensor && m_sensorUp)
+        m_publisher->publishEvent("sensor", *m_sensorUp ? "connected" : "lost", 1, true);
+    if (alarm) {
+        const auto state = [](bool raised) { return raised ? QStringLiteral("raised") : QStringLiteral("ok"); };
+        const QJsonObject json {{QStringLiteral("time"), alarmcsv::isoUtc(QDateTime::currentMSecsSinceEpoch())},
+            {QStringLiteral("pitch"), state(m_pitchRaised)}, {QStringLiteral("roll"), state(m_rollRaised)}};
+        m_publisher->publishEvent("alarm/state", QJsonDocument(json).toJson(QJsonDocument::Compact), 1, true);
+    }
 }
 
 std::optional<QString> SitePublishing::start()
@@ -104,11 +173,18 @@ void SitePublishing::stop()
 
 QJsonObject SitePublishing::readingJson(const csvlog::Record& r)
 {
-    return QJsonObject {{QStringLiteral("time"), alarmcsv::isoUtc(r.wallMsUtc)},
+    QJsonObject json {{QStringLiteral("time"), alarmcsv::isoUtc(r.wallMsUtc)},
         {QStringLiteral("elapsed"), std::round(r.elapsedS * 1000.0) / 1000.0},
         {QStringLiteral("pitch"), number(r.pitch)}, {QStringLiteral("roll"), number(r.roll)},
         {QStringLiteral("temperature"), number(r.temperature)}, {QStringLiteral("unit"), r.unit},
-        {QStringLiteral("alarm"), r.alarm}};
+        {QStringLiteral("alarm"), r.alarm}, {QStringLiteral("pitch_min"), number(r.pitchMin)},
+        {QStringLiteral("pitch_max"), number(r.pitchMax)}, {QStringLiteral("roll_min"), number(r.rollMin)},
+        {QStringLiteral("roll_max"), number(r.rollMax)}, {QStringLiteral("samples"), qint64(r.samples)}};
+    if (r.pitchChange && r.rollChange) {
+        json.insert(QStringLiteral("pitch_change"), number(*r.pitchChange));
+        json.insert(QStringLiteral("roll_change"), number(*r.rollChange));
+    }
+    return json;
 }
 
 QJsonObject SitePublishing::alarmJson(qint64 wallMs, const AlarmTransition& t)
@@ -116,4 +192,19 @@ QJsonObject SitePublishing::alarmJson(qint64 wallMs, const AlarmTransition& t)
     return QJsonObject {{QStringLiteral("time"), alarmcsv::isoUtc(wallMs)}, {QStringLiteral("axis"), axisName(t.axis)},
         {QStringLiteral("state"), t.raised ? QStringLiteral("raised") : QStringLiteral("cleared")},
         {QStringLiteral("value"), number(t.value)}};
+}
+
+QString SitePublishing::describe() const
+{
+    return QStringLiteral("broker %1, topics %2").arg(m_broker, m_publisher->topic("#"));
+}
+
+QString SitePublishing::statusText() const
+{
+    const Publisher::Counters c = m_publisher->counters();
+    return QStringLiteral("broker %1 %2, queue %3, dropped %4 readings and %5 events")
+        .arg(m_broker, m_publisher->isConnected() ? QStringLiteral("connected") : QStringLiteral("away"))
+        .arg(c.queued)
+        .arg(c.dropped)
+        .arg(c.droppedEvents);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "logger/discovery.h"
 #include "logger/fieldlogger.h"
 #include "logger/loggeroptions.h"
 #include "logger/publisher.h"
 
 #include <QObject>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -18,15 +20,26 @@ class QTimer;
 class SitePublishing : public QObject {
     Q_OBJECT
 public:
-    // The publisher's settings from the options: the password from its file
-    // or VELTRAK_MQTT_PASSWORD, never the command line; an error text (exit
-    // code 2) for what cannot work, e.g. a password without TLS.
-    static std::variant<Publisher::Settings, QString> settingsFrom(const LoggerOptions& options);
+    // The publisher's settings from the options: the password from
+    // --mqtt-password-file, else from the service manager's credential
+    // "mqtt-password", else from VELTRAK_MQTT_PASSWORD, never from the command
+    // line; an error text (exit code 2) for what cannot work, e.g. a password
+    // without TLS, an empty password file or a CA file without a certificate.
+    // What works but is unwise (a password file others can read) is added to
+    // `warnings`, to be told once the event log exists.
+    static std::variant<Publisher::Settings, QString> settingsFrom(
+        const LoggerOptions& options, QStringList* warnings = nullptr);
 
     SitePublishing(const Publisher::Settings& settings, std::optional<int> intervalMs, FieldLogger& logger,
         QObject* parent = nullptr);
+    // Home Assistant's discovery configurations, published on each connect.
+    void setDiscovery(const discovery::Site& site) { m_discovery = site; }
     std::optional<QString> start();
     void stop(); // "offline", bounded
+    // "broker HOST:PORT, topics PREFIX/ID/..." for the start line.
+    QString describe() const;
+    // The broker's state, what waits and what was dropped, for a status line.
+    QString statusText() const;
 
     static QJsonObject readingJson(const csvlog::Record& record);
     static QJsonObject alarmJson(qint64 wallMs, const AlarmTransition& transition);
@@ -35,4 +48,11 @@ private:
     FieldLogger& m_logger;
     std::unique_ptr<Publisher> m_publisher;
     QTimer* m_tick = nullptr;
+    QString m_broker; // HOST:PORT
+    IntervalStats m_stats; // of the publish interval, when it has its own
+    std::optional<discovery::Site> m_discovery;
+    std::optional<bool> m_sensorUp; // unknown until the first valid reply or loss
+    bool m_pitchRaised = false, m_rollRaised = false;
+
+    void publishStates(bool sensor, bool alarm);
 };

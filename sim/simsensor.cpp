@@ -134,6 +134,12 @@ void SimSensor::setBadAnswerToA(double p)
     m_badA = p;
 }
 
+void SimSensor::script(char letter, const std::string& reply)
+{
+    std::lock_guard lock(m_mutex);
+    m_scripted.emplace_back(letter, reply);
+}
+
 void SimSensor::setUnanswered(const std::string& letters)
 {
     std::lock_guard lock(m_mutex);
@@ -248,6 +254,14 @@ void SimSensor::onByte(char c, Clock::time_point now)
     double badA;
     {
         std::lock_guard lock(m_mutex);
+        for (auto it = m_scripted.begin(); it != m_scripted.end(); ++it) {
+            if (it->first == c) {
+                const std::string reply = it->second;
+                m_scripted.erase(it);
+                scheduleReply(reply, now);
+                return;
+            }
+        }
         pitch = m_pitch;
         roll = m_roll;
         temperature = m_temperature;

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -60,6 +61,9 @@ public:
     void setCounts(int pitch, int roll, int temperature);
     void setBadAnswerToA(double p);
     void setUnanswered(const std::string& letters);
+    // The next command `letter` is answered with `reply` instead (in the
+    // order scripted), e.g. line noise: script('B', "ZZZ\n").
+    void script(char letter, const std::string& reply);
     std::string received() const; // every byte the program sent
     std::vector<LogEntry> log() const;
     void clearLog();
@@ -97,6 +101,7 @@ private:
     int m_pitch, m_roll, m_temperature;
     double m_badA;
     std::string m_unanswered;
+    std::deque<std::pair<char, std::string>> m_scripted;
     std::vector<LogEntry> m_log;
     std::string m_received;
     FILE* m_logFile = nullptr;

@@ -15,18 +15,34 @@
 // listening on 127.0.0.1 only, on a port that was free when first started and
 // kept across restarts so that clients can find it again. Only User with
 // Password gets in, as on a real site, so that a wrong password is refused.
+// Given a certificate, it also speaks TLS on a second port.
 class BrokerFixture {
 public:
     static constexpr const char *User = "logger", *Password = "right";
 
     ~BrokerFixture() { stop(); }
 
+    // For the next start(), and every one after.
+    void useTls(const QString& certFile, const QString& keyFile)
+    {
+        m_cert = QFile::encodeName(certFile);
+        m_key = QFile::encodeName(keyFile);
+    }
+
     bool start()
     {
-        for (QTcpServer probe; !m_port && probe.listen(QHostAddress::LocalHost);)
-            m_port = probe.serverPort();
+        {
+            QTcpServer probe, tlsProbe; // both held at once, so that they differ
+            if (!m_port && probe.listen(QHostAddress::LocalHost))
+                m_port = probe.serverPort();
+            if (!m_tlsPort && !m_cert.isEmpty() && tlsProbe.listen(QHostAddress::LocalHost))
+                m_tlsPort = tlsProbe.serverPort();
+        }
         QByteArray conf = "listener " + QByteArray::number(m_port) + " 127.0.0.1\nallow_anonymous false\npassword_file "
             + QFile::encodeName(m_dir.filePath("passwords")) + '\n';
+        if (m_tlsPort)
+            conf += "listener " + QByteArray::number(m_tlsPort) + " 127.0.0.1\ncertfile " + m_cert + "\nkeyfile "
+                + m_key + '\n';
         // Started as root, mosquitto would otherwise switch to its own user,
         // which cannot read files in our private folder.
         if (const passwd* me = getpwuid(geteuid()))
@@ -51,9 +67,11 @@ public:
     // Killed: to its clients the broker simply vanishes, as in a power cut.
     void stop() { m_process.close(); }
     quint16 port() const { return m_port; }
+    quint16 tlsPort() const { return m_tlsPort; } // 0: no TLS
 
 private:
     QTemporaryDir m_dir;
     QProcess m_process;
-    quint16 m_port = 0;
+    QByteArray m_cert, m_key;
+    quint16 m_port = 0, m_tlsPort = 0;
 };

@@ -2,6 +2,7 @@
 // expected text, each row taking in all the cases that share its setup.
 #include "core/alarm.h"
 #include "logger/csvlog.h"
+#include "logger/fieldlogger.h"
 #include "logger/loggeroptions.h"
 
 #include <QLocale>
@@ -37,7 +38,8 @@ QString outcome(const QStringList& args, const QString& want)
     const QStringList fields {"device=" + o.device,
         "model=" + (o.model ? words("z1 z2 z3 raw")[int(*o.model)] : "custom"), "coefficients=" + o.coefficientsFile,
         "interval=" + n(o.intervalMs), "csv=" + o.csvPath, "csvDir=" + o.csvDir, "kvddt=" + o.kvddtPath,
-        "duration=" + opt(o.durationS), "lostAfter=" + n(o.lostAfter), "help=" + n(o.help), "version=" + n(o.version),
+        "duration=" + opt(o.durationS), "sampleEvery=" + opt(o.sampleEveryMs), "lostAfter=" + n(o.lostAfter),
+        "help=" + n(o.help), "version=" + n(o.version),
         QStringList {"alarm=" + n(a.enabled), n(a.pitchLimit), n(a.rollLimit), n(a.hysteresis), n(a.holdMs)}.join(':'),
         QStringList {"mqtt=" + m.host, opt(m.port), m.topicPrefix, m.sensorId, n(m.qos), opt(m.publishIntervalMs),
             n(m.queueSize), m.user, m.passwordFile, m.caFile, n(m.insecure)}
@@ -99,7 +101,10 @@ private slots:
 
     void csv()
     {
-        QCOMPARE(csvlog::header(), QStringLiteral("time,elapsed,pitch,roll,temperature,unit,alarm\r\n"));
+        const QString header
+            = "time,elapsed,pitch,roll,temperature,unit,alarm,pitch_min,pitch_max,roll_min,roll_max,samples";
+        QCOMPARE(csvlog::header(), header + "\r\n");
+        QCOMPARE(csvlog::header(true), header + ",pitch_change,roll_change\r\n");
         static const char* const rows[][4] = {
             // name, pitch, unit, the row after time and elapsed
             {"two decimals at least, ';' plain", "1.5", "a;b", "1.50,-0.25,23.40,a;b,ok"},
@@ -109,8 +114,12 @@ private slots:
             {"sign kept, LF", "-2.125", "a\nb", "-2.125,-0.25,23.40,\"a\nb\",ok"},
         };
         for (const auto& r : rows)
-            CHECK_ROW(r[0], csvlog::row({Dec7, 12.3, QString(r[1]).toDouble(), -0.25, 23.4, r[2], "ok"}),
-                "2026-12-07T03:25:04.123Z,12.300," + QString(r[3]) + "\r\n");
+            CHECK_ROW(r[0],
+                csvlog::row(
+                    {Dec7, 12.3, QString(r[1]).toDouble(), -0.25, 23.4, r[2], "ok", -1, 2, -0.5, 0, 47, {}, {}}),
+                "2026-12-07T03:25:04.123Z,12.300," + QString(r[3]) + ",-1.00,2.00,-0.50,0.00,47\r\n");
+        QVERIFY(csvlog::row({Dec7, 0, 1, 2, 3, "deg", "ok", 0, 0, 0, 0, 1, 0.25, -1.5})
+                    .endsWith(",deg,ok,0.00,0.00,0.00,0.00,1,0.25,-1.50\r\n"));
 
         const qint64 midnight = 1796688000000; // 2026-12-08T00:00:00.000Z
         csvlog::DayRoller roller;
@@ -121,6 +130,17 @@ private slots:
             QStringLiteral("2026-12-07.csv - 2026-12-08.csv - 2026-12-07.csv 1970-01-01.csv 1969-12-31.csv"));
         QCOMPARE(csvlog::eventLine(Dec7, QStringLiteral("lost\rretry\nin 1 s\r\nok")),
             QStringLiteral("2026-12-07T03:25:04.123Z lost retry in 1 s ok\n"));
+        QCOMPARE(csvlog::eventLine(Dec7, QStringLiteral("lost"), csvlog::Priority::Warning),
+            QStringLiteral("<4>2026-12-07T03:25:04.123Z lost\n"));
+
+        // The pause before each attempt to reopen a lost device.
+        Backoff backoff;
+        QStringList pauses;
+        for (int i = 0; i < 7; ++i)
+            pauses << QString::number(backoff.next());
+        backoff.reset();
+        pauses << QString::number(backoff.next());
+        QCOMPARE(pauses.join(' '), QStringLiteral("1000 2000 4000 8000 16000 30000 30000 1000"));
     }
 
     void options()
@@ -140,9 +160,18 @@ private slots:
                 "mqtt=broker.local|8883|site/a|s1|0|5000|1|u|/p|/ca|1"},
             {"--device d --mqtt=[::1]:1884", "mqtt=::1|1884|veltrak||1|none|10000||||0"},
             {"-h -v", "help=1 version=1 device="},
+            {"--device d --csv-dir /x --csv /f", "csv=/f csvDir="},
+            {"--device d --csv /f --csv-dir /x --kvddt /k", "csv= csvDir=/x kvddt=/k"},
+            {"--device d --csv-dir /x --kvddt /k --csv-dir= --kvddt=", "csv=- csvDir= kvddt="},
             {"--interval 500", "--device is required: the serial device of the inclinometer, e.g. /dev/ttyUSB0"},
-            {"--interval=250.5", "expected whole milliseconds from 100 to 32767"},
-            {"--device=", "expected a serial device path"},
+            {"--interval=250.5",
+                "expected a duration from 100 ms to 24 h: milliseconds, or a number with ms, s, min or h"},
+            {"--interval 25h",
+                "expected a duration from 100 ms to 24 h: milliseconds, or a number with ms, s, min or h"},
+            {"--device d --interval 10min --sample-every 1.5s", "interval=600000 sampleEvery=1500"},
+            {"--device d --interval 500ms", "interval=500"},
+            {"--device d --interval 1h", "interval=3600000"},
+            {"--device=", "--device is required: the serial device of the inclinometer, e.g. /dev/ttyUSB0"},
             {"--model z9", "expected z1, z2, z3, raw or custom"},
             {"--duration 0", "expected seconds above 0 and up to 1000000000, fractions allowed"},
             {"--duration 1e3", "expected seconds above 0 and up to 1000000000, fractions allowed"},
@@ -152,20 +181,23 @@ private slots:
             {"--mqtt h:0", "expected HOST, HOST:PORT or [IPV6]:PORT with PORT from 1 to 65535"},
             {"--mqtt [ab]:1", "expected HOST, HOST:PORT or [IPV6]:PORT with PORT from 1 to 65535"},
             {"--mqtt ::1", "expected HOST, HOST:PORT or [IPV6]:PORT with PORT from 1 to 65535"},
-            {"--topic-prefix a//b", "expected topic levels separated by /, without +, #, blanks or empty levels"},
+            {"--topic-prefix a//b",
+                "expected topic levels separated by /, without +, #, blanks or empty levels, not starting with $"},
             {"--sensor-id a/b", "expected one topic level: no /, +, # or blanks"},
             {"--qos 2", "expected 0 or 1"},
             {"--queue-size 0", "expected a whole number from 1 to 10000000"},
             {"--device d --alarm-roll 0.5 --alarm-hysteresis 0.5", "expected less than --alarm-roll (0.5)"},
             {"--device d --alarm-pitch 0.05", "--alarm-hysteresis: expected less than --alarm-pitch (0.05), got '0.1'"},
-            {"--interval", "--interval: missing value, expected whole milliseconds from 100 to 32767"},
+            {"--interval",
+                "--interval: missing value, expected a duration from 100 ms to 24 h: milliseconds, or a number with "
+                "ms, s, min or h"},
             {"--csv --interval 500", "--csv: missing value, expected a file path, or - for standard output"},
             {"--intervall 500", "unknown option '--intervall', see --help"},
             {"500", "unexpected argument '500'; options start with --, see --help"},
             {"--device d --model custom", "--model custom needs --coefficients FILE"},
             {"--device d --model z2 --coefficients c", "--coefficients: only allowed with --model custom"},
             {"--mqtt-insecure=yes", "--mqtt-insecure: takes no value, got 'yes'"},
-            {"--config=/no/such.ini", "--config: cannot read '/no/such.ini': no such file"},
+            {"--config=/no/such.ini", "--config: cannot read '/no/such.ini': No such file or directory"},
             {"--config /", "--config: cannot read '/': not a regular file"},
             {"\xEF\xBB\xBF;\r\n[x]\nfoo=1\n[Logger]\n#\ndevice = /d\r\ninterval=500\ncsv-dir=/a,b;c\nalarm-pitch=5\n",
                 "device=/d interval=700 csvDir=/a,b;c alarm=1:5:0:0.1:0"},

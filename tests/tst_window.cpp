@@ -293,11 +293,15 @@ void TestWindow::tiltAlarm()
         d->findChild<QSpinBox*>("AlarmHold")->setValue(0);
         d->findChild<QPushButton*>("AlarmOk")->click();
         const QColor normal = r.w("LabelPitch")->palette().color(QPalette::Window);
+        r.reply("B", "ZZZ\n"); // line noise reading -23.84: shown, but raises nothing
+        QVERIFY(!r.form->windowTitle().contains(QStringLiteral("ALARM")) && r.text("LabelPitch") == "-23.84");
         r.reply("B", "BE8\n"); // 12.60: above the limit
         QVERIFY(r.form->windowTitle().contains(QStringLiteral("ALARM")));
         QCOMPARE(r.w("LabelPitch")->palette().color(QPalette::Window), QColor(255, 0, 0));
         QCOMPARE(r.w("LabelRoll")->palette().color(QPalette::Window), normal);
         r.reply("B", "AE0\n"); // 9.37: inside the hysteresis band, still in alarm
+        QVERIFY(r.form->windowTitle().contains(QStringLiteral("ALARM")));
+        r.reply("B", "8G0\n"); // noise again: clears nothing
         QVERIFY(r.form->windowTitle().contains(QStringLiteral("ALARM")));
         r.reply("B", "800\n");
         QVERIFY(!r.form->windowTitle().contains(QStringLiteral("ALARM")));

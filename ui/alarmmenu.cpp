@@ -161,7 +161,9 @@ void AlarmMenu::take(const Reading& reading)
         m_rawDisplay = reading.rawDisplay;
         refresh(reading.wallMs);
     }
-    if (!m_rule.active())
+    // Line noise is shown, but an alarm is raised or cleared only on what
+    // the sensor really said.
+    if (!m_rule.active() || !reading.wellFormed)
         return;
     const AlarmAxis axis = reading.quantity == Quantity::Pitch ? AlarmAxis::Pitch : AlarmAxis::Roll;
     if (const auto t = m_rule.feed(axis, reading.value, reading.monotonicMs)) {

@@ -1,0 +1,54 @@
+#include "logger/intervalstats.h"
+
+#include <algorithm>
+
+void IntervalStats::Axis::add(const Reading& reading, bool first)
+{
+    const auto count = std::clamp(int(reading.count), 0, Counts - 1);
+    ++cycles[std::size_t(count)];
+    value[std::size_t(count)] = reading.value;
+    min = first ? reading.value : std::min(min, reading.value);
+    max = first ? reading.value : std::max(max, reading.value);
+    last = reading.value;
+}
+
+double IntervalStats::Axis::mean(quint64 samples) const
+{
+    // Each count's value times its cycles, summed once per interval: the
+    // rounding of at most 4096 terms, whatever the number of cycles.
+    double sum = 0.0;
+    for (std::size_t c = 0; c < cycles.size(); ++c)
+        if (cycles[c] != 0)
+            sum += double(cycles[c]) * value[c];
+    return sum / double(samples);
+}
+
+void IntervalStats::add(const Frame& frame)
+{
+    const bool first = m_samples == 0;
+    m_pitch.add(frame.pitch, first);
+    m_roll.add(frame.roll, first);
+    m_temperature.add(frame.temperature, first);
+    ++m_samples;
+}
+
+std::optional<IntervalStats::Summary> IntervalStats::summary() const
+{
+    if (m_samples == 0)
+        return std::nullopt;
+    if (m_lastOnly) {
+        const double p = m_pitch.last, r = m_roll.last;
+        return Summary {p, r, m_temperature.last, p, p, r, r, 1};
+    }
+    return Summary {m_pitch.mean(m_samples), m_roll.mean(m_samples), m_temperature.mean(m_samples), m_pitch.min,
+        m_pitch.max, m_roll.min, m_roll.max, m_samples};
+}
+
+void IntervalStats::clear()
+{
+    if (m_samples == 0)
+        return;
+    for (Axis* axis : {&m_pitch, &m_roll, &m_temperature})
+        axis->cycles.fill(0);
+    m_samples = 0;
+}
