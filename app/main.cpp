@@ -3,7 +3,7 @@
 #include "core/eventloop.h"
 #include "core/stopsignals.h"
 #include "link/portlist.h"
-#include "ui/form1.h"
+#include "ui/mainwindow.h"
 #include "ui/qtprompter.h"
 
 #include <QApplication>
@@ -67,7 +67,7 @@ int main(int argc, char* argv[])
     QtPrompter prompter;
     const QString dataDir = cl.dataDir.isEmpty() ? AppPaths::defaultDataDir() : cl.dataDir;
     const QString programDir = cl.dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : QString();
-    Form1 form(prompter, AppPaths(dataDir, programDir), cl.ports);
+    MainWindow form(prompter, AppPaths(dataDir, programDir), cl.ports);
     if (cl.dataDir.isEmpty() && QFileInfo(dataDir) != QFileInfo(QCoreApplication::applicationDirPath()))
         form.showDataDirectory(); // an installed copy: say where the files are
     // SIGTERM, SIGINT and SIGHUP end the program like "Exit": port and
@@ -83,11 +83,11 @@ int main(int argc, char* argv[])
             if (form.ended())
                 QCoreApplication::exit(0);
             else
-                form.Form_Unload();
+                form.closeProgram();
         });
     }
     // Started from the event loop, so that a stop signal during the start-up
     // boxes ends the one loop that decides the exit.
-    QTimer::singleShot(0, &form, &Form1::Form_Load);
+    QTimer::singleShot(0, &form, &MainWindow::startUp);
     return QApplication::exec();
 }

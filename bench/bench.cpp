@@ -6,7 +6,7 @@
 #include "sim/simsensor.h"
 #include "tests/brokerfixture.h"
 #include "ui/calibrationmenu.h"
-#include "ui/form1.h"
+#include "ui/mainwindow.h"
 #include "ui/recordingmenu.h"
 
 #include <QAction>
@@ -252,18 +252,18 @@ void loggerRound(const sim::SimOptions& o, int ms, Samples& out, const QStringLi
 struct Program {
     QTemporaryDir dir;
     QuietPrompter prompter;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<MainWindow> form;
     explicit Program(const std::string& device)
     {
         PortMap ports;
         ports.setDevice(4, QString::fromStdString(device));
-        form = std::make_unique<Form1>(prompter, AppPaths(dir.path()), ports);
+        form = std::make_unique<MainWindow>(prompter, AppPaths(dir.path()), ports);
         form->setQuitAction([] {});
-        form->Form_Load();
-        form->configDialog()->findChild<QPushButton*>("OKButton")->click();
-        form->calibration().MZ1_Click();
-        form->optionsDialog()->findChild<QPushButton*>("Okbutton")->click();
-        form->Start_Click();
+        form->startUp();
+        form->portDialog()->findChild<QPushButton*>("OKButton")->click();
+        form->calibration().chooseZ1();
+        form->modelDialog()->findChild<QPushButton*>("Okbutton")->click();
+        form->startPolling();
     }
 };
 
@@ -305,7 +305,7 @@ void programRound(const sim::SimOptions& o, int ms, Samples& out)
     out.turnaround.insert(out.turnaround.end(), t.begin(), t.end());
     const auto side = sensorSideUs(log);
     out.sensorSide.insert(out.sensorSide.end(), side.begin(), side.end());
-    p.form->Form_Unload();
+    p.form->closeProgram();
 }
 
 void baselineRound(const sim::SimOptions& o, int ms, Samples& out)
@@ -461,7 +461,7 @@ int main(int argc, char** argv)
             std::printf("  full speed     %7.2f %%\n", 100.0 * median(prog.cpu));
         std::printf("  paced sensor   %7.2f %%   (target < 5 %%)\n  silent sensor  %7.3f %%   (target < 0.5 %%)\n\n",
             100.0 * median(paced.cpu), 100.0 * silentCpu);
-        p.form->Form_Unload();
+        p.form->closeProgram();
     }
 
     // 4. Memory over a long run at full speed, recording every 100 ms, chart open.
@@ -473,10 +473,10 @@ int main(int argc, char** argv)
         sensor.start();
         Program p(sensor.devicePath());
         p.prompter.answers = {QStringLiteral("100")};
-        p.form->recording().mnuInterval_Click();
-        p.form->recording().mnuRecording_Click();
+        p.form->recording().askInterval();
+        p.form->recording().toggleRecording();
         if (qgetenv("BENCH_NO_CHART").isEmpty())
-            p.form->mnuTrend_Click();
+            p.form->openTrendChart();
         // Warm up until the chart's default 60 s window has filled: from then
         // on nothing should grow with run time.
         runFor(65'000);
@@ -495,7 +495,7 @@ int main(int argc, char** argv)
         std::printf("  (%zu readings, %lld records in the long run)\n\n", sensor.repliesSent() - r0,
             static_cast<long long>(p.form->recording().recorder().RecCount));
         windowRss = rssEnd;
-        p.form->Form_Unload();
+        p.form->closeProgram();
     }
 
     // 5. The logger's memory over a long run at full speed, recording and

@@ -20,7 +20,7 @@ double takeCount(QString& buffer, Reading& reading)
 }
 } // namespace
 
-void Module2::ProcessReply(QString& chunk)
+void ReplyDecoder::ProcessReply(QString& chunk)
 {
     const QString& cmd = m_state.LastCommand;
     if (cmd == QLatin1String("A")) {
@@ -41,13 +41,13 @@ void Module2::ProcessReply(QString& chunk)
     chunk.clear();
 }
 
-bool Module2::gather(const QString& chunk)
+bool ReplyDecoder::gather(const QString& chunk)
 {
     m_state.RxBuffer += chunk;
     return m_state.RxBuffer.size() >= CompleteReplyLength;
 }
 
-void Module2::answerToA(const QString& chunk)
+void ReplyDecoder::answerToA(const QString& chunk)
 {
     if (chunk != QLatin1String("R")) {
         m_host.resetPort();
@@ -57,7 +57,7 @@ void Module2::answerToA(const QString& chunk)
     m_state.LastCommand.clear();
 }
 
-Reading Module2::angle(Quantity quantity, double offset)
+Reading ReplyDecoder::angle(Quantity quantity, double offset)
 {
     m_state.ReplySeen = true;
     const Calibration& cal = m_host.decoderCalibration();
@@ -72,7 +72,7 @@ Reading Module2::angle(Quantity quantity, double offset)
     return r;
 }
 
-void Module2::pitch()
+void ReplyDecoder::pitch()
 {
     const Calibration& cal = m_host.decoderCalibration();
     Reading r = angle(Quantity::Pitch, cal.PitchOffset);
@@ -88,13 +88,13 @@ void Module2::pitch()
     m_state.LastCommand.clear();
 }
 
-void Module2::roll()
+void ReplyDecoder::roll()
 {
     m_host.deliver(angle(Quantity::Roll, m_host.decoderCalibration().RollOffset));
     m_state.LastCommand.clear();
 }
 
-void Module2::temperature()
+void ReplyDecoder::temperature()
 {
     Reading r;
     r.quantity = Quantity::Temperature;

@@ -24,9 +24,9 @@ public:
 
 // The receive side of the protocol: gathers replies in RxBuffer, turns each
 // complete one into a reading and clears LastCommand once it is consumed.
-class Module2 {
+class ReplyDecoder {
 public:
-    Module2(SharedState& state, DecoderHost& host) : m_state(state), m_host(host) { }
+    ReplyDecoder(SharedState& state, DecoderHost& host) : m_state(state), m_host(host) { }
 
     // Handles one received chunk; `chunk` is "" on return.
     void ProcessReply(QString& chunk);

@@ -10,7 +10,7 @@ Poller::Poller(SharedState& state, PollerHost& host, QObject* parent) : QObject(
 {
 }
 
-void Poller::Start_Click()
+void Poller::startPolling()
 {
     if (m_ended)
         return;
@@ -26,7 +26,7 @@ void Poller::Start_Click()
     advance();
 }
 
-void Poller::mnuinit_Click()
+void Poller::sendInitialisation()
 {
     if (m_ended)
         return;
@@ -34,7 +34,7 @@ void Poller::mnuinit_Click()
     advance();
 }
 
-void Poller::Timer1_Timer()
+void Poller::watchdogTick()
 {
     if (m_ended)
         return;

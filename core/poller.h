@@ -41,9 +41,9 @@ public:
 
     Poller(SharedState& state, PollerHost& host, QObject* parent = nullptr);
 
-    void Start_Click();
-    void mnuinit_Click();
-    void Timer1_Timer();
+    void startPolling();
+    void sendInitialisation();
+    void watchdogTick();
 
     // LastCommand may have become "": send what comes next.
     void replyConsumed();

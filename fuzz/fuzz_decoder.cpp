@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     host.cal.coefficients = presetFor(Model((flags >> 4) & 3));
     if (flags & 0x40)
         host.cal.ZeroReference = -1e6;
-    Module2 decoder(state, host);
+    ReplyDecoder decoder(state, host);
     static const char* const commands[] = {"A", "B", "C", "D", "F", "", "b", "Z"};
     std::size_t i = 1;
     while (i < size) {

@@ -10,12 +10,12 @@ SensorLink::SensorLink(QObject* parent) : QObject(parent), m_decoder(m_state, *t
 {
     setObjectName(QStringLiteral("SensorLink"));
     m_comm = new SerialPortComponent(this);
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(1000);
+    m_watchdog = new QTimer(this);
+    m_watchdog->setObjectName(QStringLiteral("Timer1"));
+    m_watchdog->setInterval(1000);
     m_poller = new Poller(m_state, *this, this);
     m_poller->setObjectName(QStringLiteral("Poller"));
-    connect(Timer1, &QTimer::timeout, m_poller, &Poller::Timer1_Timer);
+    connect(m_watchdog, &QTimer::timeout, m_poller, &Poller::watchdogTick);
     connect(m_comm, &SerialPortComponent::OnComm, this, &SensorLink::onComm);
 }
 
@@ -24,16 +24,16 @@ SensorLink::~SensorLink()
     end();
 }
 
-void SensorLink::Start_Click()
+void SensorLink::startPolling()
 {
     if (!m_ended)
-        m_poller->Start_Click();
+        m_poller->startPolling();
 }
 
-void SensorLink::mnuinit_Click()
+void SensorLink::sendInitialisation()
 {
     if (!m_ended)
-        m_poller->mnuinit_Click();
+        m_poller->sendInitialisation();
 }
 
 void SensorLink::setHold(bool on)
@@ -42,9 +42,9 @@ void SensorLink::setHold(bool on)
         return;
     m_hold = on;
     if (on) {
-        Timer1->stop();
+        m_watchdog->stop();
     } else {
-        Timer1->start();
+        m_watchdog->start();
         m_poller->replyConsumed(); // the command held back goes out now
     }
 }
@@ -53,7 +53,7 @@ void SensorLink::stopPolling()
 {
     m_hold = false;
     m_poller->reset();
-    Timer1->stop();
+    m_watchdog->stop();
     m_state.LastCommand.clear();
     m_state.RxBuffer.clear();
     m_state.ReplySeen = false;
@@ -69,7 +69,7 @@ void SensorLink::end()
         return;
     m_ended = true;
     m_poller->end();
-    Timer1->stop();
+    m_watchdog->stop();
     (void)m_comm->setPortOpen(false);
 }
 
@@ -153,9 +153,9 @@ bool SensorLink::writeToPort(const QByteArray& bytes)
 void SensorLink::setWatchdog(bool on)
 {
     if (on && !m_ended)
-        Timer1->start();
+        m_watchdog->start();
     else
-        Timer1->stop();
+        m_watchdog->stop();
 }
 
 void SensorLink::setStatus(const QString& text)

@@ -2,13 +2,13 @@
 
 // The sensor link: everything between the serial line and a reading value,
 // without a widget. It owns the serial port component MSComm1, the watchdog
-// Timer1, the poller (what is sent) and the decoder (what is received), and
+// m_watchdog, the poller (what is sent) and the decoder (what is received), and
 // the protocol state they share. It emits readings, status texts and
 // failures; the window, the recorder, the chart, the logger and the alarms
 // consume them. It runs under QCoreApplication as well as under the window.
 //
 // A reading travels: QSerialPort -> SerialPortComponent::OnComm -> onComm ->
-// Module2::ProcessReply -> deliver (time-stamped, readingReady, and after a
+// ReplyDecoder::ProcessReply -> deliver (time-stamped, readingReady, and after a
 // temperature reply frameReady) -> Poller::replyConsumed, which writes the
 // next command at once.
 
@@ -33,7 +33,7 @@ public:
     ~SensorLink() override;
 
     SerialPortComponent& port() { return *m_comm; }
-    QTimer& watchdog() { return *Timer1; }
+    QTimer& watchdog() { return *m_watchdog; }
 
     // What turns counts into values; applies from the next reply on.
     void setCalibration(const Calibration& calibration) { m_calibration = calibration; }
@@ -43,8 +43,8 @@ public:
     // Start refuses to poll until a model has been chosen.
     void setModelChosen(bool on) { m_modelChosen = on; }
 
-    void Start_Click(); // start polling (another press nests a cycle)
-    void mnuinit_Click(); // send the initialisation once
+    void startPolling(); // start polling (another press nests a cycle)
+    void sendInitialisation(); // send the initialisation once
     // Drops every cycle and whatever was awaited, stops the watchdog and
     // closes the port: the state of a link that was never started.
     void stopPolling();
@@ -58,7 +58,7 @@ public:
     // The last centred pitch count shown as an angle (the "Zero" reference).
     double lastPitchCentred() const { return m_state.LastReading; }
     SharedState& state() { return m_state; }
-    Module2& decoder() { return m_decoder; }
+    ReplyDecoder& decoder() { return m_decoder; }
     Poller& poller() { return *m_poller; }
     bool portResetting() const override { return m_portResetting || m_hold; }
 
@@ -95,9 +95,9 @@ private:
 
     SharedState m_state;
     Calibration m_calibration;
-    Module2 m_decoder;
+    ReplyDecoder m_decoder;
     SerialPortComponent* m_comm = nullptr;
-    QTimer* Timer1 = nullptr;
+    QTimer* m_watchdog = nullptr;
     Poller* m_poller = nullptr;
     std::optional<Reading> m_framePitch; // of the cycle in progress
     std::optional<Reading> m_frameRoll;

@@ -146,7 +146,7 @@ std::optional<QString> FieldLogger::start(const QString& publishing)
         event(csvlog::Priority::Warning, QStringLiteral("device not available: %1").arg(*error));
         m_reconnectTimer->start(m_backoff.next());
     } else {
-        m_link.Start_Click();
+        m_link.startPolling();
         m_silenceTimer->start();
     }
     return std::nullopt;
@@ -354,7 +354,7 @@ void FieldLogger::reconnect()
     // Back only once the sensor answers: an open port may hide a sensor
     // that stays silent, which then waits its turn like a missing device.
     m_device = Device::Reopened;
-    m_link.Start_Click();
+    m_link.startPolling();
     m_silenceTimer->start();
 }
 

@@ -7,7 +7,7 @@
 #include "link/sensorlink.h"
 #include "link/serialport.h"
 #include "simline.h"
-#include "ui/form1.h"
+#include "ui/mainwindow.h"
 
 #include <QAction>
 #include <QLabel>
@@ -22,12 +22,12 @@
 struct FormRig {
     QTemporaryDir dir;
     FakePrompter prompter;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<MainWindow> form;
     int quits = 0;
 
     explicit FormRig(const PortMap& ports = PortMap(), const QString& programDir = QString())
     {
-        form = std::make_unique<Form1>(prompter, AppPaths(dir.path(), programDir), ports);
+        form = std::make_unique<MainWindow>(prompter, AppPaths(dir.path(), programDir), ports);
         form->setQuitAction([this] { ++quits; });
     }
 
@@ -44,9 +44,9 @@ struct FormRig {
     // Start-up: the port dialog's OK, a model (none if null), the model dialog's OK.
     void startUp(const char* modelOption = "Option1")
     {
-        form->Form_Load();
-        form->configDialog()->findChild<QPushButton*>("OKButton")->click();
-        Options* options = form->optionsDialog();
+        form->startUp();
+        form->portDialog()->findChild<QPushButton*>("OKButton")->click();
+        ModelDialog* options = form->modelDialog();
         QVERIFY(options && options->isVisible());
         if (modelOption)
             options->findChild<QRadioButton*>(modelOption)->click();

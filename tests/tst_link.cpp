@@ -53,7 +53,7 @@ struct Rig {
     void start()
     {
         QVERIFY(!link.port().setPortOpen(true));
-        link.Start_Click();
+        link.startPolling();
     }
     QString sent() const { return commands(QString::fromStdString(sensor->received())); }
 };
@@ -198,7 +198,7 @@ void TestLink::endSendsNothingMore()
 {
     Rig r;
     r.start();
-    r.link.Start_Click(); // a nested cycle too
+    r.link.startPolling(); // a nested cycle too
     QTRY_VERIFY(r.frames.size() >= 3);
     r.link.end();
     QVERIFY(!r.link.port().PortOpen());

@@ -40,10 +40,10 @@ struct Sender {
     // watchdog tick, x the port closed, e end.
     void run(const char* steps)
     {
-        static const std::map<char, void (*)(Sender&)> act
-            = {{'S', [](Sender& s) { s.poller.Start_Click(); }}, {'I', [](Sender& s) { s.poller.mnuinit_Click(); }},
-                {'c', [](Sender& s) { s.consume(); }}, {'t', [](Sender& s) { s.poller.Timer1_Timer(); }},
-                {'x', [](Sender& s) { s.host.open = false; }}, {'e', [](Sender& s) { s.poller.end(); }}};
+        static const std::map<char, void (*)(Sender&)> act = {{'S', [](Sender& s) { s.poller.startPolling(); }},
+            {'I', [](Sender& s) { s.poller.sendInitialisation(); }}, {'c', [](Sender& s) { s.consume(); }},
+            {'t', [](Sender& s) { s.poller.watchdogTick(); }}, {'x', [](Sender& s) { s.host.open = false; }},
+            {'e', [](Sender& s) { s.poller.end(); }}};
         for (; *steps; ++steps)
             act.at (*steps)(*this);
     }
@@ -79,7 +79,7 @@ struct ReceiveHost : DecoderHost {
 struct Receiver {
     SharedState state;
     ReceiveHost host;
-    Module2 decoder {state, host};
+    ReplyDecoder decoder {state, host};
     // Feeds a chunk (setting the awaited letter unless null); returns the
     // number of readings it produced.
     qsizetype feed(const QString& cmd, const QString& chunk)
@@ -143,7 +143,7 @@ void TestProtocol::gateAndClosedPort()
     Sender r;
     r.host.enabled = false;
     r.host.watchdog = true;
-    r.poller.Start_Click();
+    r.poller.startPolling();
     QCOMPARE(r.host.prompter.texts(), QStringList {QStringLiteral("Veltrak option has to be selected")});
     QCOMPARE(r.host.prompter.messages[0].icon, Prompter::Icon::None);
     QVERIFY(!r.host.watchdog);
@@ -151,7 +151,7 @@ void TestProtocol::gateAndClosedPort()
 
     Sender c;
     c.host.open = false;
-    c.poller.Start_Click();
+    c.poller.startPolling();
     QVERIFY(!c.host.watchdog);
     QVERIFY(c.host.prompter.messages.isEmpty()); // shown from its own event
     QCoreApplication::processEvents();
@@ -166,12 +166,12 @@ void TestProtocol::watchdogResynchronises()
     Sender r;
     r.run("Scc"); // C awaited
     r.state.ReplySeen = true; // the pitch reply was seen since the last tick
-    r.poller.Timer1_Timer();
+    r.poller.watchdogTick();
     QVERIFY(!r.state.ReplySeen);
     QCOMPARE(r.state.WaitCount, 0);
     QCOMPARE(r.host.written.size(), 5);
     for (int tick = 1; tick <= 3; ++tick) { // silent while "C" is awaited
-        r.poller.Timer1_Timer();
+        r.poller.watchdogTick();
         QCOMPARE(r.state.WaitCount, tick);
         QCOMPARE(r.host.silentTicks, tick);
         QCOMPARE(r.host.written.last(), QByteArray("A"));
@@ -179,10 +179,10 @@ void TestProtocol::watchdogResynchronises()
     }
     QCOMPARE(r.host.status, QStringLiteral(" Waiting 3"));
     r.state.RxBuffer = QStringLiteral("8F");
-    r.poller.Timer1_Timer();
+    r.poller.watchdogTick();
     QCOMPARE(r.host.status, QStringLiteral(" Waiting 8F4"));
     r.state.WaitCount = 32767; // wider than 16 bits, nothing stops
-    r.poller.Timer1_Timer();
+    r.poller.watchdogTick();
     QCOMPARE(r.host.status, QStringLiteral(" Waiting 8F32768"));
 }
 
@@ -207,7 +207,7 @@ void TestProtocol::secondStartNestsACycle()
     r.host.failWrites = false; // Start works again afterwards
     r.host.written.clear();
     r.state.LastCommand.clear();
-    r.poller.Start_Click();
+    r.poller.startPolling();
     QCOMPARE(r.line(), QStringLiteral("F 00000000 A"));
 }
 

@@ -55,8 +55,8 @@ void TestWindow::startUpChainAndPortDialog()
     Line line;
     ports.setDevice(4, line.ports.deviceFor(4));
     FormRig r(ports);
-    r.form->Form_Load();
-    ConfigScrn* d = r.form->configDialog();
+    r.form->startUp();
+    PortDialog* d = r.form->portDialog();
     QVERIFY(d->isVisible() && !r.form->isVisible());
     QVERIFY(d->findChild<QRadioButton*>("ComPort(4)")->isChecked()); // the port's number at start
     QVERIFY(!r.a("mnuRecording")->isChecked() && r.a("mnuRecording")->isEnabled());
@@ -64,12 +64,12 @@ void TestWindow::startUpChainAndPortDialog()
     SerialPortComponent& port = r.form->link().port();
     QVERIFY(port.PortOpen());
     QCOMPARE(port.Settings(), QStringLiteral("19200,N,8,1"));
-    QVERIFY(r.form->optionsDialog()->isVisible());
+    QVERIFY(r.form->modelDialog()->isVisible());
     QVERIFY(!r.w<QPushButton>("Start")->isEnabled());
-    r.form->optionsDialog()->findChild<QRadioButton*>("Option4")->click();
+    r.form->modelDialog()->findChild<QRadioButton*>("Option4")->click();
     QVERIFY(r.a("MZ3")->isChecked());
     QVERIFY(r.w<QPushButton>("Start")->isEnabled());
-    r.form->optionsDialog()->close(); // the frame's close acts as OK
+    r.form->modelDialog()->close(); // the frame's close acts as OK
     QVERIFY(r.form->isVisible());
     r.a("MnuShow")->trigger();
     QCOMPARE(r.prompter.texts().last(), QStringLiteral(" Equation \r\n-4E-09 * X^3 + 0 * X^2 + 0.0468 * X "));
@@ -78,7 +78,7 @@ void TestWindow::startUpChainAndPortDialog()
     // dialog still open; Escape then shows the main window.
     r.a("MSettings")->trigger();
     QVERIFY(!r.form->isVisible());
-    d = r.form->configDialog();
+    d = r.form->portDialog();
     d->findChild<QRadioButton*>("ComPort(2)")->click();
     d->findChild<QPushButton*>("OKButton")->click();
     QCOMPARE(r.prompter.messages.last().icon, Prompter::Icon::Warning);
@@ -88,7 +88,7 @@ void TestWindow::startUpChainAndPortDialog()
     QVERIFY(d->isVisible());
     QTest::keyClick(d, Qt::Key_Escape);
     QVERIFY(r.form->isVisible());
-    QVERIFY(!r.form->optionsDialog() || !r.form->optionsDialog()->isVisible());
+    QVERIFY(!r.form->modelDialog() || !r.form->modelDialog()->isVisible());
     r.a("mnuabout")->trigger();
     QCOMPARE(r.prompter.messages.last().title, QStringLiteral("Brindlewood Tilt Instruments"));
     QVERIFY(r.prompter.messages.last().text.endsWith(QStringLiteral("Rev 2.0")));
@@ -151,10 +151,10 @@ void TestWindow::customLoadIsAllOrNothing()
             shownDuringBox = r.text("LabelRoll");
         }
     };
-    r.form->optionsDialog()->findChild<QRadioButton*>("Custom")->click(); // via the dialog: cleared after
+    r.form->modelDialog()->findChild<QRadioButton*>("Custom")->click(); // via the dialog: cleared after
     QCOMPARE(shownDuringBox, QStringLiteral("12.60"));
     QCOMPARE(r.prompter.texts().last(), QStringLiteral("The file 'KVDcoef.txt' Has the wrong format"));
-    QVERIFY(!r.form->optionsDialog()->findChild<QRadioButton*>("Custom")->isChecked());
+    QVERIFY(!r.form->modelDialog()->findChild<QRadioButton*>("Custom")->isChecked());
     QCOMPARE(r.form->calibration().calibration().coefficients, presetFor(Model::Z1));
     QVERIFY(r.a("MnuThickness")->isChecked() && !r.a("MnuCustom")->isChecked());
     QCOMPARE(r.text("Label4(0)"), QStringLiteral("Thickness(mm)"));
@@ -188,11 +188,11 @@ void TestWindow::recordingTakesReadingsNotLabels()
     r.a("mnuRecording")->trigger();
     QVERIFY(timer->isActive() && r.a("mnuRecording")->isChecked());
     // Nothing changes on screen between ticks: every tick still records.
-    r.form->recording().RecTimer_Timer();
-    r.form->recording().RecTimer_Timer();
+    r.form->recording().recordTick();
+    r.form->recording().recordTick();
     r.w<QRadioButton>("Opt1")->click(); // raw display: the value column shows blanks
     r.reply("B", "7FF\n");
-    r.form->recording().RecTimer_Timer();
+    r.form->recording().recordTick();
     QCOMPARE(recordedLines(path),
         (QStringList {
             "1\tPitch\t-01.00\tRoll\t01.00", "2\tPitch\t-01.00\tRoll\t01.00", "3\tPitch\t    \tRoll\t01.00"}));
@@ -201,7 +201,7 @@ void TestWindow::recordingTakesReadingsNotLabels()
     // The file removed while recording: stopped and said so.
     r.a("mnuRecording")->trigger();
     QVERIFY(QFile::remove(path));
-    r.form->recording().RecTimer_Timer();
+    r.form->recording().recordTick();
     QVERIFY(!timer->isActive() && !r.a("mnuRecording")->isChecked());
     QVERIFY(r.prompter.texts().last().startsWith(QStringLiteral("Recording stopped: could not write to \"")));
     QCOMPARE(r.prompter.messages.last().icon, Prompter::Icon::Warning);
@@ -209,9 +209,9 @@ void TestWindow::recordingTakesReadingsNotLabels()
     // A data directory that takes no file: said at start, recording unavailable.
     QTemporaryDir parent;
     FakePrompter prompter;
-    Form1 form(prompter, AppPaths(parent.filePath(QStringLiteral("missing"))), PortMap());
+    MainWindow form(prompter, AppPaths(parent.filePath(QStringLiteral("missing"))), PortMap());
     form.setQuitAction([] {});
-    form.Form_Load();
+    form.startUp();
     QVERIFY(prompter.texts().first().startsWith(QStringLiteral("The recording file \"")));
     QVERIFY(!form.findChild<QAction*>("mnuRecording")->isEnabled());
 }
@@ -219,7 +219,7 @@ void TestWindow::recordingTakesReadingsNotLabels()
 void TestWindow::intervalPrompt()
 {
     FormRig r;
-    r.form->Form_Load();
+    r.form->startUp();
     auto* timer = r.w<QTimer>("RecTimer");
     r.prompter.answers = {QStringLiteral("99"), QStringLiteral("abc"), QStringLiteral("250")};
     r.a("mnuInterval")->trigger();
@@ -332,7 +332,7 @@ void TestWindow::pollingAndShutdown()
     Line line(o);
     FormRig r(line.ports);
     r.startUp(nullptr);
-    r.form->Start_Click(); // no model yet: refused
+    r.form->startPolling(); // no model yet: refused
     QCOMPARE(r.prompter.texts().last(), QStringLiteral("Veltrak option has to be selected"));
     r.a("MZ1")->trigger();
     r.w<QPushButton>("Start")->click();

@@ -88,7 +88,7 @@ AlarmMenu::AlarmMenu(QString logPath, QObject* parent) : QObject(parent), m_logP
     setObjectName(QStringLiteral("AlarmMenu"));
     mnuAlarm = new QAction(QStringLiteral("Tilt alarm..."), this);
     mnuAlarm->setObjectName(QStringLiteral("mnuAlarm"));
-    connect(mnuAlarm, &QAction::triggered, this, &AlarmMenu::mnuAlarm_Click);
+    connect(mnuAlarm, &QAction::triggered, this, &AlarmMenu::openAlarmSettings);
     const QSettings stored;
     m_wanted.enabled = stored.value(Group + QStringLiteral("on"), false).toBool();
     m_wanted.pitchLimit = stored.value(Group + QStringLiteral("pitch"), 5.0).toDouble();
@@ -107,7 +107,7 @@ QString AlarmMenu::offWhy() const
     return {};
 }
 
-void AlarmMenu::mnuAlarm_Click()
+void AlarmMenu::openAlarmSettings()
 {
     if (m_ended)
         return;

@@ -49,7 +49,7 @@ public:
     void apply(const AlarmSettings& settings); // as accepted in the dialog
     void end() { m_ended = true; }
     QString offWhy() const; // why alarms cannot work now, or ""
-    void mnuAlarm_Click();
+    void openAlarmSettings();
 
 signals:
     void alarmState(bool pitch, bool roll);

@@ -19,19 +19,19 @@ CalibrationMenu::CalibrationMenu(Prompter& prompter, QStringList coefficientDirs
             connect(a, &QAction::triggered, this, handler);
         return a;
     };
-    MZ1 = item("MZ1", QStringLiteral("VELTRAK_Z1"), true, &CalibrationMenu::MZ1_Click);
-    MZ2 = item("MZ2", QStringLiteral("VELTRAK_Z2"), true, &CalibrationMenu::MZ2_Click);
-    MZ3 = item("MZ3", QStringLiteral("VELTRAK_Z3"), true, &CalibrationMenu::MZ3_Click);
+    MZ1 = item("MZ1", QStringLiteral("VELTRAK_Z1"), true, &CalibrationMenu::chooseZ1);
+    MZ2 = item("MZ2", QStringLiteral("VELTRAK_Z2"), true, &CalibrationMenu::chooseZ2);
+    MZ3 = item("MZ3", QStringLiteral("VELTRAK_Z3"), true, &CalibrationMenu::chooseZ3);
     DualComp = item("DualComp", QStringLiteral("Dual compensation"), false, nullptr);
-    MZ4 = item("MZ4", QStringLiteral("Raw data - 2048"), true, &CalibrationMenu::MZ4_Click);
-    MnuCustom = item("MnuCustom", QStringLiteral("Custom"), true, &CalibrationMenu::MnuCustom_Click);
-    MnuThickness = item("MnuThickness", QStringLiteral("Thickness"), true, &CalibrationMenu::MnuThickness_Click);
-    MnuShow = item("MnuShow", QStringLiteral("Coefficients"), false, &CalibrationMenu::MnuShow_Click);
-    Mnumm = item("Mnumm", QStringLiteral("mm"), true, &CalibrationMenu::Mnumm_Click);
-    Mnudegrees = item("Mnudegrees", QStringLiteral("degrees"), true, &CalibrationMenu::Mnudegrees_Click);
-    MnuInch = item("MnuInch", QStringLiteral("in"), true, &CalibrationMenu::MnuInch_Click);
-    MnuZero = item("MnuZero", QStringLiteral("Zero"), false, &CalibrationMenu::MnuZero_Click);
-    MnuTrueZero = item("MnuTrueZero", QStringLiteral("True Zero"), false, &CalibrationMenu::MnuTrueZero_Click);
+    MZ4 = item("MZ4", QStringLiteral("Raw data - 2048"), true, &CalibrationMenu::chooseRaw);
+    MnuCustom = item("MnuCustom", QStringLiteral("Custom"), true, &CalibrationMenu::loadCustom);
+    MnuThickness = item("MnuThickness", QStringLiteral("Thickness"), true, &CalibrationMenu::toggleThickness);
+    MnuShow = item("MnuShow", QStringLiteral("Coefficients"), false, &CalibrationMenu::showEquation);
+    Mnumm = item("Mnumm", QStringLiteral("mm"), true, &CalibrationMenu::showMillimetres);
+    Mnudegrees = item("Mnudegrees", QStringLiteral("degrees"), true, &CalibrationMenu::showDegrees);
+    MnuInch = item("MnuInch", QStringLiteral("in"), true, &CalibrationMenu::showInches);
+    MnuZero = item("MnuZero", QStringLiteral("Zero"), false, &CalibrationMenu::setZero);
+    MnuTrueZero = item("MnuTrueZero", QStringLiteral("True Zero"), false, &CalibrationMenu::setTrueZero);
 
     // At most one model carries the mark; none before the first choice.
     m_models = new QActionGroup(this);
@@ -60,17 +60,17 @@ void CalibrationMenu::choose(Choice choice)
 {
     switch (choice) {
     case Choice::Z1:
-        return MZ1_Click();
+        return chooseZ1();
     case Choice::Z2:
-        return MZ2_Click();
+        return chooseZ2();
     case Choice::Z3:
-        return MZ3_Click();
+        return chooseZ3();
     case Choice::Raw:
-        return MZ4_Click();
+        return chooseRaw();
     case Choice::Custom:
-        return MnuCustom_Click();
+        return loadCustom();
     case Choice::Thickness:
-        return MnuThickness_Click();
+        return toggleThickness();
     }
 }
 
@@ -108,24 +108,24 @@ void CalibrationMenu::applyPreset(Model model, QAction* item)
     publish();
 }
 
-void CalibrationMenu::MZ1_Click()
+void CalibrationMenu::chooseZ1()
 {
     applyPreset(Model::Z1, MZ1);
 }
-void CalibrationMenu::MZ2_Click()
+void CalibrationMenu::chooseZ2()
 {
     applyPreset(Model::Z2, MZ2);
 }
-void CalibrationMenu::MZ3_Click()
+void CalibrationMenu::chooseZ3()
 {
     applyPreset(Model::Z3, MZ3);
 }
-void CalibrationMenu::MZ4_Click()
+void CalibrationMenu::chooseRaw()
 {
     applyPreset(Model::Raw, MZ4);
 }
 
-void CalibrationMenu::MnuCustom_Click()
+void CalibrationMenu::loadCustom()
 {
     // A load is all or nothing: until a complete, valid set is read, the
     // coefficients and the model marks stay what they were, so readings
@@ -155,7 +155,7 @@ void CalibrationMenu::MnuCustom_Click()
     publish();
 }
 
-void CalibrationMenu::MnuShow_Click()
+void CalibrationMenu::showEquation()
 {
     const Coefficients& k = m_cal.coefficients;
     message(QStringLiteral(" Equation \r\n") + numfmt::plainDecimal(k.x3) + QStringLiteral(" * X^3 + ")
@@ -163,7 +163,7 @@ void CalibrationMenu::MnuShow_Click()
         + QStringLiteral(" * X "));
 }
 
-void CalibrationMenu::MnuThickness_Click()
+void CalibrationMenu::toggleThickness()
 {
     setModelMark(MnuThickness);
     m_cal.thickness = true;
@@ -177,26 +177,26 @@ void CalibrationMenu::setUnit(conversion::ThicknessUnit unit, QAction* item)
     publish();
 }
 
-void CalibrationMenu::Mnumm_Click()
+void CalibrationMenu::showMillimetres()
 {
     setUnit(conversion::ThicknessUnit::Millimetres, Mnumm);
 }
-void CalibrationMenu::Mnudegrees_Click()
+void CalibrationMenu::showDegrees()
 {
     setUnit(conversion::ThicknessUnit::Degrees, Mnudegrees);
 }
-void CalibrationMenu::MnuInch_Click()
+void CalibrationMenu::showInches()
 {
     setUnit(conversion::ThicknessUnit::Inches, MnuInch);
 }
 
-void CalibrationMenu::MnuZero_Click()
+void CalibrationMenu::setZero()
 {
     m_cal.ZeroReference = m_link.lastPitchCentred();
     publish();
 }
 
-void CalibrationMenu::MnuTrueZero_Click()
+void CalibrationMenu::setTrueZero()
 {
     m_cal.ZeroReference = Calibration::TrueZero;
     publish();

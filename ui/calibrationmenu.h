@@ -35,18 +35,18 @@ public:
     void choose(Choice choice);
     void end() { m_ended = true; }
 
-    void MZ1_Click();
-    void MZ2_Click();
-    void MZ3_Click();
-    void MZ4_Click();
-    void MnuCustom_Click();
-    void MnuThickness_Click();
-    void MnuShow_Click();
-    void Mnumm_Click();
-    void Mnudegrees_Click();
-    void MnuInch_Click();
-    void MnuZero_Click();
-    void MnuTrueZero_Click();
+    void chooseZ1();
+    void chooseZ2();
+    void chooseZ3();
+    void chooseRaw();
+    void loadCustom();
+    void toggleThickness();
+    void showEquation();
+    void showMillimetres();
+    void showDegrees();
+    void showInches();
+    void setZero();
+    void setTrueZero();
 
 signals:
     void calibrationChanged(const Calibration& calibration);

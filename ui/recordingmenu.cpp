@@ -13,12 +13,12 @@ RecordingMenu::RecordingMenu(Prompter& prompter, QObject* parent) : QObject(pare
     mnuRecording->setCheckable(true);
     mnuInterval = new QAction(QStringLiteral("Set interval"), this);
     mnuInterval->setObjectName(QStringLiteral("mnuInterval"));
-    RecTimer = new QTimer(this);
-    RecTimer->setObjectName(QStringLiteral("RecTimer"));
-    RecTimer->setInterval(interval::Default);
-    connect(mnuRecording, &QAction::triggered, this, &RecordingMenu::mnuRecording_Click);
-    connect(mnuInterval, &QAction::triggered, this, &RecordingMenu::mnuInterval_Click);
-    connect(RecTimer, &QTimer::timeout, this, &RecordingMenu::RecTimer_Timer);
+    m_recordTimer = new QTimer(this);
+    m_recordTimer->setObjectName(QStringLiteral("RecTimer"));
+    m_recordTimer->setInterval(interval::Default);
+    connect(mnuRecording, &QAction::triggered, this, &RecordingMenu::toggleRecording);
+    connect(mnuInterval, &QAction::triggered, this, &RecordingMenu::askInterval);
+    connect(m_recordTimer, &QTimer::timeout, this, &RecordingMenu::recordTick);
 }
 
 void RecordingMenu::message(const QString& text, Prompter::Icon icon)
@@ -50,22 +50,22 @@ void RecordingMenu::take(const Reading& reading)
 void RecordingMenu::end()
 {
     m_ended = true;
-    RecTimer->stop();
+    m_recordTimer->stop();
     m_recorder.close();
 }
 
-void RecordingMenu::mnuRecording_Click()
+void RecordingMenu::toggleRecording()
 {
     if (m_recorder.isOpen() && !m_ended) {
-        if (RecTimer->isActive())
-            RecTimer->stop();
+        if (m_recordTimer->isActive())
+            m_recordTimer->stop();
         else
-            RecTimer->start();
+            m_recordTimer->start();
     }
-    mnuRecording->setChecked(RecTimer->isActive());
+    mnuRecording->setChecked(m_recordTimer->isActive());
 }
 
-void RecordingMenu::mnuInterval_Click()
+void RecordingMenu::askInterval()
 {
     // A refused answer is not applied: the interval in force stays until a
     // valid one is given, so a typo cannot flood the file.
@@ -75,25 +75,25 @@ void RecordingMenu::mnuInterval_Click()
         if (m_ended)
             return;
         if (!answer || answer->trimmed().isEmpty()) {
-            RecTimer->setInterval(interval::Default);
+            m_recordTimer->setInterval(interval::Default);
             message(QStringLiteral("Interval set to 1000ms"), Prompter::Icon::None);
             return;
         }
         if (const std::optional<int> ms = interval::parseAnswer(*answer)) {
-            RecTimer->setInterval(*ms);
+            m_recordTimer->setInterval(*ms);
             return;
         }
     }
 }
 
-void RecordingMenu::RecTimer_Timer()
+void RecordingMenu::recordTick()
 {
-    if (m_ended || !RecTimer->isActive())
+    if (m_ended || !m_recordTimer->isActive())
         return; // a tick queued before recording stopped
-    const auto error = m_recorder.writeRecord(RecTimer->interval(), m_pitch, m_roll);
+    const auto error = m_recorder.writeRecord(m_recordTimer->interval(), m_pitch, m_roll);
     if (!error)
         return;
-    RecTimer->stop();
+    m_recordTimer->stop();
     mnuRecording->setChecked(false);
     message(QStringLiteral("Recording stopped: could not write to \"%1\": %2").arg(m_recorder.path(), *error),
         Prompter::Icon::Warning);

@@ -9,7 +9,7 @@
 class QAction;
 class QTimer;
 
-// Recording to kvddt.txt: the "Record Data" items, the record timer RecTimer,
+// Recording to kvddt.txt: the "Record Data" items, the record timer m_recordTimer,
 // the recorder and the interval prompt. Each record holds the pitch and roll
 // the window shows at that tick, taken from the readings themselves.
 class RecordingMenu : public QObject {
@@ -19,7 +19,7 @@ public:
 
     QAction* recordingAction() const { return mnuRecording; }
     QAction* intervalAction() const { return mnuInterval; }
-    QTimer* timer() const { return RecTimer; }
+    QTimer* timer() const { return m_recordTimer; }
     Recorder& recorder() { return m_recorder; }
 
     // Creates the file at start-up; on failure says so and leaves recording
@@ -29,9 +29,9 @@ public:
     // Shutdown: the timer stops, the file is closed, nothing is asked any more.
     void end();
 
-    void mnuRecording_Click();
-    void mnuInterval_Click();
-    void RecTimer_Timer();
+    void toggleRecording();
+    void askInterval();
+    void recordTick();
 
 private:
     void message(const QString& text, Prompter::Icon icon);
@@ -43,5 +43,5 @@ private:
     bool m_ended = false;
     QAction* mnuRecording = nullptr;
     QAction* mnuInterval = nullptr;
-    QTimer* RecTimer = nullptr;
+    QTimer* m_recordTimer = nullptr;
 };

@@ -23,16 +23,16 @@ struct PortChoice {
 // dialog's own opening procedure. OK configures and opens the port and
 // reports portConfirmed (the model dialog comes next); Cancel (also Esc and
 // the frame's close button) reports cancelled.
-class ConfigScrn : public QDialog {
+class PortDialog : public QDialog {
     Q_OBJECT
 public:
-    ConfigScrn(SerialPortComponent& port, PortChoice& pending, Prompter& prompter, QWidget* parent);
+    PortDialog(SerialPortComponent& port, PortChoice& pending, Prompter& prompter, QWidget* parent);
 
     void openDialog(); // show + the opening procedure
-    void OKButton_Click();
-    void CancelButton_Click();
+    void confirm();
+    void dismiss();
 
-    void reject() override { CancelButton_Click(); }
+    void reject() override { dismiss(); }
 
 signals:
     void portConfirmed();

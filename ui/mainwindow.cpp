@@ -1,4 +1,4 @@
-#include "ui/form1.h"
+#include "ui/mainwindow.h"
 
 #include "core/about.h"
 #include "core/calibration.h"
@@ -7,7 +7,7 @@
 #include "ui/alarmmenu.h"
 #include "ui/artwork.h"
 #include "ui/calibrationmenu.h"
-#include "ui/options.h"
+#include "ui/modeldialog.h"
 #include "ui/recordingmenu.h"
 #include "ui/trendchart.h"
 
@@ -40,7 +40,7 @@ void setTextColour(QWidget* w, const QColor& colour)
 }
 } // namespace
 
-Form1::Form1(Prompter& prompter, AppPaths paths, const PortMap& ports, QWidget* parent)
+MainWindow::MainWindow(Prompter& prompter, AppPaths paths, const PortMap& ports, QWidget* parent)
     : QMainWindow(parent,
         Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
             | Qt::WindowCloseButtonHint),
@@ -72,38 +72,38 @@ Form1::Form1(Prompter& prompter, AppPaths paths, const PortMap& ports, QWidget* 
     buildControls();
     buildMenus();
 
-    connect(m_link, &SensorLink::readingReady, this, &Form1::showReading);
+    connect(m_link, &SensorLink::readingReady, this, &MainWindow::showReading);
     connect(m_link, &SensorLink::readingReady, m_recording, &RecordingMenu::take);
     connect(m_link, &SensorLink::handshake, this, [this] {
         setCaption(Lbl7PITCH, QStringLiteral("OK"));
         setCaption(Lbl8ROLL, QStringLiteral("OK"));
     });
     connect(m_link, &SensorLink::status, this, [this](const QString& text) { setCaption(Ldebug, text); });
-    connect(m_link, &SensorLink::failure, this, &Form1::message);
+    connect(m_link, &SensorLink::failure, this, &MainWindow::message);
     connect(m_link, &SensorLink::readingReady, m_alarms, &AlarmMenu::take);
-    connect(m_alarms, &AlarmMenu::alarmState, this, &Form1::showAlarm);
+    connect(m_alarms, &AlarmMenu::alarmState, this, &MainWindow::showAlarm);
     connect(m_alarms, &AlarmMenu::status, this, [this](const QString& text) { setCaption(Ldebug, text); });
-    connect(m_calibration, &CalibrationMenu::calibrationChanged, this, &Form1::layOut);
+    connect(m_calibration, &CalibrationMenu::calibrationChanged, this, &MainWindow::layOut);
     connect(m_calibration, &CalibrationMenu::calibrationChanged, m_alarms, &AlarmMenu::setCalibration);
     connect(m_calibration, &CalibrationMenu::modelChosenChanged, Start, &QPushButton::setEnabled);
     connect(Opt1, &QRadioButton::toggled, m_link, &SensorLink::setRawDisplay);
-    connect(Start, &QPushButton::clicked, this, &Form1::Start_Click);
+    connect(Start, &QPushButton::clicked, this, &MainWindow::startPolling);
 }
 
-Form1::~Form1()
+MainWindow::~MainWindow()
 {
     m_ended = true;
     m_link->end();
     delete m_config;
-    delete m_options;
+    delete m_modelDialog;
 }
 
-int Form1::tw(int twips) const
+int MainWindow::tw(int twips) const
 {
     return artwork::twipsToPixels(this, twips);
 }
 
-void Form1::buildControls()
+void MainWindow::buildControls()
 {
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("Form1Client"));
@@ -177,7 +177,7 @@ void Form1::buildControls()
     resize(width, tw(4755));
 }
 
-void Form1::buildMenus()
+void MainWindow::buildMenus()
 {
     QMenuBar* bar = menuBar();
     auto menu = [](QMenuBar* b, QMenu* parentMenu, const char* name, const QString& title) {
@@ -186,7 +186,7 @@ void Form1::buildMenus()
         m->menuAction()->setObjectName(QString::fromLatin1(name) + QStringLiteral("Action"));
         return m;
     };
-    auto item = [this](QMenu* m, const char* name, const QString& text, void (Form1::*handler)()) {
+    auto item = [this](QMenu* m, const char* name, const QString& text, void (MainWindow::*handler)()) {
         QAction* a = m->addAction(text);
         a->setObjectName(QString::fromLatin1(name));
         connect(a, &QAction::triggered, this, handler);
@@ -194,15 +194,15 @@ void Form1::buildMenus()
     };
 
     QMenu* file = menu(bar, nullptr, "MFile", QStringLiteral("&File"));
-    item(file, "MnuFileItem(2)", QStringLiteral("E&xit"), &Form1::Form_Unload);
+    item(file, "MnuFileItem(2)", QStringLiteral("E&xit"), &MainWindow::closeProgram);
 
     QMenu* port = menu(bar, nullptr, "MPort", QStringLiteral("&CommPort"));
-    item(port, "MSettings", QStringLiteral("&Settings..."), &Form1::MSettings_Click)
+    item(port, "MSettings", QStringLiteral("&Settings..."), &MainWindow::openPortSettings)
         ->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     QAction* init = port->addAction(QStringLiteral("&Initialize "));
     init->setObjectName(QStringLiteral("mnuinit"));
     init->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
-    connect(init, &QAction::triggered, m_link, &SensorLink::mnuinit_Click);
+    connect(init, &QAction::triggered, m_link, &SensorLink::sendInitialisation);
 
     QMenu* option = menu(bar, nullptr, "Inclinometer", QStringLiteral("&Option"));
     option->addActions(m_calibration->modelActions());
@@ -218,17 +218,17 @@ void Form1::buildMenus()
     format->addAction(m_calibration->trueZeroAction());
 
     QMenu* view = menu(bar, nullptr, "mnuView", QStringLiteral("&View"));
-    item(view, "mnuTrend", QStringLiteral("Trend chart"), &Form1::mnuTrend_Click);
+    item(view, "mnuTrend", QStringLiteral("Trend chart"), &MainWindow::openTrendChart);
     view->addAction(m_alarms->action());
 
     QMenu* help = menu(bar, nullptr, "mnuhelp", QStringLiteral("&Help"));
-    item(help, "mnuabout", QStringLiteral("About"), &Form1::mnuabout_Click);
+    item(help, "mnuabout", QStringLiteral("About"), &MainWindow::showAbout);
     layOut(m_calibration->calibration());
 }
 
 // The pitch row shows thickness (titled by its unit) or the angle layout
 // with every row; the unit menu goes with thickness mode.
-void Form1::layOut(const Calibration& calibration)
+void MainWindow::layOut(const Calibration& calibration)
 {
     const bool thickness = calibration.thickness;
     Label4[0]->setText(thickness ? calibration.unitTitle() : QStringLiteral("PITCH"));
@@ -241,14 +241,14 @@ void Form1::layOut(const Calibration& calibration)
         m_trend->setUnit(calibration.unitName());
 }
 
-void Form1::Form_Load()
+void MainWindow::startUp()
 {
     m_recording->openFile(m_paths.recordingFile());
     hide();
-    MSettings_Click();
+    openPortSettings();
 }
 
-void Form1::Form_Unload()
+void MainWindow::closeProgram()
 {
     if (m_ended)
         return;
@@ -259,8 +259,8 @@ void Form1::Form_Unload()
     m_alarms->end();
     if (m_config)
         m_config->hide();
-    if (m_options)
-        m_options->hide();
+    if (m_modelDialog)
+        m_modelDialog->hide();
     if (m_trend)
         m_trend->hide();
     hide();
@@ -268,7 +268,7 @@ void Form1::Form_Unload()
         m_quit();
 }
 
-void Form1::showDataDirectory()
+void MainWindow::showDataDirectory()
 {
     const QString dir = QDir::toNativeSeparators(m_paths.dataDir());
     Ldebug->setText(QStringLiteral("Files in ") + dir);
@@ -276,50 +276,50 @@ void Form1::showDataDirectory()
     Ldebug->adjustSize();
 }
 
-void Form1::MnuFileItem_Click(int /*index*/)
+void MainWindow::exitFromMenu(int /*index*/)
 {
-    Form_Unload();
+    closeProgram();
 }
 
-void Form1::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
-    Form_Unload();
+    closeProgram();
     event->accept();
 }
 
-void Form1::MSettings_Click()
+void MainWindow::openPortSettings()
 {
     if (m_ended)
         return;
     hide();
-    if (!m_options) {
+    if (!m_modelDialog) {
         // The model dialog is created, hidden, together with the port dialog.
-        m_options = new Options(this);
-        connect(m_options, &Options::chosen, m_calibration, &CalibrationMenu::choose);
-        connect(m_options, &Options::dismissed, this, &Form1::showMainWindow);
-        connect(m_calibration, &CalibrationMenu::customLoadFailed, m_options, &Options::clearCustom);
+        m_modelDialog = new ModelDialog(this);
+        connect(m_modelDialog, &ModelDialog::chosen, m_calibration, &CalibrationMenu::choose);
+        connect(m_modelDialog, &ModelDialog::dismissed, this, &MainWindow::showMainWindow);
+        connect(m_calibration, &CalibrationMenu::customLoadFailed, m_modelDialog, &ModelDialog::clearCustom);
     }
-    m_options->hide();
+    m_modelDialog->hide();
     if (m_config)
         m_config->deleteLater();
-    m_config = new ConfigScrn(m_link->port(), m_pendingPort, m_prompter, this);
-    connect(m_config, &ConfigScrn::portConfirmed, this, &Form1::showModelDialog);
-    connect(m_config, &ConfigScrn::cancelled, this, &Form1::showMainWindow);
+    m_config = new PortDialog(m_link->port(), m_pendingPort, m_prompter, this);
+    connect(m_config, &PortDialog::portConfirmed, this, &MainWindow::showModelDialog);
+    connect(m_config, &PortDialog::cancelled, this, &MainWindow::showMainWindow);
     m_config->openDialog();
 }
 
-void Form1::showModelDialog()
+void MainWindow::showModelDialog()
 {
     if (m_ended)
         return;
-    if (!m_options)
+    if (!m_modelDialog)
         return showMainWindow();
-    m_options->show();
-    m_options->raise();
-    m_options->activateWindow();
+    m_modelDialog->show();
+    m_modelDialog->raise();
+    m_modelDialog->activateWindow();
 }
 
-void Form1::showMainWindow()
+void MainWindow::showMainWindow()
 {
     if (m_ended)
         return;
@@ -328,13 +328,13 @@ void Form1::showMainWindow()
     activateWindow();
 }
 
-void Form1::Start_Click()
+void MainWindow::startPolling()
 {
     if (!m_ended)
-        m_link->Start_Click();
+        m_link->startPolling();
 }
 
-void Form1::message(const QString& text, Prompter::Icon icon)
+void MainWindow::message(const QString& text, Prompter::Icon icon)
 {
     if (!m_ended)
         m_prompter.message(text, icon, AppTitle);
@@ -342,7 +342,7 @@ void Form1::message(const QString& text, Prompter::Icon icon)
 
 // An axis in alarm: its value label turns red and the title says so; no
 // box, so nothing waits for the operator.
-void Form1::showAlarm(bool pitch, bool roll)
+void MainWindow::showAlarm(bool pitch, bool roll)
 {
     for (auto [label, on] : {std::pair {LabelPitch, pitch}, {LabelRoll, roll}}) {
         QPalette pal = label->palette();
@@ -352,13 +352,13 @@ void Form1::showAlarm(bool pitch, bool roll)
     setWindowTitle(pitch || roll ? QStringLiteral("Veltrak Interface  ALARM") : QStringLiteral("Veltrak Interface  "));
 }
 
-void Form1::mnuabout_Click()
+void MainWindow::showAbout()
 {
     if (!m_ended)
         m_prompter.message(about::text(), Prompter::Icon::None, about::MakerName);
 }
 
-void Form1::mnuTrend_Click()
+void MainWindow::openTrendChart()
 {
     if (m_ended)
         return;
@@ -378,7 +378,7 @@ void Form1::mnuTrend_Click()
     m_trend->repaintNow();
 }
 
-void Form1::showReading(const Reading& reading)
+void MainWindow::showReading(const Reading& reading)
 {
     QLabel* value = LabelPitch;
     QLabel* raw = Lbl7PITCH;
@@ -403,7 +403,7 @@ void Form1::showReading(const Reading& reading)
 // A value too wide for its label (absurd coefficients) is shown in exponent
 // form rather than cut off or stretching the window; the full text goes to
 // the tool tip and, unchanged, to the record file.
-QString Form1::fitted(QLabel* label, const QString& text, double value) const
+QString MainWindow::fitted(QLabel* label, const QString& text, double value) const
 {
     constexpr qsizetype FitsAlways = 10; // every ordinary reading is shorter
     if (text.size() <= FitsAlways) {
@@ -424,7 +424,7 @@ QString Form1::fitted(QLabel* label, const QString& text, double value) const
     return metrics.elidedText(text, Qt::ElideRight, room);
 }
 
-void Form1::setCaption(QLabel* label, const QString& text)
+void MainWindow::setCaption(QLabel* label, const QString& text)
 {
     if (m_ended)
         return;
@@ -438,7 +438,7 @@ void Form1::setCaption(QLabel* label, const QString& text)
     }
 }
 
-void Form1::flushDisplay()
+void MainWindow::flushDisplay()
 {
     for (auto it = m_pendingCaptions.cbegin(); it != m_pendingCaptions.cend(); ++it) {
         if (it.key()->text() != it.value())

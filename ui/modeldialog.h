@@ -9,13 +9,13 @@ class QRadioButton;
 // The model selection dialog: each option reports its choice at once (the
 // calibration menu applies it); OK (and the frame's close button) closes it
 // and reports dismissed.
-class Options : public QDialog {
+class ModelDialog : public QDialog {
     Q_OBJECT
 public:
-    explicit Options(QWidget* parent);
+    explicit ModelDialog(QWidget* parent);
 
-    void Okbutton_Click();
-    void reject() override { Okbutton_Click(); }
+    void confirm();
+    void reject() override { confirm(); }
     // After a failed custom load no option may stay selected for "Custom".
     void clearCustom();
 

@@ -1,4 +1,4 @@
-#include "ui/options.h"
+#include "ui/modeldialog.h"
 
 #include "ui/artwork.h"
 
@@ -7,7 +7,7 @@
 #include <QRadioButton>
 #include <QScreen>
 
-Options::Options(QWidget* parent)
+ModelDialog::ModelDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint)
 {
     setObjectName(QStringLiteral("Options"));
@@ -55,7 +55,7 @@ Options::Options(QWidget* parent)
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("Okbutton"));
     ok->setGeometry(tw(2760), tw(960), tw(1092), tw(372));
-    connect(ok, &QPushButton::clicked, this, &Options::Okbutton_Click);
+    connect(ok, &QPushButton::clicked, this, &ModelDialog::confirm);
 
     // Tab order follows the original tab indexes: Z1, Z2, Raw, (label), OK,
     // Z3, Custom, Thickness.
@@ -64,14 +64,14 @@ Options::Options(QWidget* parent)
         setTabOrder(order[k], order[k + 1]);
 }
 
-void Options::clearCustom()
+void ModelDialog::clearCustom()
 {
     m_custom->setAutoExclusive(false);
     m_custom->setChecked(false);
     m_custom->setAutoExclusive(true);
 }
 
-void Options::Okbutton_Click()
+void ModelDialog::confirm()
 {
     hide();
     deleteLater();

@@ -2,14 +2,14 @@
 
 // How the pieces fit together
 // ---------------------------
-// Form1 is the main window and nothing more: the layout, the menu bar, the
+// MainWindow is the main window and nothing more: the layout, the menu bar, the
 // start-up chain of the two dialogs, the labels and shutdown. The work is
 // done by its parts, each of which owns its actions and timers:
 //   SensorLink       (link/)  MSComm1, the watchdog Timer1, poller, decoder;
 //                             emits readings, status texts and failures
 //   CalibrationMenu  (ui/)    presets, Custom, Coefficients, Thickness, units,
 //                             Zero; owns the one calibration value
-//   RecordingMenu    (ui/)    RecTimer, kvddt.txt, the interval prompt
+//   RecordingMenu    (ui/)    m_recordTimer, kvddt.txt, the interval prompt
 //   AlarmMenu        (ui/)    the tilt alarm: settings, rule, alarms.csv
 //   TrendChart       (ui/)    the chart window
 // Readings travel as values from the link to the labels (at most one screen
@@ -21,8 +21,8 @@
 #include "core/portmap.h"
 #include "core/prompter.h"
 #include "core/reading.h"
-#include "ui/configscrn.h"
-#include "ui/options.h"
+#include "ui/modeldialog.h"
+#include "ui/portdialog.h"
 #include "ui/trendchart.h"
 
 #include <QHash>
@@ -43,16 +43,16 @@ class RecordingMenu;
 class SensorLink;
 struct Calibration;
 
-class Form1 : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    Form1(Prompter& prompter, AppPaths paths, const PortMap& ports, QWidget* parent = nullptr);
-    ~Form1() override;
+    MainWindow(Prompter& prompter, AppPaths paths, const PortMap& ports, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Start-up and shutdown.
-    void Form_Load();
-    void Form_Unload();
-    void MnuFileItem_Click(int index);
+    void startUp();
+    void closeProgram();
+    void exitFromMenu(int index);
     // What ends the program once shutdown is done; tests replace it.
     void setQuitAction(std::function<void()> quit) { m_quit = std::move(quit); }
     bool ended() const { return m_ended; }
@@ -60,15 +60,15 @@ public:
     void showDataDirectory();
 
     // The start-up chain: port dialog, model dialog, main window.
-    void MSettings_Click();
+    void openPortSettings();
     void showModelDialog();
     void showMainWindow();
-    Options* optionsDialog() const { return m_options; }
-    ConfigScrn* configDialog() const { return m_config; }
+    ModelDialog* modelDialog() const { return m_modelDialog; }
+    PortDialog* portDialog() const { return m_config; }
 
-    void Start_Click();
-    void mnuabout_Click();
-    void mnuTrend_Click();
+    void startPolling();
+    void showAbout();
+    void openTrendChart();
 
     SensorLink& link() { return *m_link; }
     CalibrationMenu& calibration() { return *m_calibration; }
@@ -101,8 +101,8 @@ private:
     RecordingMenu* m_recording = nullptr;
     AlarmMenu* m_alarms = nullptr;
     PortChoice m_pendingPort;
-    QPointer<ConfigScrn> m_config;
-    QPointer<Options> m_options;
+    QPointer<PortDialog> m_config;
+    QPointer<ModelDialog> m_modelDialog;
     QPointer<TrendChart> m_trend;
     std::optional<Reading> m_pitchNow; // for a chart opened later
     std::optional<Reading> m_rollNow;

@@ -1,4 +1,4 @@
-#include "ui/configscrn.h"
+#include "ui/portdialog.h"
 
 #include "core/lineformat.h"
 #include "link/serialport.h"
@@ -10,7 +10,7 @@
 #include <QRadioButton>
 #include <QScreen>
 
-ConfigScrn::ConfigScrn(SerialPortComponent& port, PortChoice& pending, Prompter& prompter, QWidget* parent)
+PortDialog::PortDialog(SerialPortComponent& port, PortChoice& pending, Prompter& prompter, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_port(port),
       m_pending(pending),
@@ -46,8 +46,8 @@ ConfigScrn::ConfigScrn(SerialPortComponent& port, PortChoice& pending, Prompter&
     CancelButton->setObjectName(QStringLiteral("CancelButton"));
     CancelButton->setGeometry(tw(5400), tw(240), tw(975), tw(375));
     CancelButton->setAutoDefault(false);
-    connect(OKButton, &QPushButton::clicked, this, &ConfigScrn::OKButton_Click);
-    connect(CancelButton, &QPushButton::clicked, this, &ConfigScrn::CancelButton_Click);
+    connect(OKButton, &QPushButton::clicked, this, &PortDialog::confirm);
+    connect(CancelButton, &QPushButton::clicked, this, &PortDialog::dismiss);
 
     // The single choices of the line format lie below the visible area: the
     // dialog selects them itself when it opens.
@@ -76,12 +76,12 @@ ConfigScrn::ConfigScrn(SerialPortComponent& port, PortChoice& pending, Prompter&
         [this] { m_pending.NewHandshake = 0; });
 }
 
-int ConfigScrn::tw(int twips) const
+int PortDialog::tw(int twips) const
 {
     return artwork::twipsToPixels(parentWidget() ? parentWidget() : this, twips);
 }
 
-void ConfigScrn::openDialog()
+void PortDialog::openDialog()
 {
     show();
     raise();
@@ -104,12 +104,12 @@ void ConfigScrn::openDialog()
     OKButton->setFocus();
 }
 
-void ConfigScrn::failOk(const QString& text)
+void PortDialog::failOk(const QString& text)
 {
     m_prompter.message(text, Prompter::Icon::Warning, AppTitle);
 }
 
-void ConfigScrn::OKButton_Click()
+void PortDialog::confirm()
 {
     SerialPortComponent& port = m_port;
     const PortChoice& pending = m_pending;
@@ -159,7 +159,7 @@ void ConfigScrn::OKButton_Click()
     emit portConfirmed();
 }
 
-void ConfigScrn::CancelButton_Click()
+void PortDialog::dismiss()
 {
     hide();
     deleteLater();
