@@ -1,10 +1,10 @@
 // veltrak-bench: throughput, turnaround, CPU and memory of the program's
 // poller, decoder and main window against the simulated sensor over a real
 // pseudo-terminal, beside a bare QSerialPort ping-pong baseline.
+#include "../tests/brokerfixture.h"
 #include "core/eventloop.h"
 #include "link/serialport.h"
 #include "sim/simsensor.h"
-#include "tests/brokerfixture.h"
 #include "ui/calibrationmenu.h"
 #include "ui/mainwindow.h"
 #include "ui/recordingmenu.h"
@@ -331,6 +331,12 @@ sim::SimOptions quickSensor()
 
 int main(int argc, char** argv)
 {
+    // The figures and nothing else: the offscreen platform's notes (it cannot
+    // raise a window, and so on) would bury them.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(message));
+    });
     qputenv(
         "QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     int minutes = 1;

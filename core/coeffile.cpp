@@ -1,5 +1,7 @@
 #include "core/coeffile.h"
 
+#include "core/safefile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,13 +10,6 @@
 #include <cmath>
 #include <optional>
 #include <string>
-
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace coeffile {
 
@@ -111,64 +106,18 @@ QString locate(const QString& directory)
     return other;
 }
 
-#ifdef Q_OS_UNIX
 std::variant<Coefficients, LoadError> readFile(const QString& path)
 {
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a
-    // writer that may never come. The type is checked on the opened
-    // descriptor, so a file swapped for something else after a check by
-    // name cannot slip through.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return LoadError {Failure::Open, QStringLiteral("%1: %2").arg(path, qt_error_string(errno))};
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer {fd};
-    struct stat st { };
-    if (::fstat(fd, &st) != 0)
-        return LoadError {Failure::Open, QStringLiteral("%1: %2").arg(path, qt_error_string(errno))};
-    if (!S_ISREG(st.st_mode))
-        return notRegular(path);
-    if (st.st_size > MaxFileBytes)
-        return tooLarge(path);
-    (void)::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-
-    // One byte past the limit is asked for, so a file that grew after the
-    // size check is still caught.
-    QByteArray content(MaxFileBytes + 1, Qt::Uninitialized);
-    qint64 got = 0;
-    while (got < content.size()) {
-        const ssize_t n = ::read(fd, content.data() + got, size_t(content.size() - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return LoadError {Failure::Format, QStringLiteral("%1: %2").arg(path, qt_error_string(errno))};
-        if (n == 0)
-            break;
-        got += n;
+    const auto content = safefile::read(path, MaxFileBytes);
+    if (const QString* error = std::get_if<QString>(&content)) {
+        if (*error == safefile::NotRegular)
+            return notRegular(path);
+        if (*error == safefile::tooLarge(MaxFileBytes))
+            return tooLarge(path);
+        return LoadError {Failure::Open, QStringLiteral("%1: %2").arg(path, *error)};
     }
-    if (got > MaxFileBytes)
-        return tooLarge(path);
-    content.truncate(got);
-    return parse(content);
+    return parse(std::get<QByteArray>(content));
 }
-#else
-std::variant<Coefficients, LoadError> readFile(const QString& path)
-{
-    if (!QFileInfo(path).isFile())
-        return notRegular(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return LoadError {Failure::Open, file.errorString()};
-    const QByteArray content = file.read(MaxFileBytes + 1);
-    if (file.error() != QFileDevice::NoError)
-        return LoadError {Failure::Format, file.errorString()};
-    if (content.size() > MaxFileBytes)
-        return tooLarge(path);
-    return parse(content);
-}
-#endif
 
 std::variant<Coefficients, LoadError> load(const QString& directory)
 {

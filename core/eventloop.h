@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-// Chooses Qt's own poll() loop over GLib's on Linux; call before the
+// Chooses Qt's own poll() loop over GLib's; call before the
 // application object exists. Every character from the sensor wakes the loop,
 // and GLib's prepare/check/dispatch round costs about a fifth of the
 // program's CPU against a sensor at its real line rate. The program uses no
@@ -11,8 +11,6 @@
 // QT_NO_GLIB already in the environment is left as the operator set it.
 inline void preferLeanEventLoop()
 {
-#ifdef Q_OS_LINUX
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", QByteArrayLiteral("1"));
-#endif
 }

@@ -8,9 +8,5 @@ QString PortMap::deviceFor(int number) const
 
 QString PortMap::defaultDeviceFor(int number)
 {
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(number);
-#else
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-#endif
 }

@@ -10,9 +10,10 @@
 
 namespace safefile {
 
-namespace {
-const QString NotRegular = QStringLiteral("not a regular file");
-} // namespace
+QString tooLarge(qint64 maxBytes)
+{
+    return QStringLiteral("larger than %1 bytes").arg(maxBytes);
+}
 
 QString reason(int errorNumber)
 {
@@ -64,7 +65,7 @@ std::variant<QByteArray, QString> read(const QString& path, qint64 maxBytes)
         content.append(buffer, n);
         if (content.size() > maxBytes) {
             ::close(fd);
-            return QStringLiteral("larger than %1 bytes").arg(maxBytes);
+            return tooLarge(maxBytes);
         }
     }
     ::close(fd);

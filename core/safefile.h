@@ -12,6 +12,10 @@
 // used, so nothing can be swapped in between a check and the open.
 namespace safefile {
 
+inline const QString NotRegular = QStringLiteral("not a regular file");
+// "larger than N bytes"
+QString tooLarge(qint64 maxBytes);
+
 // The system's reason for `errorNumber`, e.g. "No space left on device".
 QString reason(int errorNumber);
 

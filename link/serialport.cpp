@@ -3,11 +3,9 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
-#endif
 
 SerialPortComponent::SerialPortComponent(QObject* parent) : QObject(parent)
 {
@@ -117,7 +115,6 @@ std::optional<QString> SerialPortComponent::Output(const QByteArray& bytes)
     if (!m_port.isOpen())
         return QStringLiteral("Port is not open");
     qsizetype done = 0;
-#ifdef Q_OS_UNIX
     // Straight to the driver while nothing is queued: QSerialPort's own
     // buffer arms and disarms a write notifier for every command, which
     // costs two extra turns of the event loop per reading.
@@ -131,15 +128,11 @@ std::optional<QString> SerialPortComponent::Output(const QByteArray& bytes)
             return text;
         }
     }
-#endif
     if (done < bytes.size()) {
         const QByteArray rest = bytes.mid(done);
         if (m_port.write(rest) != rest.size())
             return m_port.errorString();
-#ifndef Q_OS_UNIX
-        m_port.flush(); // hand the bytes to the driver now, without blocking
-#endif
-        // On Unix the rest waits in QSerialPort's buffer until the driver
+        // The rest waits in QSerialPort's buffer until the driver
         // can take it: forcing it out now would meet the same full driver
         // and be reported as a failed line.
         if (m_port.error() == QSerialPort::WriteError || m_port.error() == QSerialPort::ResourceError)
@@ -197,7 +190,6 @@ void SerialPortComponent::onError(QSerialPort::SerialPortError error)
 QString openFailureText(const QString& device, const QString& portError, QSerialPort::SerialPortError code)
 {
     QString text = QStringLiteral("%1: %2").arg(device, portError);
-#ifdef Q_OS_LINUX
     if (code == QSerialPort::PermissionError) {
         const QFileInfo info(device);
         // Qt reports a device another program holds (its lock) as a
@@ -208,8 +200,5 @@ QString openFailureText(const QString& device, const QString& portError, QSerial
             text += QStringLiteral("\nYour user must be a member of the group '%1' that owns %2.")
                         .arg(info.group(), device);
     }
-#else
-    Q_UNUSED(code)
-#endif
     return text;
 }

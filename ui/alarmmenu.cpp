@@ -174,23 +174,20 @@ void AlarmMenu::take(const Reading& reading)
 
 void AlarmMenu::log(qint64 wallMs, const AlarmTransition& transition)
 {
-    if (!m_log.isOpen()) {
-        m_log.setFileName(m_logPath);
-        const QFileInfo info(m_logPath);
-        if (info.exists() && !info.isFile()) { // a FIFO would block the window
-            emit status(QStringLiteral("alarms.csv: not a regular file"));
+    // Opened at the first transition (a FIFO there is refused, not waited
+    // on), and again should it have been moved away since.
+    if (!m_log.isOpen() || !m_log.stillThere()) {
+        std::optional<QString> error = m_log.open(m_logPath);
+        if (!error && m_log.isEmpty())
+            error = m_log.write((alarmcsv::header() + QStringLiteral("\r\n")).toUtf8());
+        if (error) {
+            emit status(QStringLiteral("alarms.csv: %1").arg(*error));
+            m_log.close();
             return;
         }
-        if (!m_log.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            emit status(QStringLiteral("alarms.csv: %1").arg(m_log.errorString()));
-            return;
-        }
-        if (m_log.size() == 0)
-            m_log.write((alarmcsv::header() + QStringLiteral("\r\n")).toUtf8());
     }
-    const QByteArray row = (alarmcsv::row(wallMs, transition) + QStringLiteral("\r\n")).toUtf8();
-    if (m_log.write(row) != row.size() || !m_log.flush()) {
-        emit status(QStringLiteral("alarms.csv: %1").arg(m_log.errorString()));
+    if (const auto error = m_log.write((alarmcsv::row(wallMs, transition) + QStringLiteral("\r\n")).toUtf8())) {
+        emit status(QStringLiteral("alarms.csv: %1").arg(*error));
         m_log.close();
     }
 }

@@ -3,6 +3,7 @@
 #include "core/alarm.h"
 #include "core/calibration.h"
 #include "core/reading.h"
+#include "core/safefile.h"
 
 #include <QDialog>
 #include <QFile>
@@ -60,7 +61,7 @@ private:
     void log(qint64 wallMs, const AlarmTransition& transition);
 
     QString m_logPath;
-    QFile m_log;
+    safefile::AppendFile m_log;
     AlarmRule m_rule;
     AlarmSettings m_wanted; // what the operator set
     Calibration m_calibration;
