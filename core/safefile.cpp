@@ -30,17 +30,12 @@ std::variant<int, QString> open(const QString& path, int flags, unsigned mode)
     if (fd < 0)
         return errno == ENXIO || errno == EISDIR ? NotRegular : reason(errno);
     struct stat st { };
-    QString error;
-    if (::fstat(fd, &st) != 0)
-        error = reason(errno);
-    else if (!S_ISREG(st.st_mode))
-        error = NotRegular;
-    else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
-        error = reason(errno);
-    if (error.isEmpty())
+    const bool statted = ::fstat(fd, &st) == 0;
+    if (statted && S_ISREG(st.st_mode) && ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
         return fd;
+    const int failure = !statted || S_ISREG(st.st_mode) ? errno : 0; // else: not a regular file
     ::close(fd);
-    return error;
+    return failure != 0 ? reason(failure) : NotRegular;
 }
 
 std::variant<QByteArray, QString> read(const QString& path, qint64 maxBytes)
@@ -188,7 +183,7 @@ bool AppendFile::stillThere() const
     return m_fd >= 0 && (!m_checked || stillAt(m_fd, m_path));
 }
 
-std::optional<QString> AppendFile::write(const QByteArray& bytes)
+std::optional<QString> AppendFile::write(const QByteArray& bytes) const
 {
     if (m_fd < 0)
         return QStringLiteral("the file is not open");

@@ -65,7 +65,7 @@ public:
     bool stillThere() const;
     // The error text (the system's reason) if not written; a short write is
     // cut back, so the file only ever holds whole records.
-    std::optional<QString> write(const QByteArray& bytes);
+    std::optional<QString> write(const QByteArray& bytes) const;
 
 private:
     int m_fd = -1;

@@ -1,16 +1,17 @@
 #pragma once
 
 // The sensor link: everything between the serial line and a reading value,
-// without a widget. It owns the serial port component MSComm1, the watchdog
-// m_watchdog, the poller (what is sent) and the decoder (what is received), and
-// the protocol state they share. It emits readings, status texts and
-// failures; the window, the recorder, the chart, the logger and the alarms
-// consume them. It runs under QCoreApplication as well as under the window.
+// without a widget, and the only place that does the line's I/O. It owns the
+// serial port (a device path and a line format; object name MSComm1), the
+// watchdog (Timer1), the poller (what is sent) and the decoder (what is
+// received). It emits readings, frames, status texts and failures; the
+// window, the recorder, the chart, the logger and the alarms consume them. It
+// runs under QCoreApplication as well as under the window.
 //
-// A reading travels: QSerialPort -> SerialPortComponent::OnComm -> onComm ->
-// ReplyDecoder::ProcessReply -> deliver (time-stamped, readingReady, and after a
-// temperature reply frameReady) -> Poller::replyConsumed, which writes the
-// next command at once.
+// A reply travels one way: QSerialPort -> SerialPortComponent::OnComm ->
+// onComm -> ReplyDecoder::ProcessReply -> deliver (time-stamped, readingReady,
+// and after a temperature reply frameReady); then Poller::replyConsumed has
+// the next command written at once.
 
 #include "core/calibration.h"
 #include "core/decoder.h"

@@ -21,22 +21,17 @@ SerialPortComponent::~SerialPortComponent()
         m_port.close();
 }
 
-std::optional<QString> SerialPortComponent::setCommPort(int number)
+std::optional<QString> SerialPortComponent::setDevice(const QString& path)
 {
-    if (number < PortMap::FirstPort || number > PortMap::LastPort)
-        return QStringLiteral("Invalid port number %1").arg(number);
     if (m_port.isOpen())
         return QStringLiteral("Operation not valid while the port is open");
-    m_number = number;
+    m_device = path;
     return std::nullopt;
 }
 
-std::optional<QString> SerialPortComponent::setSettings(const QString& text)
+std::optional<QString> SerialPortComponent::setLineFormat(const LineFormat& format)
 {
-    auto parsed = parseLineFormat(text);
-    if (auto* error = std::get_if<QString>(&parsed))
-        return *error;
-    m_format = std::get<LineFormat>(parsed);
+    m_format = format;
     return m_port.isOpen() ? applyLineSettings() : std::nullopt;
 }
 

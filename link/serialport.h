@@ -1,18 +1,18 @@
 #pragma once
 
 #include "core/lineformat.h"
-#include "core/portmap.h"
 
 #include <QObject>
 #include <QSerialPort>
 
 #include <optional>
 
-// The serial port component of the main window, over QSerialPort. It offers
-// what the program needs and nothing more: a port number 1 to 4 (mapped to a
-// device), the line format text, the flow-control mode, the open state, a
-// write, a read of all waiting characters, the kind of the last event and a
-// communication event raised on the GUI thread.
+// The serial port of the sensor link, over QSerialPort. It offers what the
+// programs need and nothing more: a device path, the line format, the
+// flow-control mode, the open state, a write, a read of all waiting
+// characters, the kind of the last event and a communication event raised on
+// the thread it lives in. (The window's port numbers and their mapping to
+// devices belong to its port dialog.)
 //
 // Modem control lines are never touched: setting them fails on
 // pseudo-terminals and the sensor does not use them. On a read, write or
@@ -27,14 +27,12 @@ public:
     explicit SerialPortComponent(QObject* parent = nullptr);
     ~SerialPortComponent() override;
 
-    void setPortMap(const PortMap& map) { m_map = map; }
-    const PortMap& portMap() const { return m_map; }
+    // The device opened next, e.g. /dev/ttyUSB0; refused while open.
+    [[nodiscard]] std::optional<QString> setDevice(const QString& path);
+    QString device() const { return m_device; }
 
-    int CommPort() const { return m_number; }
-    [[nodiscard]] std::optional<QString> setCommPort(int number);
-
-    QString Settings() const { return m_format.toText(); }
-    [[nodiscard]] std::optional<QString> setSettings(const QString& text);
+    const LineFormat& lineFormat() const { return m_format; }
+    [[nodiscard]] std::optional<QString> setLineFormat(const LineFormat& format);
 
     int Handshaking() const { return m_handshaking; }
     [[nodiscard]] std::optional<QString> setHandshaking(int mode);
@@ -52,7 +50,6 @@ public:
     // can ask for the event again from the event loop.
     bool insideNotification() const { return m_inNotification; }
     void raiseReceivedLater();
-    QString device() const { return m_map.deviceFor(m_number); }
 
 signals:
     void OnComm();
@@ -64,8 +61,7 @@ private:
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;
-    PortMap m_map;
-    int m_number = 4;
+    QString m_device;
     LineFormat m_format;
     int m_handshaking = 0;
     int m_event = 0;

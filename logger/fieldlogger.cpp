@@ -9,7 +9,6 @@
 
 namespace {
 constexpr int BadReplyReportMs = 60'000;
-const QString LineFormatText = QStringLiteral("19200,N,8,1");
 
 QString modelName(const LoggerOptions& o)
 {
@@ -46,11 +45,7 @@ FieldLogger::FieldLogger(
 {
     m_alarmsOn = m_alarm.active() && calibration.anglesInDegrees();
     m_journal = csvlog::standardErrorIsJournal();
-    PortMap ports;
-    ports.setDevice(1, m_options.device);
-    m_link.port().setPortMap(ports);
-    (void)m_link.port().setCommPort(1);
-    (void)m_link.port().setSettings(LineFormatText);
+    (void)m_link.port().setDevice(m_options.device);
     m_link.setCalibration(calibration);
     m_link.setModelChosen(true);
     connect(&m_link, &SensorLink::readingReady, this, &FieldLogger::onReading);
@@ -89,7 +84,7 @@ FieldLogger::~FieldLogger()
     m_link.end();
 }
 
-void FieldLogger::event(csvlog::Priority priority, const QString& text) const
+void FieldLogger::report(csvlog::Priority priority, const QString& text) const
 {
     const QByteArray line = csvlog::eventLine(
         QDateTime::currentMSecsSinceEpoch(), text, m_journal ? std::optional(priority) : std::nullopt)
@@ -136,14 +131,14 @@ std::optional<QString> FieldLogger::start(const QString& publishing)
                                : QStringLiteral(", alarm off (the values are not angles)");
     if (!publishing.isEmpty())
         settings += QStringLiteral(", ") + publishing;
-    event(csvlog::Priority::Info, settings);
+    report(csvlog::Priority::Info, settings);
     m_recordTimer->start();
     if (m_options.sampleEveryMs)
         m_sampleTimer->start();
     if (const auto error = m_link.port().setPortOpen(true)) {
         m_device = Device::Lost;
         m_lossAnnounced = true;
-        event(csvlog::Priority::Warning, QStringLiteral("device not available: %1").arg(*error));
+        report(csvlog::Priority::Warning, QStringLiteral("device not available: %1").arg(*error));
         m_reconnectTimer->start(m_backoff.next());
     } else {
         m_link.startPolling();
@@ -173,7 +168,7 @@ void FieldLogger::onReading(const Reading& reading)
     m_backoff.reset();
     if (m_lossAnnounced) {
         m_lossAnnounced = false;
-        event(csvlog::Priority::Notice, QStringLiteral("device back: %1").arg(m_options.device));
+        report(csvlog::Priority::Notice, QStringLiteral("device back: %1").arg(m_options.device));
     }
     emit sensorChanged(true);
 }
@@ -182,7 +177,7 @@ void FieldLogger::reportBadReplies()
 {
     if (m_badUnreported == 0)
         return; // quiet again: the timer stays off
-    event(csvlog::Priority::Warning,
+    report(csvlog::Priority::Warning,
         QStringLiteral("bad replies from the sensor: %1 since the last report, the last %2; %3 in all")
             .arg(m_badUnreported)
             .arg(m_lastBadReply)
@@ -219,7 +214,7 @@ void FieldLogger::onFrame(const Frame& frame)
                                                      : m_reference->roll;
         if (const auto t = m_alarm.feed(axis, reading.value - zero, reading.monotonicMs)) {
             m_alarmsRaised += t->raised ? 1 : 0;
-            event(t->raised ? csvlog::Priority::Warning : csvlog::Priority::Notice,
+            report(t->raised ? csvlog::Priority::Warning : csvlog::Priority::Notice,
                 QStringLiteral("alarm %1: %2 %3")
                     .arg(t->raised ? QStringLiteral("raised") : QStringLiteral("cleared"), axisName(t->axis),
                         alarmcsv::angle(t->value)));
@@ -265,7 +260,7 @@ void FieldLogger::onTick()
         if (const QString* error = std::get_if<QString>(&stored))
             return fail(*error);
         m_reference = taken;
-        event(csvlog::Priority::Notice,
+        report(csvlog::Priority::Notice,
             QStringLiteral("reference zero taken: pitch %1 roll %2, stored in %3")
                 .arg(alarmcsv::angle(taken.pitch), alarmcsv::angle(taken.roll), m_options.referenceFile));
     }
@@ -274,13 +269,13 @@ void FieldLogger::onTick()
         QString note;
         const auto error = m_csv.write(record.wallMsUtc, csvlog::row(record), &note);
         if (!note.isEmpty())
-            event(csvlog::Priority::Warning, note);
+            report(csvlog::Priority::Warning, note);
         if (error)
             return fail(*error);
     }
     if (m_kvddt.isOpen()) {
         if (!m_kvddt.stillThere()) {
-            event(csvlog::Priority::Warning,
+            report(csvlog::Priority::Warning,
                 QStringLiteral("%1 was removed or renamed: writing a new one").arg(m_kvddt.path()));
             if (const auto error = m_kvddt.reopen())
                 return fail(QStringLiteral("%1: %2").arg(m_kvddt.path(), *error));
@@ -302,7 +297,7 @@ void FieldLogger::reopenFiles()
     if (m_kvddt.isOpen())
         if (const auto error = m_kvddt.reopen())
             return fail(QStringLiteral("%1: %2").arg(m_kvddt.path(), *error));
-    event(csvlog::Priority::Info, QStringLiteral("output files reopened"));
+    report(csvlog::Priority::Info, QStringLiteral("output files reopened"));
 }
 
 QString FieldLogger::statusText() const
@@ -322,7 +317,7 @@ QString FieldLogger::statusText() const
 
 void FieldLogger::fail(const QString& what)
 {
-    event(csvlog::Priority::Error, QStringLiteral("write failure: %1").arg(what));
+    report(csvlog::Priority::Error, QStringLiteral("write failure: %1").arg(what));
     stop(loggerexit::Failure, QStringLiteral("write failure"));
 }
 
@@ -332,7 +327,7 @@ void FieldLogger::lose(const QString& why)
         return;
     if (!m_lossAnnounced) {
         m_lossAnnounced = true;
-        event(csvlog::Priority::Warning, QStringLiteral("device lost: %1").arg(why));
+        report(csvlog::Priority::Warning, QStringLiteral("device lost: %1").arg(why));
         emit sensorChanged(false);
     }
     m_device = Device::Lost;
@@ -368,6 +363,6 @@ void FieldLogger::stop(int exitCode, const QString& why)
     m_link.end();
     m_kvddt.close();
     m_csv.close();
-    event(csvlog::Priority::Info, QStringLiteral("stop: %1").arg(why));
+    report(csvlog::Priority::Info, QStringLiteral("stop: %1").arg(why));
     emit finished(exitCode);
 }

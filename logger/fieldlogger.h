@@ -61,8 +61,8 @@ public:
     // Rows, readings, bad replies, alarms and the device, for a status line.
     QString statusText() const;
 
-    void event(csvlog::Priority priority, const QString& text) const;
-    void event(const QString& text) const { event(csvlog::Priority::Info, text); }
+    void report(csvlog::Priority priority, const QString& text) const;
+    void report(const QString& text) const { report(csvlog::Priority::Info, text); }
     // A row of `summary` as of now: time, unit, alarm state and the change
     // since the reference.
     csvlog::Record record(const IntervalStats::Summary& summary) const;

@@ -14,13 +14,14 @@ void IntervalStats::Axis::add(const Reading& reading, bool first)
 
 double IntervalStats::Axis::mean(quint64 samples) const
 {
-    // Each count's value times its cycles, summed once per interval: the
-    // rounding of at most 4096 terms, whatever the number of cycles.
+    // Each count's distance from the smallest value times its cycles, summed
+    // once per interval: the rounding of at most 4096 small terms, whatever
+    // the number of cycles, and a sensor standing still has exactly its value.
     double sum = 0.0;
     for (std::size_t c = 0; c < cycles.size(); ++c)
         if (cycles[c] != 0)
-            sum += double(cycles[c]) * value[c];
-    return sum / double(samples);
+            sum += double(cycles[c]) * (value[c] - min);
+    return min + sum / double(samples);
 }
 
 void IntervalStats::add(const Frame& frame)

@@ -97,7 +97,7 @@ int main(int argc, char* argv[])
 
     FieldLogger logger(options, calibration, zero);
     for (const QString& warning : std::as_const(warnings))
-        logger.event(csvlog::Priority::Warning, QStringLiteral("warning: ") + warning);
+        logger.report(csvlog::Priority::Warning, QStringLiteral("warning: ") + warning);
     std::unique_ptr<SitePublishing> publishing;
     if (broker) {
         publishing = std::make_unique<SitePublishing>(*broker, options.mqtt.publishIntervalMs, logger);
@@ -127,7 +127,7 @@ int main(int argc, char* argv[])
                 logger.reopenFiles();
                 break;
             case SIGUSR1:
-                logger.event(logger.statusText()
+                logger.report(logger.statusText()
                     + (publishing ? QStringLiteral(", ") + publishing->statusText() : QStringLiteral(", broker off")));
                 break;
             case 0:
@@ -142,7 +142,7 @@ int main(int argc, char* argv[])
             [&logger] { logger.stop(loggerexit::Clean, QStringLiteral("duration reached")); });
     }
     if (const auto error = logger.start(publishing ? publishing->describe() : QString())) {
-        logger.event(csvlog::Priority::Error, QStringLiteral("cannot start: %1").arg(*error));
+        logger.report(csvlog::Priority::Error, QStringLiteral("cannot start: %1").arg(*error));
         return loggerexit::Failure;
     }
     return QCoreApplication::exec();

@@ -14,7 +14,7 @@
 namespace reference {
 
 namespace {
-constexpr qint64 MaxBytes = 64 * 1024;
+constexpr qint64 MaxBytes = qint64(64) * 1024;
 
 std::optional<double> number(const QString& text)
 {

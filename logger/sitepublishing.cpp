@@ -47,9 +47,10 @@ QString topicSafe(QString text)
     return text;
 }
 
+// With the CSV's six decimals at most: 12.6, not 12.599999999999998.
 QJsonValue number(double v)
 {
-    return std::isfinite(v) ? QJsonValue(v) : QJsonValue(QJsonValue::Null);
+    return std::isfinite(v) ? QJsonValue(std::round(v * 1e6) / 1e6 + 0.0) : QJsonValue(QJsonValue::Null);
 }
 } // namespace
 
@@ -132,14 +133,14 @@ SitePublishing::SitePublishing(
     connect(m_publisher.get(), &Publisher::connectionChanged, this,
         [this, broker](bool up, quint64 dropped, const QString& reason) {
             if (up)
-                m_logger.event(csvlog::Priority::Notice,
+                m_logger.report(csvlog::Priority::Notice,
                     QStringLiteral("broker connected: %1 (%2 messages dropped while away)").arg(broker).arg(dropped));
             else
-                m_logger.event(csvlog::Priority::Warning,
+                m_logger.report(csvlog::Priority::Warning,
                     QStringLiteral("broker lost: %1: %2 (%3 messages dropped)").arg(broker, reason).arg(dropped));
         });
     connect(m_publisher.get(), &Publisher::authenticationFailed, this, [this, broker](const QString& reason) {
-        m_logger.event(csvlog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, reason));
+        m_logger.report(csvlog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, reason));
     });
 }
 

@@ -37,11 +37,7 @@ struct Rig {
         std::string error;
         if (!sensor->start(&error))
             qFatal("simulator: %s", error.c_str());
-        PortMap ports;
-        ports.setDevice(
-            1, o.linkPath.empty() ? QString::fromStdString(sensor->devicePath()) : QString::fromStdString(o.linkPath));
-        link.port().setPortMap(ports);
-        (void)link.port().setCommPort(1);
+        (void)link.port().setDevice(QString::fromStdString(o.linkPath.empty() ? sensor->devicePath() : o.linkPath));
     }
     void choose(Model model)
     {
@@ -215,11 +211,8 @@ void TestLink::aFullDriverIsNoFailedLine()
     // order, and go out once it reads again.
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-    PortMap ports;
-    ports.setDevice(1, QString::fromLatin1(::ptsname(master)));
     SerialPortComponent port;
-    port.setPortMap(ports);
-    QVERIFY(!port.setCommPort(1));
+    QVERIFY(!port.setDevice(QString::fromLatin1(::ptsname(master))));
     QVERIFY(!port.setPortOpen(true));
     QByteArray sent;
     for (int i = 0; i < 400; ++i) { // far more than the driver holds

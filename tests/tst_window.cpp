@@ -63,7 +63,7 @@ void TestWindow::startUpChainAndPortDialog()
     QTest::keyClick(d, Qt::Key_Return); // OK: port 4 opens, the model dialog follows
     SerialPortComponent& port = r.form->link().port();
     QVERIFY(port.PortOpen());
-    QCOMPARE(port.Settings(), QStringLiteral("19200,N,8,1"));
+    QCOMPARE(port.lineFormat().toText(), QStringLiteral("19200,N,8,1"));
     QVERIFY(r.form->modelDialog()->isVisible());
     QVERIFY(!r.w<QPushButton>("Start")->isEnabled());
     r.form->modelDialog()->findChild<QRadioButton*>("Option4")->click();
@@ -83,7 +83,8 @@ void TestWindow::startUpChainAndPortDialog()
     d->findChild<QPushButton*>("OKButton")->click();
     QCOMPARE(r.prompter.messages.last().icon, Prompter::Icon::Warning);
     QVERIFY(r.prompter.messages.last().text.contains(QStringLiteral("/nonexistent/com2")));
-    QCOMPARE(port.CommPort(), 4);
+    QCOMPARE(r.form->ports().number, 4);
+    QCOMPARE(port.device(), r.form->ports().map.deviceFor(4));
     QVERIFY(!port.PortOpen());
     QVERIFY(d->isVisible());
     QTest::keyClick(d, Qt::Key_Escape);

@@ -53,7 +53,8 @@ MainWindow::MainWindow(Prompter& prompter, AppPaths paths, const PortMap& ports,
     setWindowIcon(artwork::windowIcon());
 
     m_link = new SensorLink(this);
-    m_link->port().setPortMap(ports);
+    m_ports.map = ports;
+    (void)m_link->port().setDevice(ports.deviceFor(m_ports.number));
     m_calibration = new CalibrationMenu(m_prompter, m_paths.coefficientDirs(), *m_link, this);
     m_recording = new RecordingMenu(m_prompter, this);
     m_alarms = new AlarmMenu(m_paths.alarmFile(), this);
@@ -302,7 +303,7 @@ void MainWindow::openPortSettings()
     m_modelDialog->hide();
     if (m_config)
         m_config->deleteLater();
-    m_config = new PortDialog(m_link->port(), m_pendingPort, m_prompter, this);
+    m_config = new PortDialog(m_link->port(), m_ports, m_pendingPort, m_prompter, this);
     connect(m_config, &PortDialog::portConfirmed, this, &MainWindow::showModelDialog);
     connect(m_config, &PortDialog::cancelled, this, &MainWindow::showMainWindow);
     m_config->openDialog();

@@ -5,11 +5,11 @@
 // MainWindow is the main window and nothing more: the layout, the menu bar, the
 // start-up chain of the two dialogs, the labels and shutdown. The work is
 // done by its parts, each of which owns its actions and timers:
-//   SensorLink       (link/)  MSComm1, the watchdog Timer1, poller, decoder;
+//   SensorLink       (link/)  the port, the watchdog, poller, decoder;
 //                             emits readings, status texts and failures
 //   CalibrationMenu  (ui/)    presets, Custom, Coefficients, Thickness, units,
 //                             Zero; owns the one calibration value
-//   RecordingMenu    (ui/)    m_recordTimer, kvddt.txt, the interval prompt
+//   RecordingMenu    (ui/)    the record timer, kvddt.txt, the interval prompt
 //   AlarmMenu        (ui/)    the tilt alarm: settings, rule, alarms.csv
 //   TrendChart       (ui/)    the chart window
 // Readings travel as values from the link to the labels (at most one screen
@@ -71,6 +71,7 @@ public:
     void openTrendChart();
 
     SensorLink& link() { return *m_link; }
+    const PortSelection& ports() const { return m_ports; }
     CalibrationMenu& calibration() { return *m_calibration; }
     RecordingMenu& recording() { return *m_recording; }
     AlarmMenu& alarms() { return *m_alarms; }
@@ -101,6 +102,7 @@ private:
     RecordingMenu* m_recording = nullptr;
     AlarmMenu* m_alarms = nullptr;
     PortChoice m_pendingPort;
+    PortSelection m_ports;
     QPointer<PortDialog> m_config;
     QPointer<ModelDialog> m_modelDialog;
     QPointer<TrendChart> m_trend;

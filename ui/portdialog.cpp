@@ -10,9 +10,11 @@
 #include <QRadioButton>
 #include <QScreen>
 
-PortDialog::PortDialog(SerialPortComponent& port, PortChoice& pending, Prompter& prompter, QWidget* parent)
+PortDialog::PortDialog(
+    SerialPortComponent& port, PortSelection& selection, PortChoice& pending, Prompter& prompter, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_port(port),
+      m_selection(selection),
       m_pending(pending),
       m_prompter(prompter)
 {
@@ -30,7 +32,7 @@ PortDialog::PortDialog(SerialPortComponent& port, PortChoice& pending, Prompter&
         auto* b = new QRadioButton(QStringLiteral("Com%1").arg(n), this);
         b->setObjectName(QStringLiteral("ComPort(%1)").arg(n));
         b->setGeometry(tw(360 + (n - 1) * 840), tw(240), tw(852), tw(252));
-        b->setToolTip(m_port.portMap().deviceFor(n));
+        b->setToolTip(m_selection.map.deviceFor(n));
         connect(b, &QRadioButton::clicked, this, [this, n] { m_pending.NewPort = n; });
         portGroup->addButton(b, n);
         m_comPort[n] = b;
@@ -88,9 +90,9 @@ void PortDialog::openDialog()
     activateWindow();
 
     SerialPortComponent& port = m_port;
-    if (port.CommPort() >= 1 && port.CommPort() <= 4)
-        m_comPort[port.CommPort()]->click();
-    const LineFormatChoices choices = readDialogChoices(port.Settings());
+    if (m_selection.number >= PortMap::FirstPort && m_selection.number <= PortMap::LastPort)
+        m_comPort[m_selection.number]->click();
+    const LineFormatChoices choices = readDialogChoices(port.lineFormat().toText());
     if (choices.baud19200)
         baud192->click();
     if (choices.parityNone)
@@ -119,26 +121,34 @@ void PortDialog::confirm()
             failure = std::move(result);
     };
 
-    const int oldPort = port.CommPort();
+    const int oldPort = m_selection.number;
     if (pending.NewPort != oldPort) {
         bool wasOpen = false;
         if (port.PortOpen()) {
             note(port.setPortOpen(false));
             wasOpen = true;
         }
-        note(port.setCommPort(pending.NewPort));
+        if (pending.NewPort < PortMap::FirstPort || pending.NewPort > PortMap::LastPort)
+            note(QStringLiteral("Invalid port number %1").arg(pending.NewPort));
+        else
+            note(port.setDevice(m_selection.map.deviceFor(pending.NewPort)));
         if (!failure && wasOpen)
             note(port.setPortOpen(true));
         if (failure) {
             failOk(*failure);
             if (port.PortOpen())
                 (void)port.setPortOpen(false);
-            (void)port.setCommPort(oldPort);
+            (void)port.setDevice(m_selection.map.deviceFor(oldPort));
             return;
         }
+        m_selection.number = pending.NewPort;
     }
-    note(port.setSettings(pending.NewBaud + QLatin1Char(',') + pending.NewParity + QLatin1Char(',')
-        + pending.NewDataBits + QLatin1Char(',') + pending.NewStopBits));
+    const auto format = parseLineFormat(pending.NewBaud + QLatin1Char(',') + pending.NewParity + QLatin1Char(',')
+        + pending.NewDataBits + QLatin1Char(',') + pending.NewStopBits);
+    if (const QString* error = std::get_if<QString>(&format))
+        note(*error);
+    else
+        note(port.setLineFormat(std::get<LineFormat>(format)));
     if (failure) {
         failOk(*failure);
         return;

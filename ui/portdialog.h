@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/portmap.h"
 #include "core/prompter.h"
 
 #include <QDialog>
@@ -18,6 +19,14 @@ struct PortChoice {
     int NewHandshake = 0;
 };
 
+// The window's serial line as its port dialog offers it: a port number 1 to
+// 4, each mapped to a device (Com1 is /dev/ttyS0 unless --port says
+// otherwise). The line itself only knows the device.
+struct PortSelection {
+    PortMap map;
+    int number = 4;
+};
+
 // The port settings dialog: the operator picks the port number 1 to 4; the
 // line format and flow control have a single choice each, made by the
 // dialog's own opening procedure. OK configures and opens the port and
@@ -26,7 +35,8 @@ struct PortChoice {
 class PortDialog : public QDialog {
     Q_OBJECT
 public:
-    PortDialog(SerialPortComponent& port, PortChoice& pending, Prompter& prompter, QWidget* parent);
+    PortDialog(
+        SerialPortComponent& port, PortSelection& selection, PortChoice& pending, Prompter& prompter, QWidget* parent);
 
     void openDialog(); // show + the opening procedure
     void confirm();
@@ -43,6 +53,7 @@ private:
     void failOk(const QString& text);
 
     SerialPortComponent& m_port;
+    PortSelection& m_selection;
     PortChoice& m_pending;
     Prompter& m_prompter;
     QRadioButton* m_comPort[5] = {nullptr, nullptr, nullptr, nullptr, nullptr}; // index = port number
