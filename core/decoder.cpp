@@ -7,101 +7,63 @@
 namespace {
 constexpr qsizetype CompleteReplyLength = 4;
 
-// The count of the gathered reply; the buffer is emptied for the next one.
-double takeCount(QString& buffer, Reading& reading)
+Quantity quantityOf(char command)
 {
-    reading.wellFormed = hexreading::isWellFormed(buffer);
-    if (!reading.wellFormed)
-        reading.reply = buffer;
-    HexToDecimal(buffer);
-    const double count = buffer.toDouble();
-    buffer.clear();
-    return count;
+    return command == 'B' ? Quantity::Pitch : command == 'C' ? Quantity::Roll : Quantity::Temperature;
 }
 } // namespace
 
-void ReplyDecoder::ProcessReply(QString& chunk)
+ReplyDecoder::Result ReplyDecoder::take(
+    const QString& chunk, char awaited, const Calibration& calibration, bool rawDisplay)
 {
-    const QString& cmd = m_state.LastCommand;
-    if (cmd == QLatin1String("A")) {
-        answerToA(chunk);
-    } else if (cmd == QLatin1String("B")) {
-        if (gather(chunk))
-            pitch();
-    } else if (cmd == QLatin1String("C")) {
-        if (gather(chunk))
-            roll();
-    } else if (cmd == QLatin1String("D")) {
-        if (gather(chunk))
-            temperature();
-    } else if (cmd == QLatin1String("F")) {
-        m_state.LastCommand.clear();
+    Result result;
+    switch (awaited) {
+    case 'A':
+        // Taken whole and at once: anything but "R" means the line is out
+        // of step, and the port is reset.
+        result.resetPort = result.seen = chunk != QLatin1String("R");
+        result.handshake = result.consumed = true;
+        return result;
+    case 'F':
+        result.consumed = true; // whatever comes after the initialisation
+        return result;
+    case 'B':
+    case 'C':
+    case 'D':
+        break;
+    default:
+        return result; // nothing awaited: the chunk is thrown away
     }
-    // Anything else: nothing is awaited, the chunk is thrown away.
-    chunk.clear();
-}
+    m_buffer += chunk;
+    if (m_buffer.size() < CompleteReplyLength)
+        return result;
 
-bool ReplyDecoder::gather(const QString& chunk)
-{
-    m_state.RxBuffer += chunk;
-    return m_state.RxBuffer.size() >= CompleteReplyLength;
-}
-
-void ReplyDecoder::answerToA(const QString& chunk)
-{
-    if (chunk != QLatin1String("R")) {
-        m_host.resetPort();
-        m_state.ReplySeen = true;
-    }
-    m_host.handshakeSeen();
-    m_state.LastCommand.clear();
-}
-
-Reading ReplyDecoder::angle(Quantity quantity, double offset)
-{
-    m_state.ReplySeen = true;
-    const Calibration& cal = m_host.decoderCalibration();
     Reading r;
-    r.quantity = quantity;
-    r.count = takeCount(m_state.RxBuffer, r);
-    r.centred = r.count + offset;
-    r.rawDisplay = m_host.rawSelected();
-    const Coefficients& k = cal.coefficients;
+    r.quantity = quantityOf(awaited);
+    r.wellFormed = hexreading::isWellFormed(m_buffer);
+    if (!r.wellFormed)
+        r.reply = m_buffer;
+    r.count = double(hexreading::countOf(m_buffer));
+    r.rawDisplay = rawDisplay;
+    m_buffer.clear();
+    result.consumed = true;
+    if (r.quantity == Quantity::Temperature) {
+        r.value = conversion::temperature(r.count);
+        r.text = numfmt::plainDecimal(r.value);
+        result.reading = std::move(r);
+        return result;
+    }
+    result.seen = true;
+    const bool pitch = r.quantity == Quantity::Pitch;
+    r.centred = r.count + (pitch ? calibration.PitchOffset : calibration.RollOffset);
+    const Coefficients& k = calibration.coefficients;
     r.value = conversion::polynomial(r.centred, k.x1, k.x2, k.x3);
     r.text = numfmt::pattern00_00(r.value);
-    return r;
-}
-
-void ReplyDecoder::pitch()
-{
-    const Calibration& cal = m_host.decoderCalibration();
-    Reading r = angle(Quantity::Pitch, cal.PitchOffset);
-    if (!r.rawDisplay) {
-        m_state.LastReading = r.centred;
-        if (cal.thickness) {
-            r.value = conversion::thicknessValue(r.centred, cal.ZeroReference, cal.unit);
-            r.text = conversion::thicknessText(r.centred, cal.ZeroReference, cal.unit);
-            m_host.setStatus(numfmt::plainDecimal(r.centred));
-        }
+    if (pitch && !rawDisplay && calibration.thickness) {
+        r.value = conversion::thicknessValue(r.centred, calibration.ZeroReference, calibration.unit);
+        r.text = conversion::thicknessText(r.centred, calibration.ZeroReference, calibration.unit);
+        result.status = numfmt::plainDecimal(r.centred);
     }
-    m_host.deliver(std::move(r));
-    m_state.LastCommand.clear();
-}
-
-void ReplyDecoder::roll()
-{
-    m_host.deliver(angle(Quantity::Roll, m_host.decoderCalibration().RollOffset));
-    m_state.LastCommand.clear();
-}
-
-void ReplyDecoder::temperature()
-{
-    Reading r;
-    r.quantity = Quantity::Temperature;
-    r.count = takeCount(m_state.RxBuffer, r);
-    r.rawDisplay = m_host.rawSelected();
-    r.value = conversion::temperature(r.count);
-    r.text = numfmt::plainDecimal(r.value);
-    m_host.deliver(std::move(r));
-    m_state.LastCommand.clear();
+    result.reading = std::move(r);
+    return result;
 }

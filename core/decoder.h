@@ -2,43 +2,37 @@
 
 #include "core/calibration.h"
 #include "core/reading.h"
-#include "core/sharedstate.h"
 
 #include <QString>
 
-// What the decoder needs of its owner: the display choice and calibration it
-// converts with, where readings go, and the port reset after a wrong answer
-// to "A".
-class DecoderHost {
-public:
-    virtual ~DecoderHost() = default;
-    virtual bool rawSelected() const = 0; // "RAW DATA (Binary)" selected
-    virtual const Calibration& decoderCalibration() const = 0;
-    virtual void deliver(Reading reading) = 0;
-    virtual void handshakeSeen() = 0; // both raw columns read "OK"
-    virtual void setStatus(const QString& text) = 0;
-    // Close the port and open it again once pending events have run; nothing
-    // may be written in between.
-    virtual void resetPort() = 0;
-};
+#include <optional>
 
-// The receive side of the protocol: gathers replies in RxBuffer, turns each
-// complete one into a reading and clears LastCommand once it is consumed.
+// The receive side of the protocol as a value: it takes each received chunk,
+// with the command whose reply is awaited, and returns what the chunk meant.
+// It keeps only the reply being gathered; it calls nobody back.
+//
+// A pitch, roll or temperature reply is complete at four characters (three
+// hex digits and a line feed when well formed). Whatever else a chunk holds
+// after the reply is thrown away, and characters that arrive while nothing
+// is awaited are too: that is how the instrument re-synchronised.
 class ReplyDecoder {
 public:
-    ReplyDecoder(SharedState& state, DecoderHost& host) : m_state(state), m_host(host) { }
+    struct Result {
+        std::optional<Reading> reading; // a complete pitch, roll or temperature reply
+        bool consumed = false; // the awaited reply is complete: the next command may go
+        bool handshake = false; // an answer to "A" was taken
+        bool resetPort = false; // a wrong answer to "A": close and reopen the port
+        bool seen = false; // counts as a sign of life for the watchdog
+        std::optional<QString> status; // for the status line (thickness mode)
+    };
 
-    // Handles one received chunk; `chunk` is "" on return.
-    void ProcessReply(QString& chunk);
+    // `awaited` is the command letter whose reply is expected, 0 for none.
+    Result take(const QString& chunk, char awaited, const Calibration& calibration, bool rawDisplay);
+
+    // The characters gathered so far of a reply not yet complete.
+    const QString& partial() const { return m_buffer; }
+    void clear() { m_buffer.clear(); }
 
 private:
-    void answerToA(const QString& chunk);
-    Reading angle(Quantity quantity, double offset);
-    void pitch();
-    void roll();
-    void temperature();
-    bool gather(const QString& chunk); // true once the reply is complete
-
-    SharedState& m_state;
-    DecoderHost& m_host;
+    QString m_buffer;
 };

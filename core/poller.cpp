@@ -1,159 +1,167 @@
 #include "core/poller.h"
 
-#include "core/numberformat.h"
-
-#include <QMetaObject>
-
-#include <iterator>
-
-Poller::Poller(SharedState& state, PollerHost& host, QObject* parent) : QObject(parent), m_state(state), m_host(host)
+Poller::Actions Poller::start(bool modelChosen, bool held)
 {
-}
-
-void Poller::startPolling()
-{
-    if (m_ended)
-        return;
-    if (!m_host.startEnabled()) {
-        m_host.setWatchdog(false);
-        m_host.message(QStringLiteral("Veltrak option has to be selected"), Prompter::Icon::None);
-        return;
-    }
-    m_host.setWatchdog(true);
+    if (!modelChosen)
+        return {{Action::StopWatchdog}, {Action::NoModel}};
     m_cycles.push_back(Cycle {});
-    // Run the start sequence as far as it goes now; if a reply is awaited,
+    // The start sequence runs as far as it goes now; if a reply is awaited,
     // the cycle starts when that reply is consumed.
-    advance();
+    Actions actions {{Action::ArmWatchdog}};
+    for (Action& a : advance(held))
+        actions.push_back(std::move(a));
+    return actions;
 }
 
-void Poller::sendInitialisation()
+Poller::Actions Poller::initialise(bool held)
 {
-    if (m_ended)
-        return;
     ++m_pendingInits;
-    advance();
+    return advance(held);
 }
 
-void Poller::watchdogTick()
+Poller::Actions Poller::watchdogTick(bool open, bool held)
 {
-    if (m_ended)
-        return;
-    if (!m_state.ReplySeen) {
-        ++m_state.WaitCount;
-        m_host.watchdogSilent(m_state.WaitCount);
-        if (m_ended)
-            return;
-        m_host.setStatus(
-            QStringLiteral(" Waiting ") + m_state.RxBuffer + numfmt::plainDecimal(double(m_state.WaitCount)));
-        if (m_host.portOpen() && m_host.writeToPort("A")) {
-            m_state.LastCommand = QStringLiteral("A");
-        } else if (!m_host.portResetting() && !m_state.LastCommand.isEmpty()) {
-            // No reply can arrive on a closed port: stop waiting, so that the
-            // cycle's next write reports the failure instead of idling for ever.
-            m_state.LastCommand.clear();
-            replyConsumed();
-        }
+    if (m_seen) {
+        m_seen = false;
+        return {};
     }
-    m_state.ReplySeen = false;
+    ++m_waitCount;
+    Actions actions {{Action::Silent, {}, m_waitCount}};
+    // Asked again; on a closed port no reply can come, so the wait ends and
+    // the cycle's next write reports the failure instead of idling for ever.
+    for (Action& a : open ? write(Pending::WatchdogA, "A") : giveUpWaiting(held))
+        actions.push_back(std::move(a));
+    return actions;
 }
 
-void Poller::replyConsumed()
+Poller::Actions Poller::replyConsumed(bool seen, bool held)
 {
-    advance();
+    m_seen = m_seen || seen;
+    m_awaited = 0;
+    return advance(held);
 }
 
-void Poller::end()
+Poller::Actions Poller::resume(bool held)
 {
-    m_ended = true;
-    m_pendingInits = 0;
+    return advance(held);
 }
 
-void Poller::reset()
+Poller::Actions Poller::giveUpWaiting(bool held)
 {
-    m_cycles.clear();
-    m_pendingInits = 0;
+    if (held || m_awaited == 0)
+        return {};
+    m_awaited = 0;
+    return advance(held);
 }
 
-void Poller::advance()
+Poller::Actions Poller::written(bool ok, bool held)
 {
-    if (m_advancing || m_ended)
-        return;
-    m_advancing = true;
-    while (!m_ended && m_state.LastCommand.isEmpty() && !m_host.portResetting()) {
-        if (m_pendingInits > 0) {
-            // The menu's initialisation has no error path of its own: on a
-            // closed or failing port it is skipped.
-            --m_pendingInits;
-            if (m_host.portOpen() && m_host.writeToPort("F")) {
-                m_state.LastCommand = QStringLiteral("F");
-                m_host.writeToPort("00000000");
-            }
-            continue;
+    const Pending what = m_pending;
+    m_pending = Pending::None;
+    // The letter is recorded only after it went out.
+    auto failed = [this, held] {
+        m_cycles.back().failing = true;
+        Actions actions {{Action::StopWatchdog}, {Action::ReportLater}};
+        for (Action& a : advance(held))
+            actions.push_back(std::move(a));
+        return actions;
+    };
+    switch (what) {
+    case Pending::InitF:
+        if (!ok)
+            return failed();
+        m_awaited = 'F';
+        return write(Pending::InitZeros, "00000000");
+    case Pending::InitZeros:
+        return ok ? write(Pending::InitA, "A") : failed();
+    case Pending::InitA:
+    case Pending::Command:
+        if (!ok)
+            return failed();
+        m_awaited = m_sending;
+        m_cycles.back().next = m_sending == 'A' ? Step::B
+            : m_sending == 'B'                  ? Step::C
+            : m_sending == 'C'                  ? Step::D
+                                                : Step::B;
+        return advance(held);
+    case Pending::MenuF:
+        // The menu's initialisation has no error path of its own: on a
+        // closed or failing port it is skipped.
+        if (!ok)
+            return advance(held);
+        m_awaited = 'F';
+        return write(Pending::MenuZeros, "00000000");
+    case Pending::MenuZeros:
+        return advance(held);
+    case Pending::WatchdogA:
+        if (ok) {
+            m_awaited = 'A';
+            return {};
         }
-        if (m_cycles.empty() || m_cycles.back().failing)
-            break;
-        if (!runStep(m_cycles.back())) {
-            m_cycles.back().failing = true;
-            m_host.setWatchdog(false);
-            QMetaObject::invokeMethod(this, &Poller::reportFailure, Qt::QueuedConnection);
-        }
+        return giveUpWaiting(held);
+    case Pending::None:
+        break;
     }
-    m_advancing = false;
+    return {};
 }
 
-bool Poller::send(const char* bytes)
+Poller::Actions Poller::failureDue()
 {
-    return m_host.writeToPort(QByteArray(bytes));
+    return {{Action::LineFailed}};
 }
 
-// Write, then mark: the letter is recorded only after it went out, and no
-// event runs in between.
-bool Poller::runStep(Cycle& cycle)
+Poller::Actions Poller::failureReported(bool held)
 {
-    switch (cycle.next) {
-    case Step::Init:
-        if (!send("F"))
-            return false;
-        m_state.LastCommand = QStringLiteral("F");
-        if (!send("00000000") || !send("A"))
-            return false;
-        m_state.LastCommand = QStringLiteral("A");
-        cycle.next = Step::B;
-        return true;
-    case Step::B:
-        if (!send("B"))
-            return false;
-        m_state.LastCommand = QStringLiteral("B");
-        cycle.next = Step::C;
-        return true;
-    case Step::C:
-        if (!send("C"))
-            return false;
-        m_state.LastCommand = QStringLiteral("C");
-        cycle.next = Step::D;
-        return true;
-    case Step::D:
-        if (!send("D"))
-            return false;
-        m_state.LastCommand = QStringLiteral("D");
-        cycle.next = Step::B;
-        return true;
-    }
-    return false;
-}
-
-void Poller::reportFailure()
-{
-    if (m_ended)
-        return;
-    // The box runs a nested event loop; the failing cycle blocks the ones
-    // beneath it until the operator has closed it.
-    m_host.message(QStringLiteral("Error RS232"), Prompter::Icon::Critical);
     for (auto it = m_cycles.rbegin(); it != m_cycles.rend(); ++it) {
         if (it->failing) {
             m_cycles.erase(std::next(it).base());
             break;
         }
     }
-    advance(); // the cycle beneath, if any, resumes its wait
+    return advance(held); // the cycle beneath, if any, resumes its wait
+}
+
+void Poller::reset()
+{
+    m_cycles.clear();
+    m_pendingInits = 0;
+    m_awaited = 0;
+    m_sending = 0;
+    m_pending = Pending::None;
+    m_seen = false;
+    m_waitCount = 0;
+}
+
+Poller::Actions Poller::advance(bool held)
+{
+    if (held || m_awaited != 0)
+        return {};
+    if (m_pendingInits > 0) {
+        --m_pendingInits;
+        return write(Pending::MenuF, "F");
+    }
+    if (m_cycles.empty() || m_cycles.back().failing)
+        return {};
+    switch (m_cycles.back().next) {
+    case Step::Init:
+        return write(Pending::InitF, "F");
+    case Step::B:
+        m_sending = 'B';
+        break;
+    case Step::C:
+        m_sending = 'C';
+        break;
+    case Step::D:
+        m_sending = 'D';
+        break;
+    }
+    return write(Pending::Command, m_sending == 'B' ? "B" : m_sending == 'C' ? "C" : "D");
+}
+
+Poller::Actions Poller::write(Pending what, const char* bytes)
+{
+    m_pending = what;
+    if (what == Pending::InitA)
+        m_sending = 'A';
+    return {{Action::Write, QByteArray(bytes)}};
 }

@@ -1,74 +1,78 @@
 #pragma once
 
-#include "core/prompter.h"
-#include "core/sharedstate.h"
-
 #include <QByteArray>
-#include <QObject>
 
 #include <vector>
 
-// What the poller needs of the main window and its serial port.
-class PollerHost {
-public:
-    virtual ~PollerHost() = default;
-    virtual bool startEnabled() const = 0;
-    virtual bool portOpen() const = 0;
-    virtual bool portResetting() const = 0; // the decoder has closed the port for a moment
-    virtual bool writeToPort(const QByteArray& bytes) = 0; // false: closed or failed
-    virtual void setWatchdog(bool on) = 0;
-    virtual void setStatus(const QString& text) = 0;
-    virtual void message(const QString& text, Prompter::Icon icon) = 0;
-    virtual void watchdogSilent(qint64 ticks) = 0; // a tick found no reply since the last one
-};
-
-// The sending side of the protocol as an explicit state machine on the event
-// loop. A command goes out when nothing is awaited (LastCommand == "") and
-// the port is not being reset; the decoder clears LastCommand and the link
-// calls replyConsumed() once the
-// decoder has returned, which sends the next command at once. Nothing here
-// waits or pumps events, so a silent sensor costs no CPU. A failed write
-// ends the cycle through "Error RS232", shown from a fresh event rather than
-// from inside the serial handler that found the failure.
+// The sending side of the protocol as a state machine that takes events and
+// returns what to do next; it does no I/O and calls nobody back. The link
+// performs the actions in order and reports each write's outcome, which may
+// bring more actions.
 //
-// A press of Start while a cycle runs pushes a new cycle that drives the line;
-// the one beneath resumes only when the newer one fails (after its "Error
-// RS232" box is closed), which is how the nested original behaved.
-class Poller : public QObject {
-    Q_OBJECT
+// A command goes out when nothing is awaited; the link tells the poller when
+// the decoder has consumed the awaited reply, and the next command goes out
+// at once. A failed write ends the cycle with a "line failed" report, given
+// from a fresh event rather than from inside the handler that found it. A
+// watchdog tick without a sign of life since the last one asks the sensor
+// again with "A".
+//
+// A press of Start while a cycle runs pushes a new cycle that drives the
+// line; the one beneath resumes only when the newer one fails (after its
+// failure has been reported), which is how the nested original behaved.
+class Poller {
 public:
-    enum class Step { Init, B, C, D };
+    struct Action {
+        enum Kind {
+            Write, // `bytes`; report the outcome with written()
+            ArmWatchdog,
+            StopWatchdog,
+            Silent, // a watchdog tick found no sign of life; `ticks` in a row
+            ReportLater, // call failureDue() from a fresh event
+            NoModel, // start refused: no sensor model chosen
+            LineFailed, // the cycle's write failed ("Error RS232")
+        };
+        Kind kind;
+        QByteArray bytes = {};
+        qint64 ticks = 0;
+        friend bool operator==(const Action&, const Action&) = default;
+    };
+    using Actions = std::vector<Action>;
 
-    Poller(SharedState& state, PollerHost& host, QObject* parent = nullptr);
-
-    void startPolling();
-    void sendInitialisation();
-    void watchdogTick();
-
-    // LastCommand may have become "": send what comes next.
-    void replyConsumed();
-    // Shutdown: from now on nothing is written and no box is shown.
-    void end();
-    // Forget every cycle and pending initialisation (the link starts over).
+    Actions start(bool modelChosen, bool held);
+    Actions initialise(bool held); // the menu's initialisation, once
+    // `open`: the port is open; `held`: nothing may be written now (a port
+    // being reset, a line left quiet between samples).
+    Actions watchdogTick(bool open, bool held);
+    Actions replyConsumed(bool seen, bool held);
+    Actions written(bool ok, bool held);
+    Actions failureDue(); // the report asked for by ReportLater
+    Actions failureReported(bool held); // the cycle beneath, if any, resumes
+    Actions resume(bool held); // no longer held: what waited goes out
+    // Forget every cycle, what is awaited and the watchdog's count.
     void reset();
 
+    char awaited() const { return m_awaited; } // 0: nothing
+    qint64 silentTicks() const { return m_waitCount; }
     int cycleDepth() const { return static_cast<int>(m_cycles.size()); }
 
 private:
+    enum class Step { Init, B, C, D };
     struct Cycle {
         Step next = Step::Init;
         bool failing = false;
     };
+    // What the write in flight was for.
+    enum class Pending { None, InitF, InitZeros, InitA, Command, MenuF, MenuZeros, WatchdogA };
 
-    void advance();
-    bool runStep(Cycle& cycle);
-    bool send(const char* bytes);
-    void reportFailure();
+    Actions advance(bool held);
+    Actions write(Pending what, const char* bytes);
+    Actions giveUpWaiting(bool held);
 
-    SharedState& m_state;
-    PollerHost& m_host;
     std::vector<Cycle> m_cycles;
     int m_pendingInits = 0;
-    bool m_advancing = false;
-    bool m_ended = false;
+    char m_awaited = 0;
+    char m_sending = 0; // the command of the write in flight
+    Pending m_pending = Pending::None;
+    bool m_seen = false; // a sign of life since the last watchdog tick
+    qint64 m_waitCount = 0; // ticks without one, wide so it never wraps
 };

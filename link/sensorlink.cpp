@@ -1,21 +1,20 @@
 #include "link/sensorlink.h"
 
+#include "core/numberformat.h"
 #include "link/serialport.h"
 
 #include <QDateTime>
 #include <QMetaObject>
 #include <QTimer>
 
-SensorLink::SensorLink(QObject* parent) : QObject(parent), m_decoder(m_state, *this)
+SensorLink::SensorLink(QObject* parent) : QObject(parent)
 {
     setObjectName(QStringLiteral("SensorLink"));
     m_comm = new SerialPortComponent(this);
     m_watchdog = new QTimer(this);
     m_watchdog->setObjectName(QStringLiteral("Timer1"));
     m_watchdog->setInterval(1000);
-    m_poller = new Poller(m_state, *this, this);
-    m_poller->setObjectName(QStringLiteral("Poller"));
-    connect(m_watchdog, &QTimer::timeout, m_poller, &Poller::watchdogTick);
+    connect(m_watchdog, &QTimer::timeout, this, &SensorLink::onWatchdog);
     connect(m_comm, &SerialPortComponent::OnComm, this, &SensorLink::onComm);
 }
 
@@ -27,13 +26,24 @@ SensorLink::~SensorLink()
 void SensorLink::startPolling()
 {
     if (!m_ended)
-        m_poller->startPolling();
+        perform(m_poller.start(m_modelChosen, held()));
 }
 
 void SensorLink::sendInitialisation()
 {
     if (!m_ended)
-        m_poller->sendInitialisation();
+        perform(m_poller.initialise(held()));
+}
+
+void SensorLink::stopPolling()
+{
+    m_hold = false;
+    m_poller.reset();
+    m_decoder.clear();
+    m_watchdog->stop();
+    m_framePitch.reset();
+    m_frameRoll.reset();
+    (void)m_comm->setPortOpen(false);
 }
 
 void SensorLink::setHold(bool on)
@@ -45,22 +55,8 @@ void SensorLink::setHold(bool on)
         m_watchdog->stop();
     } else {
         m_watchdog->start();
-        m_poller->replyConsumed(); // the command held back goes out now
+        perform(m_poller.resume(held())); // the command held back goes out now
     }
-}
-
-void SensorLink::stopPolling()
-{
-    m_hold = false;
-    m_poller->reset();
-    m_watchdog->stop();
-    m_state.LastCommand.clear();
-    m_state.RxBuffer.clear();
-    m_state.ReplySeen = false;
-    m_state.WaitCount = 0;
-    m_framePitch.reset();
-    m_frameRoll.reset();
-    (void)m_comm->setPortOpen(false);
 }
 
 void SensorLink::end()
@@ -68,9 +64,55 @@ void SensorLink::end()
     if (m_ended)
         return;
     m_ended = true;
-    m_poller->end();
     m_watchdog->stop();
     (void)m_comm->setPortOpen(false);
+    disconnect(this, nullptr, nullptr, nullptr);
+}
+
+void SensorLink::perform(const Poller::Actions& actions)
+{
+    for (const Poller::Action& action : actions) {
+        if (m_ended)
+            return;
+        switch (action.kind) {
+        case Poller::Action::Write:
+            perform(m_poller.written(!m_comm->Output(action.bytes).has_value(), held()));
+            break;
+        case Poller::Action::ArmWatchdog:
+            m_watchdog->start();
+            break;
+        case Poller::Action::StopWatchdog:
+            m_watchdog->stop();
+            break;
+        case Poller::Action::Silent:
+            emit silentTick(action.ticks);
+            if (!m_ended)
+                emit status(
+                    QStringLiteral(" Waiting ") + m_decoder.partial() + numfmt::plainDecimal(double(action.ticks)));
+            break;
+        case Poller::Action::ReportLater:
+            // Not from inside the handler that found the failure.
+            QMetaObject::invokeMethod(
+                this, [this] { perform(m_poller.failureDue()); }, Qt::QueuedConnection);
+            break;
+        case Poller::Action::NoModel:
+            emit failure(QStringLiteral("Veltrak option has to be selected"), Prompter::Icon::None);
+            break;
+        case Poller::Action::LineFailed:
+            // A receiver may show this modally; the failing cycle blocks the
+            // ones beneath it until it returns.
+            emit failure(QStringLiteral("Error RS232"), Prompter::Icon::Critical);
+            if (!m_ended)
+                perform(m_poller.failureReported(held()));
+            break;
+        }
+    }
+}
+
+void SensorLink::onWatchdog()
+{
+    if (!m_ended)
+        perform(m_poller.watchdogTick(m_comm->PortOpen(), held()));
 }
 
 // Every received chunk reaches the decoder in arrival order; other events of
@@ -80,26 +122,52 @@ void SensorLink::onComm()
 {
     if (m_ended || m_comm->CommEvent() != SerialPortComponent::ReceivedEvent)
         return;
-    if (m_state.LastCommand == QLatin1String("A") && m_comm->insideNotification()) {
-        // The answer to "A" may make the decoder close the port, which
-        // QSerialPort does not allow from inside its own notification: take
-        // this chunk from the event loop instead (nothing is read yet, so
-        // the order of chunks is kept).
+    if (m_poller.awaited() == 'A' && m_comm->insideNotification()) {
+        // The answer to "A" may reset the port, which QSerialPort does not
+        // allow from inside its own notification: take this chunk from the
+        // event loop instead (nothing is read yet, so the order of chunks is
+        // kept).
         m_comm->raiseReceivedLater();
         return;
     }
-    QString chunk = m_comm->Input();
+    const QString chunk = m_comm->Input();
     if (chunk.isEmpty())
         return;
-    m_decoder.ProcessReply(chunk); // empties what it is given
-    if (m_state.LastCommand.isEmpty())
-        m_poller->replyConsumed();
+    if (const auto seen = decode(chunk, m_poller.awaited()); seen && !m_ended)
+        perform(m_poller.replyConsumed(*seen, held()));
+}
+
+void SensorLink::replay(const QString& chunk, char command)
+{
+    if (!m_ended)
+        (void)decode(chunk, command);
+}
+
+std::optional<bool> SensorLink::decode(const QString& chunk, char awaited)
+{
+    const ReplyDecoder::Result result = m_decoder.take(chunk, awaited, m_calibration, m_rawDisplay);
+    if (result.resetPort) {
+        // Closed now, opened again from the event loop once what is pending
+        // has run; nothing is written in between.
+        m_portResetting = true;
+        (void)m_comm->setPortOpen(false);
+        QMetaObject::invokeMethod(this, &SensorLink::finishReset, Qt::QueuedConnection);
+    }
+    if (result.handshake)
+        emit handshake();
+    if (result.status && !m_ended)
+        emit status(*result.status);
+    if (result.reading && !m_ended)
+        deliver(*result.reading);
+    return result.consumed ? std::optional(result.seen) : std::nullopt;
 }
 
 void SensorLink::deliver(Reading reading)
 {
     reading.monotonicMs = monotonicNowMs();
     reading.wallMs = QDateTime::currentMSecsSinceEpoch();
+    if (reading.quantity == Quantity::Pitch && !reading.rawDisplay)
+        m_lastPitchCentred = reading.centred;
     emit readingReady(reading);
     switch (reading.quantity) {
     case Quantity::Pitch:
@@ -119,53 +187,13 @@ void SensorLink::deliver(Reading reading)
     }
 }
 
-// The port is closed now and opened again from the event loop, once what is
-// pending has run; the poller writes nothing while the reset is under way.
-void SensorLink::resetPort()
-{
-    m_portResetting = true;
-    (void)m_comm->setPortOpen(false);
-    QMetaObject::invokeMethod(this, &SensorLink::finishReset, Qt::QueuedConnection);
-}
-
 void SensorLink::finishReset()
 {
     // A port that does not open again stays closed; the cycle's next write
     // then reports "Error RS232".
-    if (!m_ended)
-        (void)m_comm->setPortOpen(true);
-    m_portResetting = false;
-    m_poller->replyConsumed();
-}
-
-bool SensorLink::portOpen() const
-{
-    return m_comm->PortOpen();
-}
-
-bool SensorLink::writeToPort(const QByteArray& bytes)
-{
     if (m_ended)
-        return false;
-    return !m_comm->Output(bytes).has_value();
-}
-
-void SensorLink::setWatchdog(bool on)
-{
-    if (on && !m_ended)
-        m_watchdog->start();
-    else
-        m_watchdog->stop();
-}
-
-void SensorLink::setStatus(const QString& text)
-{
-    if (!m_ended)
-        emit status(text);
-}
-
-void SensorLink::message(const QString& text, Prompter::Icon icon)
-{
-    if (!m_ended)
-        emit failure(text, icon);
+        return;
+    (void)m_comm->setPortOpen(true);
+    m_portResetting = false;
+    perform(m_poller.resume(held()));
 }

@@ -18,7 +18,6 @@
 #include "core/poller.h"
 #include "core/prompter.h"
 #include "core/reading.h"
-#include "core/sharedstate.h"
 
 #include <QObject>
 
@@ -27,7 +26,7 @@
 class QTimer;
 class SerialPortComponent;
 
-class SensorLink : public QObject, private DecoderHost, private PollerHost {
+class SensorLink : public QObject {
     Q_OBJECT
 public:
     explicit SensorLink(QObject* parent = nullptr);
@@ -52,16 +51,21 @@ public:
     // Holds the next command back (the port stays open and the watchdog
     // quiet) until released, for a line left quiet between samples.
     void setHold(bool on);
-    // Shutdown: nothing is written or reported any more, the port is closed.
+    // Shutdown, in one place: the watchdog stops, the port closes, every
+    // receiver is disconnected; nothing is written or reported any more.
     void end();
     bool ended() const { return m_ended; }
 
     // The last centred pitch count shown as an angle (the "Zero" reference).
-    double lastPitchCentred() const { return m_state.LastReading; }
-    SharedState& state() { return m_state; }
-    ReplyDecoder& decoder() { return m_decoder; }
-    Poller& poller() { return *m_poller; }
-    bool portResetting() const override { return m_portResetting || m_hold; }
+    double lastPitchCentred() const { return m_lastPitchCentred; }
+    // Watchdog ticks that found no sign of life, since polling started.
+    qint64 silentTicks() const { return m_poller.silentTicks(); }
+    int cycleDepth() const { return m_poller.cycleDepth(); }
+    bool portResetting() const { return m_portResetting; }
+    // A chunk decoded as the reply to `command`, as if the line had brought
+    // it, without the poller: what the window shows and records of a reply,
+    // for a replay of recorded bytes.
+    void replay(const QString& chunk, char command);
 
 signals:
     void readingReady(const Reading& reading);
@@ -71,37 +75,30 @@ signals:
     // "Error RS232" and the like; a receiver may show it modally: polling
     // beneath waits for it to return.
     void failure(const QString& text, Prompter::Icon icon);
-    // A watchdog tick found no reply since the last one; `ticks` in a row.
+    // A watchdog tick found no reply since the last one; `ticks` so far.
     void silentTick(qint64 ticks);
 
 private:
     void onComm();
+    void onWatchdog();
     void finishReset();
+    // Decodes a chunk: the port reset, the handshake, the status and the
+    // reading it brings; whether it consumed the awaited reply.
+    std::optional<bool> decode(const QString& chunk, char awaited);
+    void deliver(Reading reading);
+    // Performs the poller's answer: writes (each outcome told back), the
+    // watchdog, reports.
+    void perform(const Poller::Actions& actions);
+    bool held() const { return m_portResetting || m_hold; }
 
-    // DecoderHost
-    bool rawSelected() const override { return m_rawDisplay; }
-    const Calibration& decoderCalibration() const override { return m_calibration; }
-    void deliver(Reading reading) override;
-    void handshakeSeen() override { emit handshake(); }
-    void resetPort() override;
-
-    // PollerHost
-    bool startEnabled() const override { return m_modelChosen; }
-    bool portOpen() const override;
-    bool writeToPort(const QByteArray& bytes) override;
-    void setWatchdog(bool on) override;
-    void setStatus(const QString& text) override;
-    void message(const QString& text, Prompter::Icon icon) override;
-    void watchdogSilent(qint64 ticks) override { emit silentTick(ticks); }
-
-    SharedState m_state;
     Calibration m_calibration;
     ReplyDecoder m_decoder;
+    Poller m_poller;
     SerialPortComponent* m_comm = nullptr;
     QTimer* m_watchdog = nullptr;
-    Poller* m_poller = nullptr;
     std::optional<Reading> m_framePitch; // of the cycle in progress
     std::optional<Reading> m_frameRoll;
+    double m_lastPitchCentred = 0.0;
     bool m_rawDisplay = false;
     bool m_modelChosen = false;
     bool m_portResetting = false;

@@ -57,9 +57,7 @@ struct FormRig {
     // A reply as the serial line hands it to the link.
     void reply(const QString& command, const QString& chunk)
     {
-        form->link().state().LastCommand = command;
-        QString c = chunk;
-        form->link().decoder().ProcessReply(c);
+        form->link().replay(chunk, command.at(0).toLatin1());
         form->flushDisplay(); // what the screen shows by its next refresh
     }
 };

@@ -112,7 +112,7 @@ void TestLink::splitAndPacedReplies()
         QTRY_VERIFY(r.frames.size() >= 10);
         QCOMPARE(r.frames.last().pitch.text, QStringLiteral("-01.00"));
         QCOMPARE(r.frames.last().roll.text, QStringLiteral("01.00"));
-        QCOMPARE(r.link.state().WaitCount, 0);
+        QCOMPARE(r.link.silentTicks(), 0);
         QVERIFY(handshakeKept(r.sensor->log()));
     }
 }
@@ -139,9 +139,9 @@ void TestLink::silentSensorIsResynchronised()
     r.start();
     QTRY_VERIFY(r.frames.size() >= 3);
     r.sensor->setUnanswered("C"); // roll replies stop
-    QTRY_VERIFY_WITH_TIMEOUT(r.link.state().WaitCount >= 2, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(r.link.silentTicks() >= 2, 5000);
     QVERIFY(silent.size() >= 2);
-    QCOMPARE(silent.last().at(0).toLongLong(), r.link.state().WaitCount);
+    QCOMPARE(silent.last().at(0).toLongLong(), r.link.silentTicks());
     // After each unanswered "C" comes the watchdog's "A", then "D".
     const qsizetype stall = r.sent().lastIndexOf(QStringLiteral("CA"));
     QVERIFY2(stall > 0, qPrintable(r.sent().right(30)));
@@ -150,9 +150,9 @@ void TestLink::silentSensorIsResynchronised()
     const qsizetype framesBefore = r.frames.size();
     r.sensor->setUnanswered("");
     QTRY_VERIFY_WITH_TIMEOUT(r.frames.size() > framesBefore + 20, 5000);
-    const qint64 waits = r.link.state().WaitCount;
+    const qint64 waits = r.link.silentTicks();
     QTest::qWait(2500);
-    QCOMPARE(r.link.state().WaitCount, waits); // readings are back
+    QCOMPARE(r.link.silentTicks(), waits); // readings are back
     QVERIFY(r.failures.isEmpty());
 }
 
