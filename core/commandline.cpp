@@ -1,5 +1,7 @@
 #include "core/commandline.h"
 
+#include <QCommandLineParser>
+
 QString usageText()
 {
     return QStringLiteral("Usage: veltrak [options]\n"
@@ -16,46 +18,42 @@ QString usageText()
 
 std::variant<CommandLine, QString> parseCommandLine(const QStringList& args)
 {
+    // Qt parses; the texts stay the program's own, which operators and
+    // scripts already know.
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("N=DEVICE"));
+    const QCommandLineOption dataDir(QStringLiteral("data-dir"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption listPorts(QStringLiteral("list-ports"));
+    const QCommandLineOption help(QStringList {QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringList {QStringLiteral("v"), QStringLiteral("version")});
+    parser.addOptions({port, dataDir, listPorts, help, version});
+    if (!parser.parse(QStringList {QStringLiteral("veltrak")} + args)) {
+        if (const QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty())
+            return QStringLiteral("unknown option '%1%2'")
+                .arg(unknown.first().size() == 1 ? QStringLiteral("-") : QStringLiteral("--"), unknown.first());
+        // The only other fault: an option at the end without its value.
+        return QStringLiteral("%1 needs a value").arg(args.last());
+    }
     CommandLine cl;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto takeValue = [&](const QString& name) -> std::variant<QString, QString> {
-            const QString prefix = name + QLatin1Char('=');
-            if (a.startsWith(prefix))
-                return std::variant<QString, QString>(std::in_place_index<0>, a.mid(prefix.size()));
-            if (i + 1 >= args.size())
-                return std::variant<QString, QString>(
-                    std::in_place_index<1>, QStringLiteral("%1 needs a value").arg(name));
-            return std::variant<QString, QString>(std::in_place_index<0>, args[++i]);
-        };
-        if (a == QLatin1String("-h") || a == QLatin1String("--help")) {
-            cl.help = true;
-        } else if (a == QLatin1String("-v") || a == QLatin1String("--version")) {
-            cl.version = true;
-        } else if (a == QLatin1String("--list-ports")) {
-            cl.listPorts = true;
-        } else if (a == QLatin1String("--port") || a.startsWith(QLatin1String("--port="))) {
-            const auto v = takeValue(QStringLiteral("--port"));
-            if (v.index() == 1)
-                return std::get<1>(v);
-            const QString mapping = std::get<0>(v);
-            const qsizetype eq = mapping.indexOf(QLatin1Char('='));
-            bool ok = false;
-            const int number = eq > 0 ? mapping.left(eq).toInt(&ok) : 0;
-            const QString device = eq > 0 ? mapping.mid(eq + 1) : QString();
-            if (!ok || number < PortMap::FirstPort || number > PortMap::LastPort || device.isEmpty())
-                return QStringLiteral("--port expects N=DEVICE with N from 1 to 4, got '%1'").arg(mapping);
-            cl.ports.setDevice(number, device);
-        } else if (a == QLatin1String("--data-dir") || a.startsWith(QLatin1String("--data-dir="))) {
-            const auto v = takeValue(QStringLiteral("--data-dir"));
-            if (v.index() == 1)
-                return std::get<1>(v);
-            cl.dataDir = std::get<0>(v);
-            if (cl.dataDir.isEmpty())
-                return QStringLiteral("--data-dir needs a directory");
-        } else {
-            return QStringLiteral("unknown option '%1'").arg(a);
-        }
+    cl.help = parser.isSet(help);
+    cl.version = parser.isSet(version);
+    cl.listPorts = parser.isSet(listPorts);
+    for (const QString& mapping : parser.values(port)) { // repeatable, in order
+        const qsizetype eq = mapping.indexOf(QLatin1Char('='));
+        bool ok = false;
+        const int number = eq > 0 ? mapping.left(eq).toInt(&ok) : 0;
+        const QString device = eq > 0 ? mapping.mid(eq + 1) : QString();
+        if (!ok || number < PortMap::FirstPort || number > PortMap::LastPort || device.isEmpty())
+            return QStringLiteral("--port expects N=DEVICE with N from 1 to 4, got '%1'").arg(mapping);
+        cl.ports.setDevice(number, device);
+    }
+    if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty())
+        return QStringLiteral("unknown option '%1'").arg(extra.first());
+    if (parser.isSet(dataDir)) {
+        cl.dataDir = parser.value(dataDir);
+        if (cl.dataDir.isEmpty())
+            return QStringLiteral("--data-dir needs a directory");
     }
     return cl;
 }

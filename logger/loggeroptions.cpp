@@ -200,6 +200,11 @@ bool setModel(LoggerOptions& o, const QString& text)
     return true;
 }
 
+// Parsed by hand rather than with QCommandLineParser: a later option must
+// override an earlier one across --csv and --csv-dir (the parser keeps no
+// order between options), --ha-discovery takes an optional value, the
+// [logger] file shares the table, and every message names the option and
+// what it allows, as operators and scripts know them.
 struct Option {
     const char* name;
     const char* valueName; // nullptr: a flag, "true" on the command line
