@@ -6,7 +6,7 @@
 #      installed with apt-get, tried and removed again (this replaces an
 #      installed veltrak or veltrak-logger on this machine);
 #   3. the same suite under AddressSanitizer + UndefinedBehaviorSanitizer;
-#   4. each libFuzzer target for FUZZ_SECONDS (default 30);
+#   4. each libFuzzer target for FUZZ_SECONDS (default 20);
 #   5. clang-format and clang-tidy.
 # With --quick only step 1 runs.
 set -euo pipefail
@@ -118,7 +118,7 @@ cmake --build build-asan -j2
 QT_QPA_PLATFORM=offscreen VELTRAK_SOAK_SECONDS=10 UBSAN_OPTIONS=print_stacktrace=1 suite build-asan -E install_check
 
 stage "fuzzing"
-scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 passed=$((passed + 4))
 
 stage "lint"
