@@ -7,9 +7,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const QString answer = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
-    if (const auto ms = interval::parseAnswer(answer)) {
-        if (*ms < interval::Minimum || *ms > interval::Maximum)
-            std::abort();
-    }
+    const auto ms = interval::parseAnswer(answer);
+    if (ms && (*ms < interval::Minimum || *ms > interval::Maximum))
+        std::abort();
     return 0;
 }

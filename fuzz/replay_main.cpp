@@ -14,15 +14,12 @@ int main(int argc, char** argv)
     namespace fs = std::filesystem;
     int inputs = 0;
     for (int i = 1; i < argc; ++i) {
-        std::vector<fs::path> files;
-        if (fs::is_directory(argv[i])) {
-            for (const auto& e : fs::directory_iterator(argv[i]))
-                if (e.is_regular_file())
-                    files.push_back(e.path());
-        } else if (fs::exists(argv[i])) {
-            files.emplace_back(argv[i]);
-        }
+        std::vector<fs::path> files {argv[i]};
+        if (fs::is_directory(argv[i]))
+            files.assign(fs::directory_iterator(argv[i]), fs::directory_iterator());
         for (const fs::path& f : files) {
+            if (!fs::is_regular_file(f))
+                continue;
             std::ifstream in(f, std::ios::binary);
             const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
             LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());

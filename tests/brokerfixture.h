@@ -15,19 +15,13 @@
 // listening on 127.0.0.1 only, on a port that was free when first started and
 // kept across restarts so that clients can find it again. Only User with
 // Password gets in, as on a real site, so that a wrong password is refused.
-// Given a certificate, it also speaks TLS on a second port.
-class BrokerFixture {
-public:
+// Given a certificate (for the next start and every one after), it also
+// speaks TLS on a second port.
+struct BrokerFixture {
     static constexpr const char *User = "logger", *Password = "right";
+    QByteArray cert, key;
 
     ~BrokerFixture() { stop(); }
-
-    // For the next start(), and every one after.
-    void useTls(const QString& certFile, const QString& keyFile)
-    {
-        m_cert = QFile::encodeName(certFile);
-        m_key = QFile::encodeName(keyFile);
-    }
 
     bool start()
     {
@@ -35,21 +29,22 @@ public:
             QTcpServer probe, tlsProbe; // both held at once, so that they differ
             if (!m_port && probe.listen(QHostAddress::LocalHost))
                 m_port = probe.serverPort();
-            if (!m_tlsPort && !m_cert.isEmpty() && tlsProbe.listen(QHostAddress::LocalHost))
+            if (!m_tlsPort && !cert.isEmpty() && tlsProbe.listen(QHostAddress::LocalHost))
                 m_tlsPort = tlsProbe.serverPort();
         }
+        const QString passwords = m_dir.filePath("passwords");
         QByteArray conf = "listener " + QByteArray::number(m_port) + " 127.0.0.1\nallow_anonymous false\npassword_file "
-            + QFile::encodeName(m_dir.filePath("passwords")) + '\n';
+            + QFile::encodeName(passwords) + '\n';
         if (m_tlsPort)
-            conf += "listener " + QByteArray::number(m_tlsPort) + " 127.0.0.1\ncertfile " + m_cert + "\nkeyfile "
-                + m_key + '\n';
+            conf += "listener " + QByteArray::number(m_tlsPort) + " 127.0.0.1\ncertfile " + cert + "\nkeyfile " + key
+                + '\n';
         // Started as root, mosquitto would otherwise switch to its own user,
         // which cannot read files in our private folder.
         if (const passwd* me = getpwuid(geteuid()))
             conf += QByteArray("user ") + me->pw_name + '\n';
         QFile file(m_dir.filePath("mosquitto.conf"));
         if (!file.open(QIODevice::WriteOnly) || file.write(conf) != conf.size() || !file.flush()
-            || QProcess::execute("mosquitto_passwd", {"-b", "-c", m_dir.filePath("passwords"), User, Password}))
+            || QProcess::execute("mosquitto_passwd", {"-b", "-c", passwords, User, Password}))
             return false;
         // A test that crashes must not leave its broker behind.
         m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
@@ -72,6 +67,5 @@ public:
 private:
     QTemporaryDir m_dir;
     QProcess m_process;
-    QByteArray m_cert, m_key;
     quint16 m_port = 0, m_tlsPort = 0;
 };

@@ -21,14 +21,6 @@ struct Line {
     QString received() const { return QString::fromStdString(sensor.received()); }
 };
 
-// The commands sent, without the initialisation's zeros.
-inline QString commands(const QString& received)
-{
-    QString s = received;
-    s.replace(QStringLiteral("F00000000"), QStringLiteral("F"));
-    return s;
-}
-
 // Every command but "F" waits until the reply to the one before it has
 // completely left the sensor.
 inline bool handshakeKept(const std::vector<sim::LogEntry>& log)

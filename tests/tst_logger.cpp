@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <memory>
@@ -63,14 +62,14 @@ struct Site {
         return logger.waitForFinished(timeoutMs) && logger.exitStatus() == QProcess::NormalExit
             && logger.exitCode() == code;
     }
+    bool stop() // as systemd stops it: a clean end
+    {
+        signal(SIGTERM);
+        return exited(0);
+    }
     QString errors; // everything the logger said so far
     QString err() { return errors += QString::fromUtf8(logger.readAllStandardError()); }
-    QStringList rows(const char* csv) const
-    {
-        QFile f(path(csv));
-        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split("\r\n", Qt::SkipEmptyParts)
-                                           : QStringList();
-    }
+    QStringList rows(const char* f) const { return QString::fromUtf8(content(f)).split("\r\n", Qt::SkipEmptyParts); }
 };
 qint64 timeOf(const QString& row)
 {
@@ -84,352 +83,321 @@ qint64 eventTime(const QString& errors, const QString& what)
 }
 const QString Header
     = QStringLiteral("time,elapsed,pitch,roll,temperature,unit,alarm,pitch_min,pitch_max,roll_min,roll_max,samples");
-// pitch to alarm, of a row
-QString values(const QString& row)
+// When the logger sent `letter`, in ms of the steady clock.
+std::vector<qint64> sentAt(const sim::SimSensor& sensor, char letter)
 {
-    return row.section(QLatin1Char(','), 2, 6);
+    std::vector<qint64> t;
+    for (const sim::LogEntry& e : sensor.log())
+        if (e.received && e.byte == letter)
+            t.push_back(e.tNs / 1'000'000);
+    return t;
 }
+const auto values = [](const QString& row) { return row.section(QLatin1Char(','), 2, 6); }; // pitch to alarm
 } // namespace
 
 class TestLogger : public QObject {
     Q_OBJECT
 private slots:
-    void rowsAlarmsAndALostDevice();
-    void badInputEndsBeforeAnythingIsSent();
-    void outputsFollowTheirFiles();
-    void standardOutputOfAnyKind();
-    void noiseIsNeverAReading();
-    void silenceLosesTheSensorOnSchedule();
-    void fullDiskKeepsWholeRows();
-    void intervalSummaries_data();
-    void intervalSummaries();
-    void referenceZero();
-};
+    void rowsAlarmsAndALostDevice()
+    {
+        Site s;
+        s.sensor->setCounts(0xBE8, 0x7FF, 0x09E); // pitch 12.60 degrees
+        s.run({"--interval", "100", "--csv", s.path("log.csv"), "--kvddt", s.path("kvddt.txt"), "--alarm-pitch", "10",
+            "--alarm-hysteresis", "1", "--alarm-hold", "300", "--lost-after", "3"});
+        QTRY_VERIFY(s.rows("log.csv").size() >= 6);
+        // No window system is loaded.
+        QFile maps(QStringLiteral("/proc/%1/maps").arg(s.logger.processId()));
+        const QByteArray mapped = maps.open(QIODevice::ReadOnly) ? maps.readAll() : QByteArray();
+        QVERIFY(mapped.contains("libQt6Core") && !mapped.contains("libQt6Gui") && !mapped.contains("libX11"));
+        s.sensor->setCounts(0x882, 0x7FF, 0x09E); // 1.68 degrees: back below the band
+        QTRY_VERIFY(s.err().contains(QStringLiteral(" alarm cleared: pitch 1.68")));
+        QTest::qWait(300);
 
-void TestLogger::rowsAlarmsAndALostDevice()
-{
-    Site s;
-    s.sensor->setCounts(0xBE8, 0x7FF, 0x09E); // pitch 12.60 degrees
-    s.run({"--interval", "100", "--csv", s.path("log.csv"), "--kvddt", s.path("kvddt.txt"), "--alarm-pitch", "10",
-        "--alarm-hysteresis", "1", "--alarm-hold", "300", "--lost-after", "3"});
-    QTRY_VERIFY(s.rows("log.csv").size() >= 6);
-    // No window system is loaded.
-    QFile maps(QStringLiteral("/proc/%1/maps").arg(s.logger.processId()));
-    const QByteArray mapped = maps.open(QIODevice::ReadOnly) ? maps.readAll() : QByteArray();
-    QVERIFY(mapped.contains("libQt6Core") && !mapped.contains("libQt6Gui") && !mapped.contains("libX11"));
-    s.sensor->setCounts(0x882, 0x7FF, 0x09E); // 1.68 degrees: back below the band
-    QTRY_VERIFY(s.err().contains(QStringLiteral(" alarm cleared: pitch 1.68")));
-    QTest::qWait(300);
+        const qint64 pulledAt = QDateTime::currentMSecsSinceEpoch();
+        s.sensor->stop(); // the adapter is pulled
+        QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device lost: ")), 8000);
+        const qsizetype atLoss = s.rows("log.csv").size();
+        QTest::qWait(1500);
+        QCOMPARE(s.rows("log.csv").size(), atLoss); // no rows invented for the gap
+        s.plug(); // and put back, long before the next attempt to reopen
+        s.sensor->setCounts(0x882, 0x7FF, 0x09E);
+        QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device back: ")), 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.rows("log.csv").size() >= atLoss + 4, 5000);
+        QVERIFY(s.stop());
 
-    const qint64 pulledAt = QDateTime::currentMSecsSinceEpoch();
-    s.sensor->stop(); // the adapter is pulled
-    QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device lost: ")), 8000);
-    const qsizetype atLoss = s.rows("log.csv").size();
-    QTest::qWait(1500);
-    QCOMPARE(s.rows("log.csv").size(), atLoss); // no rows invented for the gap
-    s.plug(); // and put back, long before the next attempt to reopen
-    s.sensor->setCounts(0x882, 0x7FF, 0x09E);
-    QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device back: ")), 8000);
-    QTRY_VERIFY_WITH_TIMEOUT(s.rows("log.csv").size() >= atLoss + 4, 5000);
-    ::kill(pid_t(s.logger.processId()), SIGTERM);
-    QVERIFY(s.logger.waitForFinished(5000));
-    QVERIFY(s.logger.exitStatus() == QProcess::NormalExit && s.logger.exitCode() == 0);
-
-    const QStringList rows = s.rows("log.csv");
-    QCOMPARE(rows.first(), Header);
-    QCOMPARE(values(rows[1]), QStringLiteral("12.60,-0.01,25.00,deg,ok"));
-    QVERIFY(!rows.filter(QStringLiteral(",12.60,-0.01,25.00,deg,pitch,")).isEmpty());
-    QCOMPARE(values(rows.last()), QStringLiteral("1.68,-0.01,25.00,deg,ok"));
-    // The gap shows in the times. Rows end once the last reading is 1.5 s
-    // old, well before the device counts as lost after 3 s of silence.
-    QVERIFY(timeOf(rows[atLoss]) - timeOf(rows[atLoss - 1]) >= 1400 && timeOf(rows[atLoss - 1]) < pulledAt + 2200);
-    qint64 last = 0;
-    for (const QString& row : rows.mid(1)) {
-        QVERIFY2(row.count(QLatin1Char(',')) == 11 && row.contains(QStringLiteral("Z,")) && timeOf(row) > last,
-            qPrintable(row));
-        last = timeOf(row);
-    }
-    QCOMPARE(s.rows("kvddt.txt").first(), QStringLiteral("0.1\tPitch\t12.60\tRoll\t-00.01"));
-    const QString err = s.err();
-    QCOMPARE(err.count(QStringLiteral(" device lost: ")), 1);
-    for (const char* event : {" start: device ", " alarm raised: pitch 12.60", " alarm cleared: pitch 1.68", " stop: "})
-        QVERIFY2(err.contains(QString::fromLatin1(event)), qPrintable(err));
-    // The hold: raised only after 300 ms above the limit.
-    const QString raised = err.split(QLatin1Char('\n')).filter(QStringLiteral("alarm raised")).value(0);
-    QVERIFY(timeOf(raised.section(QLatin1Char(' '), 0, 0) + QLatin1Char(',')) >= timeOf(rows[1]) + 150);
-}
-
-void TestLogger::badInputEndsBeforeAnythingIsSent()
-{
-    Site s;
-    QFile bad(s.path("coef.txt"));
-    QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write("0.0129\n0\nminus three\n") > 0 && bad.flush());
-    const struct {
-        QStringList args;
-        const char* says;
-        int exitCode;
-    } cases[] = {
-        {{"--model", "custom", "--coefficients", s.path("coef.txt")}, "coef.txt: wrong format, line 3", 2},
-        {{"--model", "custom", "--coefficients", s.path("none.txt")}, "none.txt: /", 2},
-        {{"--interval", "50"}, "--interval", 2},
-        {{"--help"}, "Usage: veltrak-logger", 0},
-    };
-    for (const auto& c : cases) {
-        s.run(c.args + QStringList {"--csv", s.path("out.csv")});
-        QVERIFY(s.logger.waitForFinished(5000));
-        const QString said = QString::fromUtf8(s.logger.readAllStandardOutput() + s.logger.readAllStandardError());
-        QVERIFY2(s.logger.exitCode() == c.exitCode && said.contains(QString::fromLatin1(c.says)), qPrintable(said));
-    }
-    QVERIFY(!QFile::exists(s.path("out.csv")));
-    QTest::qWait(100);
-    QCOMPARE(s.sensor->received(), std::string());
-}
-
-void TestLogger::outputsFollowTheirFiles()
-{
-    Site s;
-    s.write("log.csv", (Header + "\r\n2026-12-07T13:16").toUtf8()); // torn by a crash
-    s.run({"--interval", "100", "--csv", s.path("log.csv"), "--kvddt", s.path("k.txt")});
-    QTRY_VERIFY(s.rows("log.csv").size() >= 4);
-    QVERIFY(s.content("log.csv").startsWith((Header + "\r\n2026-12-07T13:16\r\n20").toUtf8()));
-    QCOMPARE(s.rows("log.csv").count(Header), 1);
-
-    // Removed by hand: made again, header first, and said.
-    QVERIFY(QFile::remove(s.path("log.csv")) && QFile::remove(s.path("k.txt")));
-    QTRY_VERIFY(s.rows("log.csv").size() >= 3 && s.rows("k.txt").size() >= 2);
-    QCOMPARE(s.rows("log.csv").first(), Header);
-    QVERIFY(s.err().contains(QStringLiteral("/log.csv was removed or renamed: writing a new one")));
-
-    // Rotated as logrotate does: renamed, then SIGHUP.
-    QVERIFY(QFile::rename(s.path("log.csv"), s.path("log.csv.1")));
-    s.signal(SIGHUP);
-    QTRY_VERIFY(s.rows("log.csv").size() >= 3);
-    QCOMPARE(s.rows("log.csv").first(), Header);
-    const QByteArray rotated = s.content("log.csv.1");
-    QTest::qWait(300);
-    QCOMPARE(s.content("log.csv.1"), rotated);
-    QVERIFY(rotated.endsWith("\r\n"));
-
-    s.signal(SIGUSR1);
-    QTRY_VERIFY(s.err().contains(QStringLiteral(" status: device ")));
-    QVERIFY(s.err().contains(QStringLiteral(", bad replies 0, ")) && s.err().contains(QStringLiteral("broker off")));
-    QCOMPARE(s.logger.state(), QProcess::Running);
-    QProcess second; // on the same device
-    second.start(QStringLiteral(VELTRAK_LOGGER),
-        {"--device", s.path("tty"), "--csv", "/dev/null", "--duration", "0.3", "--lost-after", "1"});
-    QVERIFY(second.waitForFinished(5000) && second.exitCode() == 0);
-    QVERIFY(second.readAllStandardError().contains("tty: the device is in use by another program"));
-    s.signal(SIGTERM);
-    QVERIFY(s.exited(0));
-    QVERIFY(!s.err().contains(QStringLiteral("write failure")));
-}
-
-void TestLogger::standardOutputOfAnyKind()
-{
-    // A pipe, with the config file's folder overridden by the command line;
-    // the reader goes away after three lines: one line, exit code 1.
-    Site s;
-    s.write("site.ini", "[logger]\ncsv-dir=" + s.path("dir").toUtf8() + "\n");
-    s.logger.start(QStringLiteral("bash"),
-        {"-c", "\"$0\" \"$@\" | head -n 3; exit ${PIPESTATUS[0]}", VELTRAK_LOGGER, "--device", s.path("tty"),
-            "--interval", "100", "--config", s.path("site.ini"), "--csv", "-"});
-    QVERIFY(s.exited(1));
-    const QByteArray out = s.logger.readAllStandardOutput();
-    QVERIFY2(out.startsWith((Header + "\r\n").toUtf8()) && out.count("\r\n") == 3, out.constData());
-    QVERIFY(!QFileInfo::exists(s.path("dir")));
-    QCOMPARE(s.err().count(QStringLiteral("write failure: standard output: Broken pipe")), 1);
-
-    // The null device, for a logger that only publishes or records kvddt.
-    s.errors.clear();
-    s.run({"--interval", "100", "--csv", "/dev/null", "--duration", "0.5"});
-    QVERIFY(s.exited(0));
-    QVERIFY2(s.err().contains(QStringLiteral(" start: ")) && !s.errors.contains(QStringLiteral("QIODevice")),
-        qPrintable(s.errors));
-}
-
-void TestLogger::noiseIsNeverAReading()
-{
-    // Standard error is "the journal": lines start with their priority.
-    Site s;
-    s.logger.start(QStringLiteral("sh"),
-        {"-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" \"$@\"", VELTRAK_LOGGER, "--device",
-            s.path("tty"), "--interval", "100", "--csv", s.path("log.csv"), "--alarm-pitch", "10", "--alarm-roll", "10",
-            "--lost-after", "30"});
-    QTRY_VERIFY(s.rows("log.csv").size() >= 3);
-    for (const char* reply : {"ZZZ\n", "ZZZ\n"}) // as a count: pitch -23.84
-        s.sensor->script('B', reply);
-    s.sensor->script('C', "1 2\n");
-    s.sensor->script('D', "8F\n"); // with the next character: 2427 degrees C
-    QTRY_VERIFY(s.err().contains(QStringLiteral("<4>")) && s.err().contains(QStringLiteral(" bad replies ")));
-    const qsizetype before = s.rows("log.csv").size();
-    QTRY_VERIFY_WITH_TIMEOUT(s.rows("log.csv").size() >= before + 5, 15000);
-    s.signal(SIGUSR1);
-    QTRY_VERIFY(s.err().contains(QStringLiteral("<6>")) && s.err().contains(QStringLiteral(" status: ")));
-    s.signal(SIGTERM);
-    QVERIFY(s.exited(0));
-    for (const QString& row : s.rows("log.csv").mid(1))
-        QVERIFY2(values(row) == QStringLiteral("0.00,0.00,25.00,deg,ok"), qPrintable(row));
-    const QString err = s.err();
-    QVERIFY2(!err.contains(QStringLiteral(" alarm raised")) && !err.contains(QStringLiteral(" device lost")),
-        qPrintable(err));
-    QCOMPARE(err.count(QStringLiteral(" bad replies from the sensor: ")), 1); // at most one line a minute
-    QVERIFY2(err.contains(QRegularExpression(" status: .*, bad replies [2-9], ")), qPrintable(err));
-    QVERIFY(err.startsWith(QStringLiteral("<6>")));
-}
-
-void TestLogger::silenceLosesTheSensorOnSchedule()
-{
-    Site s;
-    s.run({"--interval", "100", "--csv", s.path("log.csv"), "--lost-after", "2"});
-    QTRY_VERIFY(s.rows("log.csv").size() >= 2);
-    // Silent while the device stays open: lost after exactly 2 s.
-    s.sensor->setSilent(true);
-    const qint64 silentAt = QDateTime::currentMSecsSinceEpoch();
-    QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device lost: no valid reply for 2 s")), 4000);
-    const qint64 lostAt = eventTime(s.err(), QStringLiteral(" device lost: "));
-    QVERIFY2(lostAt - silentAt >= 1900 && lostAt - silentAt < 2600, qPrintable(QString::number(lostAt - silentAt)));
-    // Reopened after 1 s, silent for 2 s, reopened after 2 s more: a silent
-    // sensor waits its turn like a missing one, and is not "back".
-    s.sensor->clearLog();
-    auto starts = [&s] {
-        std::vector<qint64> t;
-        for (const sim::LogEntry& e : s.sensor->log())
-            if (e.received && e.byte == 'F')
-                t.push_back(e.tNs / 1'000'000);
-        return t;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(starts().size() >= 2, 8000);
-    s.sensor->setSilent(false);
-    const auto t = starts();
-    QVERIFY2(t[1] - t[0] >= 3800 && t[1] - t[0] < 4400, qPrintable(QString::number(t[1] - t[0])));
-    QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device back: ")), 3000);
-    QCOMPARE(s.err().count(QStringLiteral(" device lost: ")), 1);
-    QCOMPARE(s.err().count(QStringLiteral(" device back: ")), 1);
-    s.signal(SIGTERM);
-    QVERIFY(s.exited(0));
-
-    // A sensor slower than the interval: never more rows than cycles.
-    Site slow;
-    slow.options.latencyUs = 150'000;
-    slow.plug();
-    slow.run({"--interval", "100", "--csv", slow.path("log.csv"), "--duration", "2"});
-    QVERIFY(slow.exited(0, 8000));
-    const qsizetype rows = slow.rows("log.csv").size() - 1;
-    const std::string sent = slow.sensor->received();
-    const qsizetype cycles = qsizetype(std::count(sent.begin(), sent.end(), 'D'));
-    QVERIFY2(rows >= 2 && rows <= cycles, qPrintable(QStringLiteral("%1 rows, %2 cycles").arg(rows).arg(cycles)));
-}
-
-void TestLogger::fullDiskKeepsWholeRows()
-{
-    Site s;
-    const QString disk = s.path("disk");
-    QVERIFY(QDir().mkpath(disk));
-    if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=16k", "tmpfs", disk}) != 0)
-        QSKIP("cannot mount a small disk here (needs root)");
-    const auto unmount = qScopeGuard([&disk] { QProcess::execute(QStringLiteral("umount"), {disk}); });
-    s.run({"--interval", "100", "--csv", disk + "/log.csv"});
-    QTRY_VERIFY(s.rows("disk/log.csv").size() >= 2);
-    QFile filler(disk + "/filler");
-    QVERIFY(filler.open(QIODevice::WriteOnly));
-    while (filler.write(QByteArray(512, 'x')) == 512 && filler.flush()) { }
-    QVERIFY(s.exited(1, 20000));
-    QVERIFY2(s.err().contains(QStringLiteral("log.csv: No space left on device")), qPrintable(s.errors));
-    const QByteArray csv = s.content("disk/log.csv");
-    QVERIFY(csv.endsWith("\r\n"));
-    for (const QString& row : s.rows("disk/log.csv").mid(1))
-        QVERIFY2(row.count(QLatin1Char(',')) == 11 && values(row).endsWith(QStringLiteral(",deg,ok")), qPrintable(row));
-}
-
-void TestLogger::intervalSummaries_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<bool>("last");
-    QTest::addColumn<bool>("sampled");
-    QTest::newRow("means") << QStringList {"--interval", "0.5s"} << false << false;
-    QTest::newRow("last cycle") << QStringList {"--interval", "500ms", "--aggregate", "last"} << true << false;
-    QTest::newRow("a sample every 200 ms")
-        << QStringList {"--interval", "500", "--sample-every", "200ms"} << false << true;
-}
-
-void TestLogger::intervalSummaries()
-{
-    QFETCH(QStringList, args);
-    QFETCH(bool, last);
-    QFETCH(bool, sampled);
-    Site s;
-    s.sensor->setCounts(0x882, 0x7FF, 0x09E); // pitch 1.68
-    s.run(args + QStringList {"--csv", s.path("log.csv")});
-    QTRY_VERIFY(s.rows("log.csv").size() >= 3);
-    // One cycle in one interval reads pitch 12.60 and roll 0.00.
-    s.sensor->script('B', sim::SimSensor::countReply(0xBE8));
-    s.sensor->script('C', sim::SimSensor::countReply(0x800));
-    QTRY_VERIFY(s.rows("log.csv").size() >= 6);
-    s.signal(SIGTERM);
-    QVERIFY(s.exited(0));
-    const QStringList rows = s.rows("log.csv").mid(2); // the first interval began mid-way
-    const QStringList odd = rows.filter(QStringLiteral(",12.60,"));
-    QCOMPARE(odd.size(), last ? 0 : 1); // a last cycle is rarely the odd one
-    for (const QString& row : rows) {
-        const QStringList f = row.split(QLatin1Char(','));
-        const qint64 samples = f[11].toLongLong();
-        QVERIFY2(last ? samples == 1 : sampled ? samples >= 2 && samples <= 3 : samples > 20, qPrintable(row));
-        if (row != odd.value(0)) {
-            QCOMPARE(f.mid(7, 4).join(','), QStringLiteral("1.68,1.68,-0.01,-0.01"));
-            QCOMPARE(values(row), QStringLiteral("1.68,-0.01,25.00,deg,ok"));
-            continue;
+        const QStringList rows = s.rows("log.csv");
+        QCOMPARE(rows.first(), Header);
+        QCOMPARE(values(rows[1]), QStringLiteral("12.60,-0.01,25.00,deg,ok"));
+        QVERIFY(!rows.filter(QStringLiteral(",12.60,-0.01,25.00,deg,pitch,")).isEmpty());
+        QCOMPARE(values(rows.last()), QStringLiteral("1.68,-0.01,25.00,deg,ok"));
+        // The gap shows in the times. Rows end once the last reading is 1.5 s
+        // old, well before the device counts as lost after 3 s of silence.
+        QVERIFY(timeOf(rows[atLoss]) - timeOf(rows[atLoss - 1]) >= 1400 && timeOf(rows[atLoss - 1]) < pulledAt + 2200);
+        qint64 last = 0;
+        for (const QString& row : rows.mid(1)) {
+            QVERIFY2(row.count(QLatin1Char(',')) == 11 && row.contains("Z,") && timeOf(row) > last, qPrintable(row));
+            last = timeOf(row);
         }
-        // Means of the cycles, extremes of the odd one.
-        QCOMPARE(f.mid(7, 4).join(','), QStringLiteral("1.68,12.60,-0.01,0.00"));
-        const double n = double(samples); // six decimals in the file
-        QVERIFY(std::abs(f[2].toDouble() - (12.60 + 1.68 * (n - 1)) / n) < 6e-7);
-        QVERIFY(std::abs(f[3].toDouble() - (0.0 - 0.01 * (n - 1)) / n) < 6e-7);
+        QCOMPARE(s.rows("kvddt.txt").first(), QStringLiteral("0.1\tPitch\t12.60\tRoll\t-00.01"));
+        const QString err = s.err();
+        QCOMPARE(err.count(QStringLiteral(" device lost: ")), 1);
+        for (const char* event :
+            {" start: device ", " alarm raised: pitch 12.60", " alarm cleared: pitch 1.68", " stop: "})
+            QVERIFY2(err.contains(QString::fromLatin1(event)), qPrintable(err));
+        // The hold: raised only after 300 ms above the limit.
+        QVERIFY(eventTime(err, QStringLiteral(" alarm raised")) >= timeOf(rows[1]) + 150);
     }
-    if (!sampled)
-        return;
-    // Between samples the line is quiet: no command at all.
-    const auto log = s.sensor->log();
-    std::vector<qint64> cycleStarts;
-    for (const sim::LogEntry& e : log)
-        if (e.received && e.byte == 'B')
-            cycleStarts.push_back(e.tNs / 1'000'000);
-    for (std::size_t i = 3; i < cycleStarts.size(); ++i)
-        QVERIFY2(cycleStarts[i] - cycleStarts[i - 1] >= 150,
-            qPrintable(QString::number(cycleStarts[i] - cycleStarts[i - 1])));
-}
 
-void TestLogger::referenceZero()
-{
-    Site s;
-    s.sensor->setCounts(0xBE8, 0x7FF, 0x09E); // pitch 12.60
-    const QStringList args {"--interval", "200", "--csv", s.path("log.csv"), "--reference", s.path("zero.txt"),
-        "--alarm-pitch", "5", "--alarm-on", "change"};
-    s.run(args);
-    QTRY_VERIFY(s.rows("log.csv").size() >= 3);
-    QVERIFY(s.err().contains(QStringLiteral("reference zero taken: pitch 12.60 roll -0.01, stored in ")));
-    QVERIFY(s.content("zero.txt").contains("\nmodel=z1\npitch=12.6\nroll=-0.01"));
-    s.signal(SIGTERM);
-    QVERIFY(s.exited(0));
-    QCOMPARE(s.rows("log.csv").first(), Header + ",pitch_change,roll_change");
-    QVERIFY(s.rows("log.csv").last().endsWith(QStringLiteral(",0.00,0.00")));
+    void badInputEndsBeforeAnythingIsSent()
+    {
+        Site s;
+        s.write("coef.txt", "0.0129\n0\nminus three\n");
+        const struct {
+            QStringList args;
+            const char* says;
+            int exitCode;
+        } cases[] = {
+            {{"--model", "custom", "--coefficients", s.path("coef.txt")}, "coef.txt: wrong format, line 3", 2},
+            {{"--model", "custom", "--coefficients", s.path("none.txt")}, "none.txt: /", 2},
+            {{"--interval", "50"}, "--interval", 2},
+            {{"--help"}, "Usage: veltrak-logger", 0},
+        };
+        for (const auto& c : cases) {
+            s.run(c.args + QStringList {"--csv", s.path("out.csv")});
+            QVERIFY(s.logger.waitForFinished(5000));
+            const QString said = QString::fromUtf8(s.logger.readAllStandardOutput() + s.logger.readAllStandardError());
+            QVERIFY2(s.logger.exitCode() == c.exitCode && said.contains(QString::fromLatin1(c.says)), qPrintable(said));
+        }
+        QVERIFY(!QFile::exists(s.path("out.csv")));
+        QTest::qWait(100);
+        QCOMPARE(s.sensor->received(), std::string());
+    }
 
-    // Reused: the change since then, and the alarm on the change (2.6 < 5).
-    s.write("zero.txt", "pitch=10\nroll=1\n");
-    s.errors.clear();
-    s.run(args);
-    QTRY_VERIFY(s.rows("log.csv").size() >= 6);
-    s.signal(SIGTERM);
-    QVERIFY(s.exited(0));
-    QVERIFY(s.rows("log.csv").last().endsWith(QStringLiteral(",12.60,-0.01,25.00,deg,ok,12.60,12.60,-0.01,-0.01,")
-        + s.rows("log.csv").last().section(',', 11, 11) + QStringLiteral(",2.60,-1.01")));
-    QVERIFY(s.err().contains(QStringLiteral(", reference ")) && !s.err().contains(QStringLiteral("alarm raised")));
+    void outputsFollowTheirFiles()
+    {
+        Site s;
+        s.write("log.csv", (Header + "\r\n2026-12-07T13:16").toUtf8()); // torn by a crash
+        s.run({"--interval", "100", "--csv", s.path("log.csv"), "--kvddt", s.path("k.txt")});
+        QTRY_VERIFY(s.rows("log.csv").size() >= 4);
+        QVERIFY(s.content("log.csv").startsWith((Header + "\r\n2026-12-07T13:16\r\n20").toUtf8()));
+        QCOMPARE(s.rows("log.csv").count(Header), 1);
 
-    s.write("zero.txt", "pitch=10\nroll=one\n");
-    s.run(args);
-    QVERIFY(s.exited(2));
-    QVERIFY2(s.err().contains(QStringLiteral("zero.txt line 2: expected a number for roll, got 'one'")),
-        qPrintable(s.errors));
-}
+        // Removed by hand: made again, header first, and said.
+        QVERIFY(QFile::remove(s.path("log.csv")) && QFile::remove(s.path("k.txt")));
+        QTRY_VERIFY(s.rows("log.csv").size() >= 3 && s.rows("k.txt").size() >= 2);
+        QCOMPARE(s.rows("log.csv").first(), Header);
+        QVERIFY(s.err().contains(QStringLiteral("/log.csv was removed or renamed: writing a new one")));
+
+        // Rotated as logrotate does: renamed, then SIGHUP.
+        QVERIFY(QFile::rename(s.path("log.csv"), s.path("log.csv.1")));
+        s.signal(SIGHUP);
+        QTRY_VERIFY(s.rows("log.csv").size() >= 3);
+        QCOMPARE(s.rows("log.csv").first(), Header);
+        const QByteArray rotated = s.content("log.csv.1");
+        QTest::qWait(300);
+        QCOMPARE(s.content("log.csv.1"), rotated);
+        QVERIFY(rotated.endsWith("\r\n"));
+
+        s.signal(SIGUSR1);
+        QTRY_VERIFY(s.err().contains(QStringLiteral(" status: device ")));
+        QVERIFY(s.err().contains(", bad replies 0, ") && s.err().contains("broker off"));
+        QCOMPARE(s.logger.state(), QProcess::Running);
+        QProcess second; // on the same device
+        second.start(QStringLiteral(VELTRAK_LOGGER),
+            {"--device", s.path("tty"), "--csv", "/dev/null", "--duration", "0.3", "--lost-after", "1"});
+        QVERIFY(second.waitForFinished(5000) && second.exitCode() == 0);
+        QVERIFY(second.readAllStandardError().contains("tty: the device is in use by another program"));
+        QVERIFY(s.stop());
+        QVERIFY(!s.err().contains(QStringLiteral("write failure")));
+    }
+
+    void standardOutputOfAnyKind()
+    {
+        // A pipe, with the config file's folder overridden by the command line;
+        // the reader goes away after three lines: one line, exit code 1.
+        Site s;
+        s.write("site.ini", "[logger]\ncsv-dir=" + s.path("dir").toUtf8() + "\n");
+        s.logger.start(QStringLiteral("bash"),
+            {"-c", "\"$0\" \"$@\" | head -n 3; exit ${PIPESTATUS[0]}", VELTRAK_LOGGER, "--device", s.path("tty"),
+                "--interval", "100", "--config", s.path("site.ini"), "--csv", "-"});
+        QVERIFY(s.exited(1));
+        const QByteArray out = s.logger.readAllStandardOutput();
+        QVERIFY2(out.startsWith((Header + "\r\n").toUtf8()) && out.count("\r\n") == 3, out.constData());
+        QVERIFY(!QFileInfo::exists(s.path("dir")));
+        QCOMPARE(s.err().count(QStringLiteral("write failure: standard output: Broken pipe")), 1);
+
+        // The null device, for a logger that only publishes or records kvddt.
+        s.errors.clear();
+        s.run({"--interval", "100", "--csv", "/dev/null", "--duration", "0.5"});
+        QVERIFY(s.exited(0));
+        QVERIFY2(s.err().contains(" start: ") && !s.errors.contains("QIODevice"), qPrintable(s.errors));
+    }
+
+    void noiseIsNeverAReading()
+    {
+        // Standard error is "the journal": lines start with their priority.
+        Site s;
+        s.logger.start(QStringLiteral("sh"),
+            {"-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" \"$@\"", VELTRAK_LOGGER, "--device",
+                s.path("tty"), "--interval", "100", "--csv", s.path("log.csv"), "--alarm-pitch", "10", "--alarm-roll",
+                "10", "--lost-after", "30"});
+        QTRY_VERIFY(s.rows("log.csv").size() >= 3);
+        for (const char* reply : {"ZZZ\n", "ZZZ\n"}) // as a count: pitch -23.84
+            s.sensor->script('B', reply);
+        s.sensor->script('C', "1 2\n");
+        s.sensor->script('D', "8F\n"); // with the next character: 2427 degrees C
+        QTRY_VERIFY(s.err().contains(QStringLiteral("<4>")) && s.err().contains(QStringLiteral(" bad replies ")));
+        const qsizetype before = s.rows("log.csv").size();
+        QTRY_VERIFY_WITH_TIMEOUT(s.rows("log.csv").size() >= before + 5, 15000);
+        s.signal(SIGUSR1);
+        QTRY_VERIFY(s.err().contains(QStringLiteral("<6>")) && s.err().contains(QStringLiteral(" status: ")));
+        QVERIFY(s.stop());
+        for (const QString& row : s.rows("log.csv").mid(1))
+            QVERIFY2(values(row) == QStringLiteral("0.00,0.00,25.00,deg,ok"), qPrintable(row));
+        const QString err = s.err();
+        QVERIFY2(!err.contains(" alarm raised") && !err.contains(" device lost"), qPrintable(err));
+        QCOMPARE(err.count(QStringLiteral(" bad replies from the sensor: ")), 1); // at most one line a minute
+        QVERIFY2(err.contains(QRegularExpression(" status: .*, bad replies [2-9], ")), qPrintable(err));
+        QVERIFY(err.startsWith(QStringLiteral("<6>")));
+    }
+
+    void silenceLosesTheSensorOnSchedule()
+    {
+        Site s;
+        s.run({"--interval", "100", "--csv", s.path("log.csv"), "--lost-after", "2"});
+        QTRY_VERIFY(s.rows("log.csv").size() >= 2);
+        // Silent while the device stays open: lost after exactly 2 s.
+        s.sensor->setSilent(true);
+        const qint64 silentAt = QDateTime::currentMSecsSinceEpoch();
+        QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device lost: no valid reply for 2 s")), 4000);
+        const qint64 lostAt = eventTime(s.err(), QStringLiteral(" device lost: "));
+        QVERIFY2(lostAt - silentAt >= 1900 && lostAt - silentAt < 2600, qPrintable(QString::number(lostAt - silentAt)));
+        // Reopened after 1 s, silent for 2 s, reopened after 2 s more: a silent
+        // sensor waits its turn like a missing one, and is not "back".
+        s.sensor->clearLog();
+        QTRY_VERIFY_WITH_TIMEOUT(sentAt(*s.sensor, 'F').size() >= 2, 8000);
+        s.sensor->setSilent(false);
+        const auto t = sentAt(*s.sensor, 'F');
+        QVERIFY2(t[1] - t[0] >= 3800 && t[1] - t[0] < 4400, qPrintable(QString::number(t[1] - t[0])));
+        QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device back: ")), 3000);
+        QVERIFY(s.err().count(" device lost: ") == 1 && s.err().count(" device back: ") == 1);
+        QVERIFY(s.stop());
+
+        // A sensor slower than the interval: never more rows than cycles.
+        Site slow;
+        slow.options.latencyUs = 150'000;
+        slow.plug();
+        slow.run({"--interval", "100", "--csv", slow.path("log.csv"), "--duration", "2"});
+        QVERIFY(slow.exited(0, 8000));
+        const qsizetype rows = slow.rows("log.csv").size() - 1;
+        const qsizetype cycles = qsizetype(sentAt(*slow.sensor, 'D').size());
+        QVERIFY2(rows >= 2 && rows <= cycles, qPrintable(QStringLiteral("%1 rows, %2 cycles").arg(rows).arg(cycles)));
+    }
+
+    void fullDiskKeepsWholeRows()
+    {
+        Site s;
+        const QString disk = s.path("disk");
+        QVERIFY(QDir().mkpath(disk));
+        if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=16k", "tmpfs", disk}) != 0)
+            QSKIP("cannot mount a small disk here (needs root)");
+        const auto unmount = qScopeGuard([&disk] { QProcess::execute(QStringLiteral("umount"), {disk}); });
+        s.run({"--interval", "100", "--csv", disk + "/log.csv"});
+        QTRY_VERIFY(s.rows("disk/log.csv").size() >= 2);
+        QFile filler(disk + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(512, 'x')) == 512 && filler.flush()) { }
+        QVERIFY(s.exited(1, 20000));
+        QVERIFY2(s.err().contains(QStringLiteral("log.csv: No space left on device")), qPrintable(s.errors));
+        const QByteArray csv = s.content("disk/log.csv");
+        QVERIFY(csv.endsWith("\r\n"));
+        for (const QString& row : s.rows("disk/log.csv").mid(1))
+            QVERIFY2(
+                row.count(QLatin1Char(',')) == 11 && values(row).endsWith(QStringLiteral(",deg,ok")), qPrintable(row));
+    }
+
+    void intervalSummaries_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("last");
+        QTest::addColumn<bool>("sampled");
+        QTest::newRow("means") << QStringList {"--interval", "0.5s"} << false << false;
+        QTest::newRow("last cycle") << QStringList {"--interval", "500ms", "--aggregate", "last"} << true << false;
+        QTest::newRow("a sample every 200 ms")
+            << QStringList {"--interval", "500", "--sample-every", "200ms"} << false << true;
+    }
+
+    void intervalSummaries()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, last);
+        QFETCH(bool, sampled);
+        Site s;
+        s.sensor->setCounts(0x882, 0x7FF, 0x09E); // pitch 1.68
+        s.run(args + QStringList {"--csv", s.path("log.csv")});
+        QTRY_VERIFY(s.rows("log.csv").size() >= 3);
+        // One cycle in one interval reads pitch 12.60 and roll 0.00.
+        s.sensor->script('B', sim::SimSensor::countReply(0xBE8));
+        s.sensor->script('C', sim::SimSensor::countReply(0x800));
+        QTRY_VERIFY(s.rows("log.csv").size() >= 6);
+        QVERIFY(s.stop());
+        const QStringList rows = s.rows("log.csv").mid(2); // the first interval began mid-way
+        const QStringList odd = rows.filter(QStringLiteral(",12.60,"));
+        QCOMPARE(odd.size(), last ? 0 : 1); // a last cycle is rarely the odd one
+        for (const QString& row : rows) {
+            const QStringList f = row.split(QLatin1Char(','));
+            const qint64 samples = f[11].toLongLong();
+            QVERIFY2(last ? samples == 1 : sampled ? samples >= 2 && samples <= 3 : samples > 20, qPrintable(row));
+            if (row != odd.value(0)) {
+                QCOMPARE(f.mid(7, 4).join(','), QStringLiteral("1.68,1.68,-0.01,-0.01"));
+                QCOMPARE(values(row), QStringLiteral("1.68,-0.01,25.00,deg,ok"));
+                continue;
+            }
+            // Means of the cycles, extremes of the odd one.
+            QCOMPARE(f.mid(7, 4).join(','), QStringLiteral("1.68,12.60,-0.01,0.00"));
+            const double n = double(samples); // six decimals in the file
+            QVERIFY(std::abs(f[2].toDouble() - (12.60 + 1.68 * (n - 1)) / n) < 6e-7);
+            QVERIFY(std::abs(f[3].toDouble() - (0.0 - 0.01 * (n - 1)) / n) < 6e-7);
+        }
+        if (!sampled)
+            return;
+        // Between samples the line is quiet: no command at all.
+        const auto cycleStarts = sentAt(*s.sensor, 'B');
+        for (std::size_t i = 3; i < cycleStarts.size(); ++i)
+            QVERIFY2(cycleStarts[i] - cycleStarts[i - 1] >= 150,
+                qPrintable(QString::number(cycleStarts[i] - cycleStarts[i - 1])));
+    }
+
+    void referenceZero()
+    {
+        Site s;
+        s.sensor->setCounts(0xBE8, 0x7FF, 0x09E); // pitch 12.60
+        const QStringList args {"--interval", "200", "--csv", s.path("log.csv"), "--reference", s.path("zero.txt"),
+            "--alarm-pitch", "5", "--alarm-on", "change"};
+        s.run(args);
+        QTRY_VERIFY(s.rows("log.csv").size() >= 3);
+        QVERIFY(s.err().contains(QStringLiteral("reference zero taken: pitch 12.60 roll -0.01, stored in ")));
+        QVERIFY(s.content("zero.txt").contains("\nmodel=z1\npitch=12.6\nroll=-0.01"));
+        QVERIFY(s.stop());
+        QCOMPARE(s.rows("log.csv").first(), Header + ",pitch_change,roll_change");
+        QVERIFY(s.rows("log.csv").last().endsWith(QStringLiteral(",0.00,0.00")));
+
+        // Reused: the change since then, and the alarm on the change (2.6 < 5).
+        s.write("zero.txt", "pitch=10\nroll=1\n");
+        s.errors.clear();
+        s.run(args);
+        QTRY_VERIFY(s.rows("log.csv").size() >= 6);
+        QVERIFY(s.stop());
+        QVERIFY(s.rows("log.csv").last().endsWith(QStringLiteral(",12.60,-0.01,25.00,deg,ok,12.60,12.60,-0.01,-0.01,")
+            + s.rows("log.csv").last().section(',', 11, 11) + QStringLiteral(",2.60,-1.01")));
+        QVERIFY(s.err().contains(QStringLiteral(", reference ")) && !s.err().contains(QStringLiteral("alarm raised")));
+
+        s.write("zero.txt", "pitch=10\nroll=one\n");
+        s.run(args);
+        QVERIFY(s.exited(2));
+        QVERIFY2(s.err().contains("zero.txt line 2: expected a number for roll, got 'one'"), qPrintable(s.errors));
+    }
+};
 
 QTEST_GUILESS_MAIN(TestLogger)
 #include "tst_logger.moc"

@@ -8,20 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-class TestProgram : public QObject {
-    Q_OBJECT
-private slots:
-    void options();
-    void stopSignalEndsCleanly();
-    void stopSignalDuringTheStartUpWarning();
-    void closedStandardErrorIsNoReasonToDie();
-};
-
 namespace {
 struct Run {
     int code;
-    QString out;
-    QString err;
+    QString out, err;
 };
 Run run(const QStringList& args)
 {
@@ -33,69 +23,63 @@ Run run(const QStringList& args)
 }
 } // namespace
 
-void TestProgram::options()
-{
-    const Run help = run({"--help"});
-    QCOMPARE(help.code, 0);
-    QVERIFY(help.out.contains(QStringLiteral("--port N=DEVICE")));
-    const Run version = run({"--version"});
-    QCOMPARE(version.code, 0);
-    QVERIFY(version.out.startsWith(QStringLiteral("veltrak ")));
-    const Run ports = run({"--list-ports", "--port", "2=/dev/ttyUSB7"});
-    QCOMPARE(ports.code, 0);
-    QVERIFY(ports.out.contains(QStringLiteral("2 = /dev/ttyUSB7")));
-    QVERIFY(ports.out.contains(QStringLiteral("4 = /dev/ttyS3")));
-    const Run bad = run({"--port", "9=/dev/x"});
-    QCOMPARE(bad.code, 2);
-    QVERIFY(bad.err.contains(QStringLiteral("--port")));
-}
-
-void TestProgram::stopSignalEndsCleanly()
-{
-    QTemporaryDir dir;
-    QProcess p;
-    p.start(QStringLiteral(VELTRAK_BINARY), {"--data-dir", dir.path()});
-    QVERIFY(p.waitForStarted());
-    QTRY_VERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("kvddt.txt"))));
-    QTest::qWait(300);
-    ::kill(pid_t(p.processId()), SIGTERM);
-    QVERIFY(p.waitForFinished(10000));
-    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(p.exitCode(), 0);
-}
-
-void TestProgram::stopSignalDuringTheStartUpWarning()
-{
-    // Before, during and after the box that says the data folder is missing.
-    for (int delayMs : {200, 1500}) {
-        QProcess p;
-        p.start(QStringLiteral(VELTRAK_BINARY), {"--data-dir", "/no/such/folder"});
-        QVERIFY(p.waitForStarted());
-        QTest::qWait(delayMs);
-        ::kill(pid_t(p.processId()), SIGTERM);
-        QVERIFY2(p.waitForFinished(10000), "still running after SIGTERM");
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 0);
+class TestProgram : public QObject {
+    Q_OBJECT
+private slots:
+    void options()
+    {
+        const Run help = run({"--help"}), version = run({"--version"}), bad = run({"--port", "9=/dev/x"});
+        QCOMPARE(help.code, 0);
+        QVERIFY(help.out.contains(QStringLiteral("--port N=DEVICE")));
+        QCOMPARE(version.code, 0);
+        QVERIFY(version.out.startsWith(QStringLiteral("veltrak ")));
+        const Run ports = run({"--list-ports", "--port", "2=/dev/ttyUSB7"});
+        QCOMPARE(ports.code, 0);
+        QVERIFY(ports.out.contains(QStringLiteral("2 = /dev/ttyUSB7")));
+        QVERIFY(ports.out.contains(QStringLiteral("4 = /dev/ttyS3")));
+        QCOMPARE(bad.code, 2);
+        QVERIFY(bad.err.contains(QStringLiteral("--port")));
     }
-}
 
-void TestProgram::closedStandardErrorIsNoReasonToDie()
-{
-    int fds[2];
-    QVERIFY(::pipe(fds) == 0);
-    ::close(fds[0]); // nobody will read what the program says
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(fds[1], STDERR_FILENO);
-        ::execl(VELTRAK_BINARY, VELTRAK_BINARY, "--bogus", static_cast<char*>(nullptr));
-        ::_exit(127);
+    void stopSignalEndsCleanly()
+    {
+        // Running normally; then before, during and after the box that says
+        // the data folder is missing.
+        QTemporaryDir dir;
+        const QString missing = QStringLiteral("/no/such/folder");
+        for (const auto& [folder, delayMs] :
+            QList<std::pair<QString, int>> {{dir.path(), 300}, {missing, 200}, {missing, 1500}}) {
+            QProcess p;
+            p.start(QStringLiteral(VELTRAK_BINARY), {"--data-dir", folder});
+            QVERIFY(p.waitForStarted());
+            if (folder != missing)
+                QTRY_VERIFY(QFileInfo::exists(dir.filePath("kvddt.txt")));
+            QTest::qWait(delayMs);
+            ::kill(pid_t(p.processId()), SIGTERM);
+            QVERIFY2(p.waitForFinished(10000), "still running after SIGTERM");
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(p.exitCode(), 0);
+        }
     }
-    ::close(fds[1]);
-    int status = 0;
-    QCOMPARE(::waitpid(pid, &status, 0), pid);
-    QVERIFY2(WIFEXITED(status), "ended by a signal");
-    QCOMPARE(WEXITSTATUS(status), 2);
-}
+
+    void closedStandardErrorIsNoReasonToDie()
+    {
+        int fds[2];
+        QVERIFY(::pipe(fds) == 0);
+        ::close(fds[0]); // nobody will read what the program says
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(fds[1], STDERR_FILENO);
+            ::execl(VELTRAK_BINARY, VELTRAK_BINARY, "--bogus", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        int status = 0;
+        QCOMPARE(::waitpid(pid, &status, 0), pid);
+        QVERIFY2(WIFEXITED(status), "ended by a signal");
+        QCOMPARE(WEXITSTATUS(status), 2);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestProgram)
 #include "tst_program.moc"

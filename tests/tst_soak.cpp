@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <ctime>
 
 namespace {
@@ -29,99 +30,85 @@ int envInt(const char* name, int fallback)
 class TestSoak : public QObject {
     Q_OBJECT
 private slots:
-    void soak();
-};
+    void soak()
+    {
+        const int seconds = envInt("VELTRAK_SOAK_SECONDS", 20);
+        QTemporaryDir linkDir;
+        sim::SimOptions o;
+        o.seed = unsigned(envInt("VELTRAK_SOAK_SEED", 1));
+        qInfo("soak: %d s, seed %u", seconds, o.seed);
+        o.motion = true;
+        o.splitPieces = 0; // random pieces
+        o.splitGapUs = 300;
+        o.garbage = 0.02;
+        o.badAnswerToA = 0.3;
+        o.silenceEveryMs = 5000; // answer 5 s, silent 2 s, ...
+        o.silenceForMs = 2000;
+        o.linkPath = linkDir.filePath(QStringLiteral("sensor")).toStdString();
+        auto sensor = std::make_unique<sim::SimSensor>(o);
+        QVERIFY(sensor->start());
 
-void TestSoak::soak()
-{
-    const int seconds = envInt("VELTRAK_SOAK_SECONDS", 20);
-    const unsigned seed = unsigned(envInt("VELTRAK_SOAK_SEED", 1));
-    qInfo("soak: %d s, seed %u", seconds, seed);
+        PortMap ports;
+        ports.setDevice(4, QString::fromStdString(o.linkPath));
+        FormRig r(ports);
+        r.startUp();
+        r.prompter.answers = {QStringLiteral("100")};
+        r.a("mnuInterval")->trigger();
+        r.a("mnuRecording")->trigger();
+        r.a("mnuTrend")->trigger();
+        r.w<QPushButton>("Start")->click();
 
-    QTemporaryDir linkDir;
-    sim::SimOptions o;
-    o.seed = seed;
-    o.motion = true;
-    o.splitPieces = 0; // random pieces
-    o.splitGapUs = 300;
-    o.garbage = 0.02;
-    o.badAnswerToA = 0.3;
-    o.silenceEveryMs = 5000; // answer 5 s, silent 2 s, ...
-    o.silenceForMs = 2000;
-    o.linkPath = linkDir.filePath(QStringLiteral("sensor")).toStdString();
-    auto sensor = std::make_unique<sim::SimSensor>(o);
-    QVERIFY(sensor->start());
-
-    PortMap ports;
-    ports.setDevice(4, QString::fromStdString(o.linkPath));
-    FormRig r(ports);
-    r.startUp();
-    r.prompter.answers = {QStringLiteral("100")};
-    r.a("mnuInterval")->trigger();
-    r.a("mnuRecording")->trigger();
-    r.a("mnuTrend")->trigger();
-    r.w<QPushButton>("Start")->click();
-
-    // Run, and after each silence see readings come back within two ticks.
-    QElapsedTimer clock;
-    clock.start();
-    const qint64 period = o.silenceEveryMs + o.silenceForMs;
-    int recoveries = 0;
-    while (clock.elapsed() < seconds * 1000LL) {
-        QTest::qWait(200);
-        QVERIFY2(r.prompter.messages.isEmpty(), qPrintable(r.prompter.texts().join('|')));
-    }
-    const auto log = sensor->log();
-    for (qint64 end = period; end * 1'000'000 < log.back().tNs - 2'100'000'000LL; end += period) {
-        const std::int64_t silenceEnd = end * 1'000'000;
-        std::int64_t firstReply = -1;
-        for (const auto& e : log) {
-            if (!e.received && e.byte == '\n' && e.tNs > silenceEnd) {
-                firstReply = e.tNs;
-                break;
-            }
+        // Run, and after each silence see readings come back within two ticks.
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < seconds * 1000LL) {
+            QTest::qWait(200);
+            QVERIFY2(r.prompter.messages.isEmpty(), qPrintable(r.prompter.texts().join('|')));
         }
-        QVERIFY2(firstReply > 0, "no reply after a silence");
-        QVERIFY2(firstReply - silenceEnd <= 2'100'000'000LL,
-            qPrintable(QStringLiteral("readings back after %1 ms").arg((firstReply - silenceEnd) / 1e6)));
-        ++recoveries;
-    }
-    QVERIFY(recoveries >= 1 || seconds < 8);
-    QVERIFY(r.form->link().silentTicks() >= 1 || seconds < 8);
+        const auto log = sensor->log();
+        const qint64 period = o.silenceEveryMs + o.silenceForMs;
+        int recoveries = 0;
+        for (qint64 end = period * 1'000'000; end < log.back().tNs - 2'100'000'000LL; end += period * 1'000'000) {
+            const auto reply = std::find_if(log.begin(), log.end(),
+                [end](const sim::LogEntry& e) { return !e.received && e.byte == '\n' && e.tNs > end; });
+            QVERIFY2(reply != log.end(), "no reply after a silence");
+            QVERIFY2(reply->tNs - end <= 2'100'000'000LL,
+                qPrintable(QStringLiteral("readings back after %1 ms").arg((reply->tNs - end) / 1e6)));
+            ++recoveries;
+        }
+        QVERIFY(recoveries >= 1 || seconds < 8);
+        QVERIFY(r.form->link().silentTicks() >= 1 || seconds < 8);
 
-    // The device vanishes: one "Error RS232", then the program idles.
-    sensor->stop();
-    QTRY_COMPARE_WITH_TIMEOUT(r.prompter.count(QStringLiteral("Error RS232")), 1, 5000);
-    QVERIFY(!r.form->link().port().PortOpen());
-    r.a("mnuRecording")->trigger(); // stop recording, so that idle means idle
-    r.form->trendChart()->close();
-    QTest::qWait(300);
-    const double cpu0 = threadCpuSeconds();
-    QElapsedTimer idle;
-    idle.start();
-    QTest::qWait(2000);
-    const double share = (threadCpuSeconds() - cpu0) / (idle.elapsed() / 1000.0);
-    QVERIFY2(share < 0.05, qPrintable(QStringLiteral("idle CPU %1 %").arg(share * 100)));
-    QCOMPARE(r.prompter.messages.size(), 1);
+        // The device vanishes: one "Error RS232", then the program idles.
+        sensor->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(r.prompter.count(QStringLiteral("Error RS232")), 1, 5000);
+        QVERIFY(!r.form->link().port().PortOpen());
+        r.a("mnuRecording")->trigger(); // stop recording, so that idle means idle
+        r.form->trendChart()->close();
+        QTest::qWait(300);
+        const double cpu0 = threadCpuSeconds();
+        QElapsedTimer idle;
+        idle.start();
+        QTest::qWait(2000);
+        const double share = (threadCpuSeconds() - cpu0) / (idle.elapsed() / 1000.0);
+        QVERIFY2(share < 0.05, qPrintable(QStringLiteral("idle CPU %1 %").arg(share * 100)));
+        QCOMPARE(r.prompter.messages.size(), 1);
 
-    // Every record has its five fields, and time never goes back.
-    QFile f(r.dir.filePath(QStringLiteral("kvddt.txt")));
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const QByteArray all = f.readAll();
-    QVERIFY(all.endsWith("\r\n"));
-    double lastTime = 0;
-    int lines = 0;
-    for (const QByteArray& line : all.split('\n')) {
-        if (line.isEmpty())
-            continue;
-        const QList<QByteArray> fields = line.chopped(1).split('\t');
-        QVERIFY(line.endsWith('\r') && fields.size() == 5 && fields[1] == "Pitch" && fields[3] == "Roll");
-        QVERIFY(fields[0].toDouble() > lastTime);
-        lastTime = fields[0].toDouble();
-        ++lines;
+        // Every record has its five fields and ends whole, and time never goes back.
+        QFile f(r.dir.filePath(QStringLiteral("kvddt.txt")));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QStringList lines = QString::fromLatin1(f.readAll()).split(QStringLiteral("\r\n"));
+        QVERIFY(lines.size() > seconds * 5 && lines.takeLast().isEmpty());
+        double lastTime = 0;
+        for (const QString& line : std::as_const(lines)) {
+            const QStringList fields = line.split(QLatin1Char('\t'));
+            QVERIFY2(
+                fields.size() == 5 && fields[1] == "Pitch" && fields[3] == "Roll" && fields[0].toDouble() > lastTime,
+                qPrintable(line));
+            lastTime = fields[0].toDouble();
+        }
     }
-    QVERIFY(lines >= seconds * 5);
-}
+};
 
 QTEST_MAIN(TestSoak)
 #include "tst_soak.moc"
