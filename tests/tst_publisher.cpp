@@ -2,7 +2,7 @@
 // read back by a plain libmosquitto subscriber.
 #include "brokerfixture.h"
 #include "logger/sitepublishing.h"
-#include "sim/simsensor.h"
+#include "simline.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -161,14 +161,12 @@ private slots:
         QVERIFY(pw.open(QIODevice::WriteOnly) && pw.write(BrokerFixture::Password + QByteArray("\n")) && pw.flush());
         sim::SimOptions o;
         o.pitch = 0xBE8;
-        o.linkPath = dir.filePath(QStringLiteral("tty")).toStdString();
-        sim::SimSensor sensor(o);
-        QVERIFY(sensor.start());
+        Line line(o);
         Subscriber sub(port(), "veltrak/site1/#");
         QProcess logger;
         logger.start(QStringLiteral(VELTRAK_LOGGER),
-            {"--device", QString::fromStdString(o.linkPath), "--interval", "200", "--csv", dir.filePath("log.csv"),
-                "--mqtt", QStringLiteral("127.0.0.1:%1").arg(port()), "--sensor-id", "site1", "--alarm-pitch", "10",
+            {"--device", line.ports.deviceFor(4), "--interval", "200", "--csv", dir.filePath("log.csv"), "--mqtt",
+                QStringLiteral("127.0.0.1:%1").arg(port()), "--sensor-id", "site1", "--alarm-pitch", "10",
                 "--mqtt-user", BrokerFixture::User, "--mqtt-password-file", pw.fileName(), "--mqtt-insecure",
                 "--ha-discovery", "--reference", dir.filePath("zero.txt")});
         QVERIFY(sub.wait([&] { return sub.messages.filter("/reading ").size() >= 2; }, 8000));

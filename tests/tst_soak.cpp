@@ -6,7 +6,6 @@
 #include "rig.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <ctime>
@@ -33,7 +32,6 @@ private slots:
     void soak()
     {
         const int seconds = envInt("VELTRAK_SOAK_SECONDS", 20);
-        QTemporaryDir linkDir;
         sim::SimOptions o;
         o.seed = unsigned(envInt("VELTRAK_SOAK_SEED", 1));
         qInfo("soak: %d s, seed %u", seconds, o.seed);
@@ -44,13 +42,8 @@ private slots:
         o.badAnswerToA = 0.3;
         o.silenceEveryMs = 5000; // answer 5 s, silent 2 s, ...
         o.silenceForMs = 2000;
-        o.linkPath = linkDir.filePath(QStringLiteral("sensor")).toStdString();
-        auto sensor = std::make_unique<sim::SimSensor>(o);
-        QVERIFY(sensor->start());
-
-        PortMap ports;
-        ports.setDevice(4, QString::fromStdString(o.linkPath));
-        FormRig r(ports);
+        Line line(o);
+        FormRig r(line.ports);
         r.startUp();
         r.prompter.answers = {QStringLiteral("100")};
         r.a("mnuInterval")->trigger();
@@ -65,7 +58,7 @@ private slots:
             QTest::qWait(200);
             QVERIFY2(r.prompter.messages.isEmpty(), qPrintable(r.prompter.texts().join('|')));
         }
-        const auto log = sensor->log();
+        const auto log = line.sensor.log();
         const qint64 period = o.silenceEveryMs + o.silenceForMs;
         int recoveries = 0;
         for (qint64 end = period * 1'000'000; end < log.back().tNs - 2'100'000'000LL; end += period * 1'000'000) {
@@ -80,7 +73,7 @@ private slots:
         QVERIFY(r.form->link().silentTicks() >= 1 || seconds < 8);
 
         // The device vanishes: one "Error RS232", then the program idles.
-        sensor->stop();
+        line.sensor.stop();
         QTRY_COMPARE_WITH_TIMEOUT(r.prompter.count(QStringLiteral("Error RS232")), 1, 5000);
         QVERIFY(!r.form->link().port().PortOpen());
         r.a("mnuRecording")->trigger(); // stop recording, so that idle means idle
@@ -100,11 +93,11 @@ private slots:
         QStringList lines = QString::fromLatin1(f.readAll()).split(QStringLiteral("\r\n"));
         QVERIFY(lines.size() > seconds * 5 && lines.takeLast().isEmpty());
         double lastTime = 0;
-        for (const QString& line : std::as_const(lines)) {
-            const QStringList fields = line.split(QLatin1Char('\t'));
+        for (const QString& record : std::as_const(lines)) {
+            const QStringList fields = record.split(QLatin1Char('\t'));
             QVERIFY2(
                 fields.size() == 5 && fields[1] == "Pitch" && fields[3] == "Roll" && fields[0].toDouble() > lastTime,
-                qPrintable(line));
+                qPrintable(record));
             lastTime = fields[0].toDouble();
         }
     }
