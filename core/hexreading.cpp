@@ -43,8 +43,3 @@ bool isWellFormed(const QString& reply)
 }
 
 } // namespace hexreading
-
-void HexToDecimal(QString& text)
-{
-    text = QString::number(hexreading::countOf(text));
-}

@@ -18,7 +18,3 @@ quint64 countOf(const QString& text);
 bool isWellFormed(const QString& reply);
 
 } // namespace hexreading
-
-// The decoder's in-place form: `text` is replaced by the decimal text of its
-// hexadecimal value.
-void HexToDecimal(QString& text);

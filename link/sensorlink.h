@@ -60,7 +60,6 @@ public:
     double lastPitchCentred() const { return m_lastPitchCentred; }
     // Watchdog ticks that found no sign of life, since polling started.
     qint64 silentTicks() const { return m_poller.silentTicks(); }
-    int cycleDepth() const { return m_poller.cycleDepth(); }
     bool portResetting() const { return m_portResetting; }
     // A chunk decoded as the reply to `command`, as if the line had brought
     // it, without the poller: what the window shows and records of a reply,

@@ -65,11 +65,17 @@ FieldLogger::FieldLogger(
     connect(m_recordTimer, &QTimer::timeout, this, &FieldLogger::onTick);
     m_reconnectTimer = timer(true);
     connect(m_reconnectTimer, &QTimer::timeout, this, &FieldLogger::reconnect);
+    // Not restarted at every reply (thousands a second at full speed): when
+    // it fires it looks at the last valid reply and waits out the rest.
     m_silenceTimer = timer(true);
-    m_silenceTimer->setInterval(m_options.lostAfter * 1000);
     m_silenceTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_silenceTimer, &QTimer::timeout, this,
-        [this] { lose(QStringLiteral("no valid reply for %1 s").arg(m_options.lostAfter)); });
+    connect(m_silenceTimer, &QTimer::timeout, this, [this] {
+        const qint64 left = m_options.lostAfter * 1000LL - (monotonicNowMs() - m_lastValidMs);
+        if (left > 0)
+            m_silenceTimer->start(int(left));
+        else
+            lose(QStringLiteral("no valid reply for %1 s").arg(m_options.lostAfter));
+    });
     m_badReplyTimer = timer(true);
     m_badReplyTimer->setInterval(BadReplyReportMs);
     connect(m_badReplyTimer, &QTimer::timeout, this, &FieldLogger::reportBadReplies);
@@ -142,7 +148,7 @@ std::optional<QString> FieldLogger::start(const QString& publishing)
         m_reconnectTimer->start(m_backoff.next());
     } else {
         m_link.startPolling();
-        m_silenceTimer->start();
+        armSilence();
     }
     return std::nullopt;
 }
@@ -161,7 +167,7 @@ void FieldLogger::onReading(const Reading& reading)
         return;
     }
     ++m_readings;
-    m_silenceTimer->start();
+    m_lastValidMs = reading.monotonicMs;
     if (m_device == Device::Up)
         return;
     m_device = Device::Up;
@@ -190,7 +196,7 @@ void FieldLogger::takeSample()
 {
     if (m_device != Device::Lost) {
         m_link.setHold(false);
-        m_silenceTimer->start();
+        armSilence();
     }
 }
 
@@ -350,7 +356,13 @@ void FieldLogger::reconnect()
     // that stays silent, which then waits its turn like a missing device.
     m_device = Device::Reopened;
     m_link.startPolling();
-    m_silenceTimer->start();
+    armSilence();
+}
+
+void FieldLogger::armSilence()
+{
+    m_lastValidMs = monotonicNowMs();
+    m_silenceTimer->start(m_options.lostAfter * 1000);
 }
 
 void FieldLogger::stop(int exitCode, const QString& why)

@@ -83,6 +83,7 @@ private:
     void onFrame(const Frame& frame);
     void onTick();
     void takeSample();
+    void armSilence(); // polling (again): the silence counts from now
     void reportBadReplies();
     void lose(const QString& why);
     void reconnect();
@@ -97,6 +98,7 @@ private:
     QTimer* m_recordTimer = nullptr;
     QTimer* m_reconnectTimer = nullptr;
     QTimer* m_silenceTimer = nullptr; // no well-formed reply for --lost-after
+    qint64 m_lastValidMs = 0; // monotonic time of the last well-formed reply
     QTimer* m_badReplyTimer = nullptr; // one line a minute at most
     QTimer* m_sampleTimer = nullptr; // --sample-every
     IntervalStats m_stats;

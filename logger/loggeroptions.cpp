@@ -83,6 +83,25 @@ bool setDuration(int& target, const QString& text)
     return true;
 }
 
+bool setDuration(std::optional<int>& target, const QString& text)
+{
+    int ms = 0;
+    if (!setDuration(ms, text))
+        return false;
+    target = ms;
+    return true;
+}
+
+// One of two words, in any case: `target` is whether it was `on`.
+bool setChoice(bool& target, const QString& text, const char* off, const char* on)
+{
+    const QString t = text.trimmed().toLower();
+    if (t != QLatin1String(off) && t != QLatin1String(on))
+        return false;
+    target = t == QLatin1String(on);
+    return true;
+}
+
 bool setWhole(int& target, const QString& text, int minimum, int maximum)
 {
     const std::optional<int> value = whole(text, minimum, maximum);
@@ -230,34 +249,16 @@ const Option Options[] = {
         [](LoggerOptions& o, const QString& v) { return setDuration(o.intervalMs, v); }},
     {"aggregate", "mean|last", "mean or last",
         "a row holds the means, minima and maxima of the interval's\ncycles (mean, the default), or its last cycle",
-        [](LoggerOptions& o, const QString& v) {
-            const QString t = v.trimmed().toLower();
-            if (t != QLatin1String("mean") && t != QLatin1String("last"))
-                return false;
-            o.aggregateLast = t == QLatin1String("last");
-            return true;
-        }},
+        [](LoggerOptions& o, const QString& v) { return setChoice(o.aggregateLast, v, "mean", "last"); }},
     {"sample-every", "DURATION", DurationExpected,
         "poll one cycle per DURATION and leave the line quiet in between\n(default: poll continuously)",
-        [](LoggerOptions& o, const QString& v) {
-            int ms = 0;
-            if (!setDuration(ms, v))
-                return false;
-            o.sampleEveryMs = ms;
-            return true;
-        }},
+        [](LoggerOptions& o, const QString& v) { return setDuration(o.sampleEveryMs, v); }},
     {"reference", "FILE", "a file path",
         "the reference zero: rows gain the change since it; taken from\nthe first interval when FILE does not exist",
         [](LoggerOptions& o, const QString& v) { return setText(o.referenceFile, v); }},
     {"alarm-on", "angle|change", "angle or change",
         "apply the alarm limits to the angle (default) or to the change\nsince the reference (needs --reference)",
-        [](LoggerOptions& o, const QString& v) {
-            const QString t = v.trimmed().toLower();
-            if (t != QLatin1String("angle") && t != QLatin1String("change"))
-                return false;
-            o.alarmOnChange = t == QLatin1String("change");
-            return true;
-        }},
+        [](LoggerOptions& o, const QString& v) { return setChoice(o.alarmOnChange, v, "angle", "change"); }},
     // --csv and --csv-dir are two forms of the one CSV output: the later
     // one, or the command line's over the config file's, wins.
     {"csv", "PATH", "a file path, or - for standard output",
@@ -324,13 +325,7 @@ const Option Options[] = {
     {"qos", "0|1", "0 or 1", "MQTT quality of service (default 1)",
         [](LoggerOptions& o, const QString& v) { return setWhole(o.mqtt.qos, v, 0, 1); }},
     {"publish-interval", "DURATION", DurationExpected, "publish a summary once per DURATION (default: each row)",
-        [](LoggerOptions& o, const QString& v) {
-            int ms = 0;
-            if (!setDuration(ms, v))
-                return false;
-            o.mqtt.publishIntervalMs = ms;
-            return true;
-        }},
+        [](LoggerOptions& o, const QString& v) { return setDuration(o.mqtt.publishIntervalMs, v); }},
     {"queue-size", "N", "a whole number from 1 to 10000000",
         "readings kept while the broker is unreachable (default 10000)",
         [](LoggerOptions& o, const QString& v) { return setWhole(o.mqtt.queueSize, v, 1, 10000000); }},

@@ -105,11 +105,8 @@ private slots:
         constexpr quint64 max = std::numeric_limits<quint64>::max();
         static const std::pair<const char*, quint64> hex[] = {{"800\n7FF\n", 0x8007FF}, {"09E\n", 158}, {"7fag", 0x7FA},
             {"80\r0", 0x80}, {"R\n", 0}, {"FFFFFFFFFFFFFFFA", max - 5}, {"10000000000000000", max}};
-        for (const auto& [text, count] : hex) {
-            QString t = QString::fromLatin1(text);
-            HexToDecimal(t);
-            QCOMPARE(t, QString::number(count));
-        }
+        for (const auto& [text, count] : hex)
+            QCOMPARE(QString::number(hexreading::countOf(QString::fromLatin1(text))), QString::number(count));
     }
 
     void conversions()
