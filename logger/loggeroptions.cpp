@@ -3,11 +3,14 @@
 #include "core/numberformat.h"
 #include "core/safefile.h"
 
+#include <QCommandLineParser>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 namespace loggeroptions {
 
@@ -219,11 +222,8 @@ bool setModel(LoggerOptions& o, const QString& text)
     return true;
 }
 
-// Parsed by hand rather than with QCommandLineParser: a later option must
-// override an earlier one across --csv and --csv-dir (the parser keeps no
-// order between options), --ha-discovery takes an optional value, the
-// [logger] file shares the table, and every message names the option and
-// what it allows, as operators and scripts know them.
+// Every message names the option and what it allows, as operators and
+// scripts know them; the [logger] file shares the table.
 struct Option {
     const char* name;
     const char* valueName; // nullptr: a flag, "true" on the command line
@@ -448,47 +448,69 @@ std::variant<QList<IniEntry>, QString> parseIni(const QByteArray& content, const
 
 std::variant<LoggerOptions, QString> parse(const QStringList& args)
 {
+    // QCommandLineParser finds the options and their values. What it cannot
+    // express is settled on the arguments first: --ha-discovery's optional
+    // value, a value option followed by another option (a forgotten value,
+    // not a device called "--interval"), and our own message for a flag
+    // given a value or a word with one dash.
+    const QString unexpected = QStringLiteral("unexpected argument '%1'; options start with --, see --help");
+    QStringList words {QStringLiteral("veltrak-logger")};
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        words << args[i];
+        if (!args[i].startsWith(QLatin1String("--"))) {
+            if (args[i].startsWith(QLatin1Char('-')) && args[i] != QLatin1String("-h")
+                && args[i] != QLatin1String("-v"))
+                return unexpected.arg(args[i]);
+            continue;
+        }
+        const qsizetype eq = args[i].indexOf(QLatin1Char('='));
+        const QString name = args[i].mid(2, eq < 0 ? -1 : eq - 2);
+        const Option* option = find(name);
+        if (!option)
+            continue;
+        if (!option->valueName && eq >= 0)
+            return QStringLiteral("--%1: takes no value, got '%2'").arg(name, args[i].mid(eq + 1));
+        if (!option->valueName || eq >= 0)
+            continue;
+        if (i + 1 < args.size() && !args[i + 1].startsWith(QLatin1String("--")))
+            words << args[++i];
+        else if (option->implied)
+            words.last() += QLatin1Char('=') + QLatin1String(option->implied);
+        else
+            return QStringLiteral("--%1: missing value, expected %2").arg(name, QLatin1String(option->expected));
+    }
+    QCommandLineParser parser;
+    for (const Option& option : Options) {
+        QStringList names {QLatin1String(option.name)};
+        if (option.name == std::string_view("help") || option.name == std::string_view("version"))
+            names.prepend(QString(QLatin1Char(option.name[0])));
+        parser.addOption(option.valueName ? QCommandLineOption(names, QString(), QLatin1String(option.valueName))
+                                          : QCommandLineOption(names));
+    }
+    if (!parser.parse(words)) {
+        // With the checks above, an unknown option is the only fault left.
+        const QString name = parser.unknownOptionNames().value(0);
+        if (name == QLatin1String("mqtt-password"))
+            return QStringLiteral("unknown option '--mqtt-password': the password is never taken from the command "
+                                  "line; put it in a file for --mqtt-password-file, or in VELTRAK_MQTT_PASSWORD");
+        return QStringLiteral("unknown option '--%1', see --help").arg(name);
+    }
+    if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty())
+        return unexpected.arg(extra.first());
+
+    // The options in the order given, each with its own value, so that a
+    // later one can override an earlier one.
     struct Given {
         const Option* option;
         QString value;
     };
     QList<Given> given;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        QString name = a == QLatin1String("-h") ? QStringLiteral("--help")
-            : a == QLatin1String("-v")          ? QStringLiteral("--version")
-                                                : a;
-        if (!name.startsWith(QLatin1String("--")))
-            return QStringLiteral("unexpected argument '%1'; options start with --, see --help").arg(a);
-        name.remove(0, 2);
-        std::optional<QString> value;
-        const qsizetype eq = name.indexOf(QLatin1Char('='));
-        if (eq >= 0) {
-            value = name.mid(eq + 1);
-            name.truncate(eq);
-        }
-        const Option* option = find(name);
-        if (!option && name == QLatin1String("mqtt-password"))
-            return QStringLiteral("unknown option '--mqtt-password': the password is never taken from the command "
-                                  "line; put it in a file for --mqtt-password-file, or in VELTRAK_MQTT_PASSWORD");
-        if (!option)
-            return QStringLiteral("unknown option '--%1', see --help").arg(name);
-        if (!option->valueName) {
-            if (value)
-                return QStringLiteral("--%1: takes no value, got '%2'").arg(name, *value);
-            value = QStringLiteral("true");
-        } else if (!value) {
-            // "--device --interval 500" is a forgotten value, not a device
-            // called "--interval".
-            const bool none = i + 1 >= args.size() || args[i + 1].startsWith(QLatin1String("--"));
-            if (none && option->implied)
-                value = QLatin1String(option->implied);
-            else if (none)
-                return QStringLiteral("--%1: missing value, expected %2").arg(name, QLatin1String(option->expected));
-            else
-                value = args[++i];
-        }
-        given.append({option, *value});
+    QHash<QString, qsizetype> taken;
+    for (const QString& name : parser.optionNames()) {
+        const Option* option = find(name == QLatin1String("h") ? QStringLiteral("help")
+                : name == QLatin1String("v")                   ? QStringLiteral("version")
+                                                               : name);
+        given.append({option, option->valueName ? parser.values(name).value(taken[name]++) : QStringLiteral("true")});
     }
 
     // An empty value on the command line clears the option, the config
