@@ -37,8 +37,10 @@ namespace {
 struct QuietPrompter : Prompter {
     QStringList answers;
     int messages = 0;
-    void message(const QString&, Icon, const QString&) override { ++messages; }
-    std::optional<QString> askText(const QString&, const QString&) override
+
+protected:
+    void show(const QString&, Icon, const QString&) override { ++messages; }
+    std::optional<QString> ask(const QString&, const QString&) override
     {
         if (answers.isEmpty())
             return std::nullopt;

@@ -23,17 +23,20 @@ public:
     // Runs while a message "is open", to act as other events would then.
     std::function<void(const Shown&)> whileOpen;
 
-    void message(const QString& text, Icon icon, const QString& title) override
+protected:
+    void show(const QString& text, Icon icon, const QString& title) override
     {
         messages.append({text, icon, title});
         if (whileOpen)
             whileOpen(messages.last());
     }
-    std::optional<QString> askText(const QString& prompt, const QString& title) override
+    std::optional<QString> ask(const QString& prompt, const QString& title) override
     {
         prompts.append(prompt + QLatin1Char('|') + title);
         return answers.isEmpty() ? std::nullopt : answers.takeFirst();
     }
+
+public:
     QStringList texts() const
     {
         QStringList r;

@@ -109,8 +109,6 @@ QString AlarmMenu::offWhy() const
 
 void AlarmMenu::openAlarmSettings()
 {
-    if (m_ended)
-        return;
     auto* dialog = new TiltAlarm(m_wanted, offWhy(), qobject_cast<QWidget*>(parent()));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &TiltAlarm::settingsAccepted, this, &AlarmMenu::apply);
@@ -155,7 +153,7 @@ void AlarmMenu::refresh(qint64 wallMs)
 
 void AlarmMenu::take(const Reading& reading)
 {
-    if (m_ended || reading.quantity == Quantity::Temperature)
+    if (reading.quantity == Quantity::Temperature)
         return;
     if (reading.rawDisplay != m_rawDisplay) {
         m_rawDisplay = reading.rawDisplay;

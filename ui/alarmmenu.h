@@ -48,7 +48,6 @@ public:
     void take(const Reading& reading);
     void setCalibration(const Calibration& calibration);
     void apply(const AlarmSettings& settings); // as accepted in the dialog
-    void end() { m_ended = true; }
     QString offWhy() const; // why alarms cannot work now, or ""
     void openAlarmSettings();
 
@@ -66,7 +65,6 @@ private:
     AlarmSettings m_wanted; // what the operator set
     Calibration m_calibration;
     bool m_rawDisplay = false;
-    bool m_ended = false;
     bool m_pitch = false;
     bool m_roll = false;
     QAction* mnuAlarm = nullptr;

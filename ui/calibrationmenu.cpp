@@ -85,8 +85,7 @@ void CalibrationMenu::publish()
 
 void CalibrationMenu::message(const QString& text)
 {
-    if (!m_ended)
-        m_prompter.message(text, Prompter::Icon::None, AppTitle);
+    m_prompter.message(text, Prompter::Icon::None, AppTitle);
 }
 
 void CalibrationMenu::setModelMark(QAction* item)
@@ -134,8 +133,8 @@ void CalibrationMenu::loadCustom()
     setModelMark(before); // undo the check mark the click itself toggled
 
     message(QStringLiteral("Reading coefficients from file 'KVDcoef.txt' "));
-    if (m_ended)
-        return;
+    if (m_prompter.closed())
+        return; // the program ended while the box was open
     const auto result = coeffile::loadFirst(m_coefficientDirs);
     if (const auto* error = std::get_if<coeffile::LoadError>(&result)) {
         setModelMark(m_modelMark);

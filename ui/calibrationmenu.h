@@ -33,7 +33,6 @@ public:
     const Calibration& calibration() const { return m_cal; }
     bool modelChosen() const { return m_modelChosen; }
     void choose(Choice choice);
-    void end() { m_ended = true; }
 
     void chooseZ1();
     void chooseZ2();
@@ -65,7 +64,6 @@ private:
     SensorLink& m_link;
     Calibration m_cal;
     bool m_modelChosen = false;
-    bool m_ended = false;
     QAction* m_modelMark = nullptr; // the model item the last operation checked
     QActionGroup* m_models = nullptr;
 

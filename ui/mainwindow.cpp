@@ -93,7 +93,6 @@ MainWindow::MainWindow(Prompter& prompter, AppPaths paths, const PortMap& ports,
 
 MainWindow::~MainWindow()
 {
-    m_ended = true;
     m_link->end();
     delete m_config;
     delete m_modelDialog;
@@ -244,26 +243,47 @@ void MainWindow::layOut(const Calibration& calibration)
 
 void MainWindow::startUp()
 {
+    if (ended())
+        return; // stopped before the event loop got here
     m_recording->openFile(m_paths.recordingFile());
     hide();
     openPortSettings();
 }
 
+// Whether the program has ended is the link's: it ends once, here.
+bool MainWindow::ended() const
+{
+    return m_link->ended();
+}
+
 void MainWindow::closeProgram()
 {
-    if (m_ended)
+    if (ended())
         return;
-    m_ended = true;
+    // The link stops and lets go of its receivers; open boxes are dismissed
+    // and no new one is shown; the record file is closed; and what could
+    // still start work (the parts' and dialogs' signals, every action, the
+    // display refresh) is cut off, so no handler needs to ask whether the
+    // program is still running.
     m_link->end();
-    m_calibration->end();
+    m_prompter.close();
     m_recording->end();
-    m_alarms->end();
-    if (m_config)
-        m_config->hide();
-    if (m_modelDialog)
-        m_modelDialog->hide();
-    if (m_trend)
-        m_trend->hide();
+    m_displayRefresh->stop();
+    m_calibration->disconnect();
+    m_alarms->disconnect();
+    for (QObject* dialog : std::initializer_list<QObject*> {m_config.data(), m_modelDialog.data()}) {
+        if (dialog) {
+            dialog->disconnect(this);
+            dialog->disconnect(m_calibration);
+        }
+    }
+    for (QAction* action : findChildren<QAction*>())
+        action->setEnabled(false);
+    Start->setEnabled(false);
+    for (QWidget* w : std::initializer_list<QWidget*> {m_config.data(), m_modelDialog.data(), m_trend.data()}) {
+        if (w)
+            w->hide();
+    }
     hide();
     if (m_quit)
         m_quit();
@@ -290,8 +310,6 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::openPortSettings()
 {
-    if (m_ended)
-        return;
     hide();
     if (!m_modelDialog) {
         // The model dialog is created, hidden, together with the port dialog.
@@ -311,8 +329,6 @@ void MainWindow::openPortSettings()
 
 void MainWindow::showModelDialog()
 {
-    if (m_ended)
-        return;
     if (!m_modelDialog)
         return showMainWindow();
     m_modelDialog->show();
@@ -322,8 +338,6 @@ void MainWindow::showModelDialog()
 
 void MainWindow::showMainWindow()
 {
-    if (m_ended)
-        return;
     QMainWindow::show();
     raise();
     activateWindow();
@@ -331,14 +345,12 @@ void MainWindow::showMainWindow()
 
 void MainWindow::startPolling()
 {
-    if (!m_ended)
-        m_link->startPolling();
+    m_link->startPolling();
 }
 
 void MainWindow::message(const QString& text, Prompter::Icon icon)
 {
-    if (!m_ended)
-        m_prompter.message(text, icon, AppTitle);
+    m_prompter.message(text, icon, AppTitle);
 }
 
 // An axis in alarm: its value label turns red and the title says so; no
@@ -355,14 +367,11 @@ void MainWindow::showAlarm(bool pitch, bool roll)
 
 void MainWindow::showAbout()
 {
-    if (!m_ended)
-        m_prompter.message(about::text(), Prompter::Icon::None, about::MakerName);
+    m_prompter.message(about::text(), Prompter::Icon::None, about::MakerName);
 }
 
 void MainWindow::openTrendChart()
 {
-    if (m_ended)
-        return;
     if (!m_trend) {
         m_trend = new TrendChart(this);
         m_trend->setUnit(m_calibration->calibration().unitName());
@@ -427,8 +436,6 @@ QString MainWindow::fitted(QLabel* label, const QString& text, double value) con
 
 void MainWindow::setCaption(QLabel* label, const QString& text)
 {
-    if (m_ended)
-        return;
     // A fast sensor changes the labels hundreds of times a second; the screen
     // is refreshed at most every DisplayRefreshMs: the first change shows at
     // once, later ones within the period are shown together at its end.

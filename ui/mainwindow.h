@@ -55,7 +55,7 @@ public:
     void exitFromMenu(int index);
     // What ends the program once shutdown is done; tests replace it.
     void setQuitAction(std::function<void()> quit) { m_quit = std::move(quit); }
-    bool ended() const { return m_ended; }
+    bool ended() const;
     // Shown in the status line when the files are not beside the executable.
     void showDataDirectory();
 
@@ -111,7 +111,6 @@ private:
     QHash<QLabel*, QString> m_pendingCaptions;
     QTimer* m_displayRefresh = nullptr;
     std::function<void()> m_quit;
-    bool m_ended = false;
 
     // Controls, named as in the operator documentation.
     QLabel* KVDLOGO = nullptr;

@@ -12,7 +12,22 @@ QWidget* dialogParent()
 }
 } // namespace
 
-void QtPrompter::message(const QString& text, Icon icon, const QString& title)
+int QtPrompter::run(QDialog& box)
+{
+    m_open.append(&box);
+    const int result = box.exec();
+    m_open.removeAll(&box);
+    return result;
+}
+
+void QtPrompter::dismissOpen()
+{
+    for (const QPointer<QDialog>& box : std::as_const(m_open))
+        if (box)
+            box->reject();
+}
+
+void QtPrompter::show(const QString& text, Icon icon, const QString& title)
 {
     QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
     switch (icon) {
@@ -30,10 +45,10 @@ void QtPrompter::message(const QString& text, Icon icon, const QString& title)
     }
     QMessageBox box(boxIcon, title, text, QMessageBox::Ok, dialogParent());
     box.setObjectName(QStringLiteral("MessageBox"));
-    box.exec();
+    run(box);
 }
 
-std::optional<QString> QtPrompter::askText(const QString& prompt, const QString& title)
+std::optional<QString> QtPrompter::ask(const QString& prompt, const QString& title)
 {
     QInputDialog dialog(dialogParent());
     dialog.setObjectName(QStringLiteral("InputBox"));
@@ -41,7 +56,7 @@ std::optional<QString> QtPrompter::askText(const QString& prompt, const QString&
     dialog.setLabelText(prompt);
     dialog.setTextValue(QString());
     dialog.setInputMode(QInputDialog::TextInput);
-    if (dialog.exec() != QDialog::Accepted)
+    if (run(dialog) != QDialog::Accepted)
         return std::nullopt;
     return dialog.textValue();
 }

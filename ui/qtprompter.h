@@ -2,9 +2,19 @@
 
 #include "core/prompter.h"
 
+#include <QDialog>
+#include <QList>
+#include <QPointer>
+
 // Message and input boxes on screen.
 class QtPrompter : public Prompter {
-public:
-    void message(const QString& text, Icon icon, const QString& title) override;
-    std::optional<QString> askText(const QString& prompt, const QString& title) override;
+protected:
+    void show(const QString& text, Icon icon, const QString& title) override;
+    std::optional<QString> ask(const QString& prompt, const QString& title) override;
+    void dismissOpen() override;
+
+private:
+    int run(QDialog& box);
+
+    QList<QPointer<QDialog>> m_open; // boxes open now, nested ones last
 };

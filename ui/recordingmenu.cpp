@@ -23,8 +23,7 @@ RecordingMenu::RecordingMenu(Prompter& prompter, QObject* parent) : QObject(pare
 
 void RecordingMenu::message(const QString& text, Prompter::Icon icon)
 {
-    if (!m_ended)
-        m_prompter.message(text, icon, AppTitle);
+    m_prompter.message(text, icon, AppTitle);
 }
 
 void RecordingMenu::openFile(const QString& path)
@@ -49,14 +48,13 @@ void RecordingMenu::take(const Reading& reading)
 
 void RecordingMenu::end()
 {
-    m_ended = true;
     m_recordTimer->stop();
     m_recorder.close();
 }
 
 void RecordingMenu::toggleRecording()
 {
-    if (m_recorder.isOpen() && !m_ended) {
+    if (m_recorder.isOpen()) {
         if (m_recordTimer->isActive())
             m_recordTimer->stop();
         else
@@ -72,8 +70,6 @@ void RecordingMenu::askInterval()
     for (;;) {
         const std::optional<QString> answer
             = m_prompter.askText(QStringLiteral("Enter interval in mS(min 100): "), AppTitle);
-        if (m_ended)
-            return;
         if (!answer || answer->trimmed().isEmpty()) {
             m_recordTimer->setInterval(interval::Default);
             message(QStringLiteral("Interval set to 1000ms"), Prompter::Icon::None);
@@ -88,7 +84,7 @@ void RecordingMenu::askInterval()
 
 void RecordingMenu::recordTick()
 {
-    if (m_ended || !m_recordTimer->isActive())
+    if (!m_recordTimer->isActive())
         return; // a tick queued before recording stopped
     const auto error = m_recorder.writeRecord(m_recordTimer->interval(), m_pitch, m_roll);
     if (!error)

@@ -26,7 +26,7 @@ public:
     // unavailable for the run, since running on would silently lose records.
     void openFile(const QString& path);
     void take(const Reading& reading);
-    // Shutdown: the timer stops, the file is closed, nothing is asked any more.
+    // Shutdown: the timer stops and the file is closed.
     void end();
 
     void toggleRecording();
@@ -40,7 +40,6 @@ private:
     Recorder m_recorder;
     QString m_pitch; // what the value labels show now
     QString m_roll;
-    bool m_ended = false;
     QAction* mnuRecording = nullptr;
     QAction* mnuInterval = nullptr;
     QTimer* m_recordTimer = nullptr;
