@@ -155,8 +155,6 @@ std::optional<QString> FieldLogger::start(const QString& publishing)
 
 void FieldLogger::onReading(const Reading& reading)
 {
-    if (m_stopped)
-        return;
     if (!reading.wellFormed) {
         // Noise is no sign of life: the silence goes on counting.
         ++m_badReplies;
@@ -202,7 +200,7 @@ void FieldLogger::takeSample()
 
 void FieldLogger::onFrame(const Frame& frame)
 {
-    if (m_stopped || !frame.wellFormed())
+    if (!frame.wellFormed())
         return;
     if (m_options.sampleEveryMs) {
         // One cycle per sample; the line stays quiet until the next.
@@ -257,7 +255,7 @@ void FieldLogger::onTick()
     // invented for a gap, which shows in the times.
     const std::optional<IntervalStats::Summary> summary = m_stats.summary();
     m_stats.clear();
-    if (m_stopped || !summary)
+    if (m_link.ended() || !summary)
         return;
     if (!m_options.referenceFile.isEmpty() && !m_reference) {
         const Reference taken {summary->pitch, summary->roll};
@@ -296,7 +294,7 @@ void FieldLogger::onTick()
 
 void FieldLogger::reopenFiles()
 {
-    if (m_stopped)
+    if (m_link.ended())
         return;
     if (auto error = m_csv.reopen())
         return fail(*error);
@@ -329,7 +327,7 @@ void FieldLogger::fail(const QString& what)
 
 void FieldLogger::lose(const QString& why)
 {
-    if (m_stopped || m_device == Device::Lost)
+    if (m_link.ended() || m_device == Device::Lost)
         return;
     if (!m_lossAnnounced) {
         m_lossAnnounced = true;
@@ -346,7 +344,7 @@ void FieldLogger::lose(const QString& why)
 
 void FieldLogger::reconnect()
 {
-    if (m_stopped)
+    if (m_link.ended())
         return;
     if (m_link.port().setPortOpen(true)) {
         m_reconnectTimer->start(m_backoff.next());
@@ -367,12 +365,13 @@ void FieldLogger::armSilence()
 
 void FieldLogger::stop(int exitCode, const QString& why)
 {
-    if (m_stopped)
+    // Ending the link is the logger's one stopped state: from here on no
+    // reading, frame or failure reaches the logger.
+    if (m_link.ended())
         return;
-    m_stopped = true;
+    m_link.end();
     for (QTimer* t : {m_recordTimer, m_reconnectTimer, m_silenceTimer, m_badReplyTimer, m_sampleTimer})
         t->stop();
-    m_link.end();
     m_kvddt.close();
     m_csv.close();
     report(csvlog::Priority::Info, QStringLiteral("stop: %1").arg(why));

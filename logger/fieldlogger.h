@@ -108,7 +108,6 @@ private:
     Backoff m_backoff;
     Device m_device = Device::Starting;
     bool m_lossAnnounced = false; // "device lost" said, "device back" not yet
-    bool m_stopped = false;
     bool m_journal = false;
     quint64 m_rows = 0;
     quint64 m_readings = 0; // well-formed
