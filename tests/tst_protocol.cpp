@@ -75,78 +75,30 @@ void TestProtocol::sending_data()
     QTest::addColumn<QString>("awaited");
     QTest::addColumn<QString>("reports");
     QTest::addColumn<qint64>("silent");
-    QTest::newRow("start sequence") << "S"
-                                    << "F 00000000 A"
-                                    << "A"
-                                    << "" << 0LL;
-    QTest::newRow("the cycle") << "Sccccccc"
-                               << "F 00000000 A B C D B C D B"
-                               << "B"
-                               << "" << 0LL;
-    QTest::newRow("init when idle") << "Id"
-                                    << "F 00000000"
-                                    << ""
-                                    << "" << 0LL;
-    QTest::newRow("init waits for the reply") << "ScI"
-                                              << "F 00000000 A B"
-                                              << "B"
-                                              << "" << 0LL;
-    QTest::newRow("init between replies") << "ScIcc"
-                                          << "F 00000000 A B F 00000000 C"
-                                          << "C"
-                                          << "" << 0LL;
-    QTest::newRow("init on a closed port") << "xI"
-                                           << ""
-                                           << ""
-                                           << "" << 0LL;
-    QTest::newRow("a tick after a reply asks nothing") << "Scct"
-                                                       << "F 00000000 A B C"
-                                                       << "C"
-                                                       << "" << 0LL;
-    QTest::newRow("silent: A, then the next step") << "Sdttc"
-                                                   << "F 00000000 A B A A C"
-                                                   << "C"
-                                                   << "" << 2LL;
-    QTest::newRow("the count goes on") << "Sttctt"
-                                       << "F 00000000 A A A B A"
-                                       << "A"
-                                       << "" << 3LL;
-    QTest::newRow("second start waits") << "SccS"
-                                        << "F 00000000 A B C"
-                                        << "C"
-                                        << "" << 0LL;
-    QTest::newRow("second start nests") << "SccSccc"
-                                        << "F 00000000 A B C F 00000000 A B C"
-                                        << "C"
-                                        << "" << 0LL;
-    QTest::newRow("no model") << "S"
-                              << ""
-                              << ""
-                              << "no model" << 0LL;
-    QTest::newRow("closed port: reported from its own event") << "xS"
-                                                              << ""
-                                                              << ""
-                                                              << "" << 0LL;
-    QTest::newRow("closed port, reported") << "xSr"
-                                           << ""
-                                           << ""
-                                           << "line failed" << 0LL;
-    QTest::newRow("the port goes: the wait ends, one report") << "Scxttrtr"
-                                                              << "F 00000000 A B"
-                                                              << ""
-                                                              << "line failed" << 2LL;
-    QTest::newRow("held: nothing goes out until released") << "Schcu"
-                                                           << "F 00000000 A B C"
-                                                           << "C"
-                                                           << "" << 0LL;
-    QTest::newRow("nested cycles fail in turn") << "SccScccxcrr"
-                                                << "F 00000000 A B C F 00000000 A B C"
-                                                << ""
-                                                << "line failed line failed" << 0LL;
-    QTest::newRow("start works after a failure") << "xSroS"
-                                                 << "F 00000000 A"
-                                                 << "A"
-                                                 << "line failed" << 0LL;
+    const auto row = [](const char* name, const char* steps, const char* line, const char* awaited, const char* reports,
+                         qint64 silent) {
+        QTest::newRow(name) << QString::fromLatin1(steps) << QString::fromLatin1(line) << QString::fromLatin1(awaited)
+                            << QString::fromLatin1(reports) << silent;
+    };
+    row("start sequence", "S", "F 00000000 A", "A", "", 0);
+    row("the cycle", "Sccccccc", "F 00000000 A B C D B C D B", "B", "", 0);
+    row("init when idle", "Id", "F 00000000", "", "", 0);
+    row("init waits for the reply", "ScI", "F 00000000 A B", "B", "", 0);
+    row("init between replies", "ScIcc", "F 00000000 A B F 00000000 C", "C", "", 0);
+    row("init on a closed port", "xI", "", "", "", 0);
+    row("a tick after a reply asks nothing", "Scct", "F 00000000 A B C", "C", "", 0);
+    row("silent: A, then the next step", "Sdttc", "F 00000000 A B A A C", "C", "", 2);
+    row("the count goes on", "Sttctt", "F 00000000 A A A B A", "A", "", 3);
+    row("second start waits", "SccS", "F 00000000 A B C", "C", "", 0);
+    row("second start nests", "SccSccc", "F 00000000 A B C F 00000000 A B C", "C", "", 0);
+    row("no model", "S", "", "", "no model", 0);
+    row("closed port: reported from its own event", "xS", "", "", "", 0);
+    row("closed port, reported", "xSr", "", "", "line failed", 0);
+    row("the port goes: the wait ends, one report", "Scxttrtr", "F 00000000 A B", "", "line failed", 2);
+    row("held: nothing goes out until released", "Schcu", "F 00000000 A B C", "C", "", 0);
+    row("nested cycles fail in turn", "SccScccxcrr", "F 00000000 A B C F 00000000 A B C", "", "line failed line failed",
+        0);
+    row("start works after a failure", "xSroS", "F 00000000 A", "A", "line failed", 0);
 }
 
 void TestProtocol::sending()
