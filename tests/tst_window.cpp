@@ -330,10 +330,13 @@ private slots:
         QTRY_COMPARE(r.text("Lbl7PITCH"), QStringLiteral("3048"));
         QTRY_COMPARE(r.text("LabelPitch"), QStringLiteral("    "));
         QVERIFY(handshakeKept(line.sensor.log()));
-        // Closing while polling: nothing is sent after the port closes, no box.
+        // Closed while polling and while a box is open: nothing is sent after
+        // the port closes, and the handler behind the box shows no other.
         r.a("mnuRecording")->trigger();
-        const qsizetype boxes = r.prompter.messages.size();
-        r.form->close();
+        const qsizetype boxes = r.prompter.messages.size() + 1;
+        r.prompter.whileOpen = [&](const FakePrompter::Shown&) { r.form->close(); };
+        r.a("MnuCustom")->trigger(); // "Reading coefficients", then no file
+        QCOMPARE(r.prompter.messages.size(), boxes);
         QCOMPARE(r.quits, 1);
         QVERIFY(!r.form->link().port().PortOpen());
         QVERIFY(!r.w<QTimer>("RecTimer")->isActive());

@@ -133,8 +133,6 @@ void CalibrationMenu::loadCustom()
     setModelMark(before); // undo the check mark the click itself toggled
 
     message(QStringLiteral("Reading coefficients from file 'KVDcoef.txt' "));
-    if (m_prompter.closed())
-        return; // the program ended while the box was open
     const auto result = coeffile::loadFirst(m_coefficientDirs);
     if (const auto* error = std::get_if<coeffile::LoadError>(&result)) {
         setModelMark(m_modelMark);
