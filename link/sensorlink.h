@@ -9,9 +9,11 @@
 // runs under QCoreApplication as well as under the window.
 //
 // A reply travels one way: QSerialPort -> SerialPortComponent::OnComm ->
-// onComm -> ReplyDecoder::ProcessReply -> deliver (time-stamped, readingReady,
-// and after a temperature reply frameReady); then Poller::replyConsumed has
-// the next command written at once.
+// onComm -> ReplyDecoder::take (a value: reading, handshake, reset) ->
+// deliver (time-stamped, readingReady, and after a temperature reply
+// frameReady); then Poller::replyConsumed returns the next command, which
+// perform() writes at once. end() is the one shutdown: the watchdog stops,
+// the port closes and every receiver is disconnected.
 
 #include "core/calibration.h"
 #include "core/decoder.h"
