@@ -17,12 +17,9 @@ double threadCpuSeconds()
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
-
 int envInt(const char* name, int fallback)
 {
-    bool ok = false;
-    const int v = qEnvironmentVariableIntValue(name, &ok);
-    return ok ? v : fallback;
+    return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : fallback;
 }
 } // namespace
 
