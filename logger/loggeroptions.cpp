@@ -548,7 +548,8 @@ std::variant<LoggerOptions, QString> parse(const QStringList& args)
         }
     }
     for (const Given& g : std::as_const(given)) {
-        if (cleared.contains(g.option))
+        // An empty value only clears: "--kvddt= --kvddt FILE" is FILE.
+        if (cleared.contains(g.option) || (g.option->valueName && g.value.trimmed().isEmpty()))
             continue;
         if (!g.option->set(options, g.value))
             return badValue(QStringLiteral("--") + QLatin1String(g.option->name), *g.option, g.value);

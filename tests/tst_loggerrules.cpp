@@ -188,9 +188,9 @@ private slots:
                 && !o.durationS && !o.sampleEveryMs && o.lostAfter == 5 && !o.alarm.enabled && o.alarm.hysteresis == 0.1
                 && o.mqtt.host.isEmpty() && o.mqtt.qos == 1 && o.mqtt.queueSize == 10000;
         });
-        ok("--device=/dev/x --model=RAW --interval=250.0 --csv-dir=/d --duration=1.5 --lost-after=3600",
+        ok("--device=/dev/x --model=RAW --interval=100.0 --csv-dir=/d --duration=1.5 --lost-after=3600",
             [](const LoggerOptions& o) {
-                return o.device == "/dev/x" && o.model == Model::Raw && o.intervalMs == 250 && o.csvPath.isEmpty()
+                return o.device == "/dev/x" && o.model == Model::Raw && o.intervalMs == 100 && o.csvPath.isEmpty()
                     && o.csvDir == "/d" && o.durationS == 1.5 && o.lostAfter == 3600;
             });
         ok("--device d --model custom --coefficients /c --kvddt /k --csv - --interval 200 --interval 300 "
@@ -224,6 +224,7 @@ private slots:
             [](const LoggerOptions& o) { return o.csvPath.isEmpty() && o.csvDir == "/x" && o.kvddtPath == "/k"; });
         ok("--device d --csv-dir /x --kvddt /k --csv-dir= --kvddt=",
             [](const LoggerOptions& o) { return o.csvPath == "-" && o.csvDir.isEmpty() && o.kvddtPath.isEmpty(); });
+        ok("--device d --kvddt= --kvddt /k", [](const LoggerOptions& o) { return o.kvddtPath == "/k"; });
         ok(
             "--interval 700 --csv-dir=",
             [](const LoggerOptions& o) {
@@ -244,6 +245,7 @@ private slots:
         bad("--alarm-hold 1.5", "--alarm-hold: expected whole milliseconds from 0 to 86400000, got '1.5'");
         bad("--mqtt h:0", "--mqtt: " + Broker + ", got 'h:0'");
         bad("--mqtt [ab]:1", "--mqtt: " + Broker + ", got '[ab]:1'");
+        bad("--mqtt [::g]:1", "--mqtt: " + Broker + ", got '[::g]:1'");
         bad("--mqtt ::1", "--mqtt: " + Broker + ", got '::1'");
         bad("--topic-prefix a//b", "--topic-prefix: " + Topic + ", got 'a//b'");
         bad("--topic-prefix $SYS/site", "--topic-prefix: " + Topic + ", got '$SYS/site'");
