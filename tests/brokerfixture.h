@@ -15,29 +15,26 @@
 // listening on 127.0.0.1 only, on a port that was free when first started and
 // kept across restarts so that clients can find it again. Only User with
 // Password gets in, as on a real site, so that a wrong password is refused.
-// Given a certificate (for the next start and every one after), it also
-// speaks TLS on a second port.
+// Given a folder with broker.pem and broker.key before its first start, it
+// also speaks TLS on a second port.
 struct BrokerFixture {
     static constexpr const char *User = "logger", *Password = "right";
-    QByteArray cert, key;
+    QByteArray tlsDir;
 
     ~BrokerFixture() { stop(); }
 
     bool start()
     {
-        {
-            QTcpServer probe, tlsProbe; // both held at once, so that they differ
-            if (!m_port && probe.listen(QHostAddress::LocalHost))
-                m_port = probe.serverPort();
-            if (!m_tlsPort && !cert.isEmpty() && tlsProbe.listen(QHostAddress::LocalHost))
-                m_tlsPort = tlsProbe.serverPort();
+        if (QTcpServer probe, tlsProbe; !m_port) { // both held at once, so that they differ
+            m_port = probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
+            m_tlsPort = !tlsDir.isEmpty() && tlsProbe.listen(QHostAddress::LocalHost) ? tlsProbe.serverPort() : 0;
         }
         const QString passwords = m_dir.filePath("passwords");
         QByteArray conf = "listener " + QByteArray::number(m_port) + " 127.0.0.1\nallow_anonymous false\npassword_file "
             + QFile::encodeName(passwords) + '\n';
         if (m_tlsPort)
-            conf += "listener " + QByteArray::number(m_tlsPort) + " 127.0.0.1\ncertfile " + cert + "\nkeyfile " + key
-                + '\n';
+            conf += "listener " + QByteArray::number(m_tlsPort) + " 127.0.0.1\ncertfile " + tlsDir
+                + "/broker.pem\nkeyfile " + tlsDir + "/broker.key\n";
         // Started as root, mosquitto would otherwise switch to its own user,
         // which cannot read files in our private folder.
         if (const passwd* me = getpwuid(geteuid()))
