@@ -464,11 +464,18 @@ int main(int argc, char** argv)
         const double c0 = threadCpuSeconds(), w0 = wallSeconds();
         runFor(rounds * 2000);
         const double silentCpu = (threadCpuSeconds() - c0) / (wallSeconds() - w0);
+        // The device vanishes: one failure, then the program idles.
+        sensor.stop();
+        runFor(1500);
+        const double c1 = threadCpuSeconds(), w1 = wallSeconds();
+        runFor(rounds * 2000);
+        const double vanishedCpu = (threadCpuSeconds() - c1) / (wallSeconds() - w1);
         std::printf("CPU time of the program per second of wall time (GUI thread):\n");
         if (!prog.cpu.empty())
             std::printf("  full speed     %7.2f %%\n", 100.0 * median(prog.cpu));
-        std::printf("  paced sensor   %7.2f %%   (target < 5 %%)\n  silent sensor  %7.3f %%   (target < 0.5 %%)\n\n",
+        std::printf("  paced sensor   %7.2f %%   (target < 5 %%)\n  silent sensor  %7.3f %%   (target < 0.5 %%)\n",
             100.0 * median(paced.cpu), 100.0 * silentCpu);
+        std::printf("  device gone    %7.3f %%   (target < 0.5 %%)\n\n", 100.0 * vanishedCpu);
         p.form->closeProgram();
     }
 

@@ -8,15 +8,8 @@
 #include <QFile>
 
 #include <algorithm>
-#include <ctime>
 
 namespace {
-double threadCpuSeconds()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
 int envInt(const char* name, int fallback)
 {
     return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : fallback;
@@ -69,19 +62,11 @@ private slots:
         QVERIFY(recoveries >= 1 || seconds < 8);
         QVERIFY(r.form->link().silentTicks() >= 1 || seconds < 8);
 
-        // The device vanishes: one "Error RS232", then the program idles.
+        // The device vanishes: one "Error RS232" (its idle CPU is in the benchmark).
         line.sensor.stop();
         QTRY_COMPARE_WITH_TIMEOUT(r.prompter.count(QStringLiteral("Error RS232")), 1, 5000);
         QVERIFY(!r.form->link().port().PortOpen());
-        r.a("mnuRecording")->trigger(); // stop recording, so that idle means idle
-        r.form->trendChart()->close();
-        QTest::qWait(300);
-        const double cpu0 = threadCpuSeconds();
-        QElapsedTimer idle;
-        idle.start();
-        QTest::qWait(2000);
-        const double share = (threadCpuSeconds() - cpu0) / (idle.elapsed() / 1000.0);
-        QVERIFY2(share < 0.05, qPrintable(QStringLiteral("idle CPU %1 %").arg(share * 100)));
+        QTest::qWait(1500); // a watchdog period: still the one box
         QCOMPARE(r.prompter.messages.size(), 1);
 
         // Every record has its five fields and ends whole, and time never goes back.
