@@ -22,6 +22,13 @@ public:
     QList<std::optional<QString>> answers; // for askText, in order; none left = Cancel
     // Runs while a message "is open", to act as other events would then.
     std::function<void(const Shown&)> whileOpen;
+    QStringList texts() const
+    {
+        QStringList r;
+        for (const Shown& s : messages)
+            r << s.text;
+        return r;
+    }
 
 protected:
     void show(const QString& text, Icon icon, const QString& title) override
@@ -35,14 +42,4 @@ protected:
         prompts.append(prompt + QLatin1Char('|') + title);
         return answers.isEmpty() ? std::nullopt : answers.takeFirst();
     }
-
-public:
-    QStringList texts() const
-    {
-        QStringList r;
-        for (const Shown& s : messages)
-            r << s.text;
-        return r;
-    }
-    int count(const QString& text) const { return int(texts().count(text)); }
 };

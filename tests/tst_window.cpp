@@ -225,7 +225,7 @@ private slots:
         r.prompter.answers.clear(); // Cancel
         r.a("mnuInterval")->trigger();
         QCOMPARE(timer->interval(), 1000);
-        QCOMPARE(r.prompter.count(QStringLiteral("Interval set to 1000ms")), 2);
+        QCOMPARE(r.prompter.texts().count(QStringLiteral("Interval set to 1000ms")), 2);
     }
 
     void trendChartOfASensorStandingStill()
