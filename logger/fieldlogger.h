@@ -40,7 +40,9 @@ private:
 // tick from the last complete well-formed cycle, the tilt alarm, and the
 // recovery of a lost device without a person. Events go to standard error,
 // one line each, beginning with the UTC time (and the priority, for the
-// journal).
+// journal). Readings and frames arrive by signal from the link, in the
+// order the link emits them; stop() ends the link first, which is the
+// logger's only stopped state.
 class FieldLogger : public QObject {
     Q_OBJECT
 public:

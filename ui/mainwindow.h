@@ -15,7 +15,9 @@
 // Readings travel as values from the link to the labels (at most one screen
 // refresh every DisplayRefreshMs), the recorder, the chart and the alarms;
 // nothing reads a label back. Modal questions go through Prompter; dialogs
-// report by signals.
+// report by signals. closeProgram() is the one shutdown: the link ends (its
+// end is the program's ended state), the prompter closes, and the parts'
+// signals and every action are cut off.
 
 #include "core/apppaths.h"
 #include "core/portmap.h"
