@@ -346,7 +346,9 @@ private slots:
         QCOMPARE(line.received().size(), atClose);
         r.a("MnuShow")->trigger();
         r.a("MnuFileItem(2)")->trigger();
+        r.a("MSettings")->trigger();
         QCOMPARE(r.prompter.messages.size(), boxes);
+        QVERIFY(!r.form->portDialog() || !r.form->portDialog()->isVisible());
         QCOMPARE(r.quits, 1);
     }
 };
