@@ -160,7 +160,7 @@ private slots:
             {{"--model", "custom", "--coefficients", s.path("coef.txt")}, "coef.txt: wrong format, line 3", 2},
             {{"--model", "custom", "--coefficients", s.path("none.txt")}, "none.txt: /", 2},
             {{"--interval", "50"}, "--interval", 2},
-            {{"--help"}, "Usage: veltrak-logger", 0},
+            {{"--help"}, "\nExit status:\n  0  stopped by SIGINT or SIGTERM", 0},
         };
         for (const auto& c : cases) {
             s.run(c.args + QStringList {"--csv", s.path("out.csv")});

@@ -249,6 +249,7 @@ private slots:
         bad("--mqtt ::1", "--mqtt: " + Broker + ", got '::1'");
         bad("--topic-prefix a//b", "--topic-prefix: " + Topic + ", got 'a//b'");
         bad("--topic-prefix $SYS/site", "--topic-prefix: " + Topic + ", got '$SYS/site'");
+        bad("--queue-size 0", "--queue-size: expected a whole number from 1 to 10000000, got '0'");
         bad("--sensor-id a/b", "--sensor-id: expected one topic level: no /, +, # or blanks, got 'a/b'");
         bad("--device d --alarm-roll 0.5 --alarm-hysteresis 0.5",
             "--alarm-hysteresis: expected less than --alarm-roll (0.5), got '0.5'");
