@@ -137,12 +137,6 @@ void SensorLink::onComm()
         perform(m_poller.replyConsumed(*seen, held()));
 }
 
-void SensorLink::replay(const QString& chunk, char command)
-{
-    if (!m_ended)
-        (void)decode(chunk, command);
-}
-
 std::optional<bool> SensorLink::decode(const QString& chunk, char awaited)
 {
     const ReplyDecoder::Result result = m_decoder.take(chunk, awaited, m_calibration, m_rawDisplay);

@@ -63,10 +63,6 @@ public:
     // Watchdog ticks that found no sign of life, since polling started.
     qint64 silentTicks() const { return m_poller.silentTicks(); }
     bool portResetting() const { return m_portResetting; }
-    // A chunk decoded as the reply to `command`, as if the line had brought
-    // it, without the poller: what the window shows and records of a reply,
-    // for a replay of recorded bytes.
-    void replay(const QString& chunk, char command);
 
 signals:
     void readingReady(const Reading& reading);

@@ -10,23 +10,60 @@
 #include "ui/mainwindow.h"
 
 #include <QAction>
+#include <QHash>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+#include <optional>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+// The other end of the window's serial line, played by the test: the
+// program's commands are answered as a sensor would until the one a test
+// reply is for comes.
+struct Peer {
+    int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QString device = ::grantpt(fd) || ::unlockpt(fd) ? QString() : QString::fromLatin1(::ptsname(fd));
+    ~Peer() { ::close(fd); }
+    bool answer(char command, const QByteArray& reply) const
+    {
+        static const QHash<char, QByteArray> plain {{'A', "R"}, {'B', "800\n"}, {'C', "800\n"}, {'D', "09E\n"}};
+        QSocketNotifier readable(fd, QSocketNotifier::Read);
+        QSignalSpy ready(&readable, &QSocketNotifier::activated);
+        for (char c = 0; c != command;) {
+            if (::read(fd, &c, 1) != 1) {
+                if (!ready.wait(5000))
+                    return false;
+                continue;
+            }
+            const QByteArray out = c == command ? reply : plain.value(c); // F and its zeros: nothing
+            if (::write(fd, out.constData(), size_t(out.size())) != out.size())
+                return false;
+        }
+        return true;
+    }
+};
 
 struct FormRig {
     QTemporaryDir dir;
     FakePrompter prompter;
+    Peer peer; // port 4 unless the test maps it
     std::unique_ptr<MainWindow> form;
     int quits = 0;
 
-    explicit FormRig(const PortMap& ports = PortMap(), const QString& programDir = QString())
+    explicit FormRig(PortMap ports = PortMap(), const QString& programDir = QString())
     {
+        if (ports.deviceFor(4) == PortMap::defaultDeviceFor(4))
+            ports.setDevice(4, peer.device);
         form = std::make_unique<MainWindow>(prompter, AppPaths(dir.path(), programDir), ports);
         form->setQuitAction([this] { ++quits; });
     }
@@ -41,7 +78,8 @@ struct FormRig {
     QAction* a(const QString& name) const { return w<QAction>(name); }
     QString text(const QString& label) const { return w<QLabel>(label)->text(); }
 
-    // Start-up: the port dialog's OK, a model (none if null), the model dialog's OK.
+    // Start-up: the port dialog's OK, a model (none if null), the model
+    // dialog's OK; with a model, polling starts.
     void startUp(const char* modelOption = "Option1")
     {
         form->startUp();
@@ -52,12 +90,21 @@ struct FormRig {
             options->findChild<QRadioButton*>(modelOption)->click();
         options->findChild<QPushButton*>("Okbutton")->click();
         QVERIFY(form->isVisible());
+        QTRY_VERIFY(!form->modelDialog()); // it goes once the event loop runs
+        if (w<QPushButton>("Start")->isEnabled())
+            w<QPushButton>("Start")->click();
     }
 
-    // A reply as the serial line hands it to the link.
-    void reply(const QString& command, const QString& chunk)
+    // The sensor answers `command` with `bytes` over the line; returns once
+    // the window has taken the reading and shown it.
+    void reply(char command, const QByteArray& bytes)
     {
-        form->link().replay(chunk, command.at(0).toLatin1());
+        std::optional<Quantity> last;
+        const QObject scope; // the connection ends with it
+        QObject::connect(
+            &form->link(), &SensorLink::readingReady, &scope, [&last](const Reading& r) { last = r.quantity; });
+        QVERIFY(peer.answer(command, bytes));
+        QTRY_VERIFY(last == Quantity(command - 'B'));
         form->flushDisplay(); // what the screen shows by its next refresh
     }
 };

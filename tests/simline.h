@@ -25,21 +25,17 @@ struct Line {
 // completely left the sensor.
 inline bool handshakeKept(const std::vector<sim::LogEntry>& log)
 {
-    bool awaiting = false, replyDone = true;
+    bool replyDone = true;
     char last = 0;
     for (const sim::LogEntry& e : log) {
-        if (e.received) {
-            if (e.byte == '0')
-                continue;
-            if (e.byte == 'A' && last == 'F')
-                replyDone = true; // the initialisation is answered by nothing
-            if (awaiting && !replyDone)
+        if (!e.received) {
+            replyDone = replyDone || e.byte == '\n' || (last == 'A' && e.byte == 'R');
+        } else if (e.byte != '0') {
+            // The initialisation is answered by nothing.
+            if (!replyDone && !(e.byte == 'A' && last == 'F'))
                 return false;
-            awaiting = true;
             replyDone = false;
             last = e.byte;
-        } else if (e.byte == '\n' || (last == 'A' && e.byte == 'R')) {
-            replyDone = true;
         }
     }
     return true;

@@ -135,7 +135,6 @@ void TestProtocol::decoding_data()
     };
     row("pitch centre", 'B', "800\n", false, false, U::Millimetres, Model::Raw, "00.00", "    ");
     row("pitch below", 'B', "7FF\n", false, false, U::Millimetres, Model::Raw, "-01.00", "    ");
-    row("Z1 at 1000", 'B', "BE8\n", false, false, U::Millimetres, Model::Z1, "12.60", "    ");
     row("Z1 roll at -2048", 'C', "000\n", false, false, U::Millimetres, Model::Z1, "-23.84", "     ");
     row("garbage in front reads 0", 'C', "G?800\n", false, false, U::Millimetres, Model::Raw, "-2048.00", "     ",
         false);
@@ -146,9 +145,6 @@ void TestProtocol::decoding_data()
     row("raw roll", 'C', "800\n", true, false, U::Millimetres, Model::Raw, "     ", "2048");
     row("raw wins over thickness", 'B', "8FB\n", true, true, U::Millimetres, Model::Raw, "    ", "2299");
     row("thickness at true zero", 'B', "882\n", false, true, U::Millimetres, Model::Raw, "0.00", "    ");
-    row("thickness mm", 'B', "8FB\n", false, true, U::Millimetres, Model::Z1, "0.79", "    ");
-    row("thickness in", 'B', "8FB\n", false, true, U::Inches, Model::Raw, "0.0318", "    ");
-    row("thickness deg", 'B', "8FB\n", false, true, U::Degrees, Model::Raw, "1.00", "    ");
     row("thickness leaves roll", 'C', "8FB\n", false, true, U::Inches, Model::Raw, "251.00", "     ");
     row("temperature", 'D', "09E\n", false, false, U::Millimetres, Model::Raw, "25", "     ");
     row("raw temperature", 'D', "09E\n", true, true, U::Millimetres, Model::Raw, "     ", "158");
