@@ -4,14 +4,12 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cmath>
 #include <csignal>
 #include <memory>
 
@@ -21,15 +19,14 @@ struct Site {
     sim::SimOptions options;
     std::unique_ptr<sim::SimSensor> sensor;
     QProcess logger;
+    QString errors; // everything the logger said so far
     Site()
     {
+        // No display, no window system: the logger must not need one. Unset before any thread starts.
+        qunsetenv("DISPLAY");
+        qunsetenv("QT_QPA_PLATFORM");
         options.linkPath = dir.filePath(QStringLiteral("tty")).toStdString();
         plug();
-        // No display, no window system: the logger must not need one.
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        logger.setProcessEnvironment(env);
     }
     void plug()
     {
@@ -37,37 +34,31 @@ struct Site {
         if (!sensor->start())
             qFatal("simulator did not start");
     }
-    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    QString path(const QString& name) const { return QDir(dir.path()).filePath(name); } // or an absolute path
     void run(const QStringList& args)
     {
         logger.start(QStringLiteral(VELTRAK_LOGGER), QStringList {QStringLiteral("--device"), path("tty")} + args);
         if (!logger.waitForStarted())
             qFatal("logger did not start");
     }
-    void signal(int sig) const { ::kill(pid_t(logger.processId()), sig); }
+    bool signal(int sig) const { return logger.processId() > 0 && ::kill(pid_t(logger.processId()), sig) == 0; }
     void write(const char* name, const QByteArray& content) const
     {
         QFile f(path(name));
         if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
             qFatal("cannot write %s", name);
     }
-    QByteArray content(const char* name) const
+    QByteArray content(const QString& name) const
     {
         QFile f(path(name));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
-    // Ended by itself with `code`.
     bool exited(int code, int timeoutMs = 5000)
     {
         return logger.waitForFinished(timeoutMs) && logger.exitStatus() == QProcess::NormalExit
             && logger.exitCode() == code;
     }
-    bool stop() // as systemd stops it: a clean end
-    {
-        signal(SIGTERM);
-        return exited(0);
-    }
-    QString errors; // everything the logger said so far
+    bool stop() { return signal(SIGTERM) && exited(0); } // as systemd stops it: a clean end
     QString err() { return errors += QString::fromUtf8(logger.readAllStandardError()); }
     QStringList rows(const char* f) const { return QString::fromUtf8(content(f)).split("\r\n", Qt::SkipEmptyParts); }
 };
@@ -75,11 +66,11 @@ qint64 timeOf(const QString& row)
 {
     return QDateTime::fromString(row.section(QLatin1Char(','), 0, 0), Qt::ISODateWithMs).toMSecsSinceEpoch();
 }
-// The time of the first event line holding `what`, 0 if none.
+// The time of the first event line holding `what` (after its priority, if any), 0 if none.
 qint64 eventTime(const QString& errors, const QString& what)
 {
     const QString line = errors.split(QLatin1Char('\n')).filter(what).value(0);
-    return line.isEmpty() ? 0 : timeOf(line.section(QLatin1Char(' '), 0, 0) + QLatin1Char(','));
+    return line.isEmpty() ? 0 : timeOf(line.section(QLatin1Char(' '), 0, 0).section(QLatin1Char('>'), -1) + ',');
 }
 const QString Header
     = QStringLiteral("time,elapsed,pitch,roll,temperature,unit,alarm,pitch_min,pitch_max,roll_min,roll_max,samples");
@@ -103,12 +94,11 @@ private slots:
         Site s;
         s.sensor->setCounts(0xBE8, 0x7FF, 0x09E); // pitch 12.60 degrees
         s.run({"--interval", "100", "--csv", s.path("log.csv"), "--kvddt", s.path("kvddt.txt"), "--alarm-pitch", "10",
-            "--alarm-hysteresis", "1", "--alarm-hold", "300", "--lost-after", "3"});
+            "--alarm-hysteresis", "1", "--alarm-hold", "300", "--lost-after", "3", "--reference", s.path("zero.txt")});
         QTRY_VERIFY(s.rows("log.csv").size() >= 6);
         // No window system is loaded.
-        QFile maps(QStringLiteral("/proc/%1/maps").arg(s.logger.processId()));
-        const QByteArray mapped = maps.open(QIODevice::ReadOnly) ? maps.readAll() : QByteArray();
-        QVERIFY(mapped.contains("libQt6Core") && !mapped.contains("libQt6Gui") && !mapped.contains("libX11"));
+        const QByteArray maps = s.content(QStringLiteral("/proc/%1/maps").arg(s.logger.processId()));
+        QVERIFY(maps.contains("libQt6Core") && !maps.contains("libQt6Gui") && !maps.contains("libX11"));
         s.sensor->setCounts(0x882, 0x7FF, 0x09E); // 1.68 degrees: back below the band
         QTRY_VERIFY(s.err().contains(QStringLiteral(" alarm cleared: pitch 1.68")));
         QTest::qWait(300);
@@ -126,8 +116,9 @@ private slots:
         QVERIFY(s.stop());
 
         const QStringList rows = s.rows("log.csv");
-        QCOMPARE(rows.first(), Header);
-        QCOMPARE(values(rows[1]), QStringLiteral("12.60,-0.01,25.00,deg,ok"));
+        QCOMPARE(rows.first(), Header + ",pitch_change,roll_change"); // a reference zero taken from the first interval
+        QVERIFY(values(rows[1]) == QStringLiteral("12.60,-0.01,25.00,deg,ok") && rows[1].endsWith(",0.00,0.00"));
+        QVERIFY(s.content("zero.txt").contains("\nmodel=z1\npitch=12.6\nroll=-0.01"));
         QVERIFY(!rows.filter(QStringLiteral(",12.60,-0.01,25.00,deg,pitch,")).isEmpty());
         QCOMPARE(values(rows.last()), QStringLiteral("1.68,-0.01,25.00,deg,ok"));
         // The gap shows in the times. Rows end once the last reading is 1.5 s
@@ -135,14 +126,14 @@ private slots:
         QVERIFY(timeOf(rows[atLoss]) - timeOf(rows[atLoss - 1]) >= 1400 && timeOf(rows[atLoss - 1]) < pulledAt + 2200);
         qint64 last = 0;
         for (const QString& row : rows.mid(1)) {
-            QVERIFY2(row.count(QLatin1Char(',')) == 11 && row.contains("Z,") && timeOf(row) > last, qPrintable(row));
+            QVERIFY2(row.count(QLatin1Char(',')) == 13 && row.contains("Z,") && timeOf(row) > last, qPrintable(row));
             last = timeOf(row);
         }
         QCOMPARE(s.rows("kvddt.txt").first(), QStringLiteral("0.1\tPitch\t12.60\tRoll\t-00.01"));
         const QString err = s.err();
         QCOMPARE(err.count(QStringLiteral(" device lost: ")), 1);
-        for (const char* event :
-            {" start: device ", " alarm raised: pitch 12.60", " alarm cleared: pitch 1.68", " stop: "})
+        for (const char* event : {" start: device ", " alarm raised: pitch 12.60",
+                 " stop: ", " reference zero taken: pitch 12.60 roll -0.01, stored in "})
             QVERIFY2(err.contains(QString::fromLatin1(event)), qPrintable(err));
         // The hold: raised only after 300 ms above the limit.
         QVERIFY(eventTime(err, QStringLiteral(" alarm raised")) >= timeOf(rows[1]) + 150);
@@ -152,6 +143,7 @@ private slots:
     {
         Site s;
         s.write("coef.txt", "0.0129\n0\nminus three\n");
+        s.write("zero.txt", "pitch=10\nroll=one\n");
         const struct {
             QStringList args;
             const char* says;
@@ -160,6 +152,7 @@ private slots:
             {{"--model", "custom", "--coefficients", s.path("coef.txt")}, "coef.txt: wrong format, line 3", 2},
             {{"--model", "custom", "--coefficients", s.path("none.txt")}, "none.txt: /", 2},
             {{"--interval", "50"}, "--interval", 2},
+            {{"--reference", s.path("zero.txt")}, "zero.txt line 2: expected a number for roll, got 'one'", 2},
             {{"--help"}, "\nExit status:\n  0  stopped by SIGINT or SIGTERM", 0},
         };
         for (const auto& c : cases) {
@@ -180,7 +173,6 @@ private slots:
         s.run({"--interval", "100", "--csv", s.path("log.csv"), "--kvddt", s.path("k.txt")});
         QTRY_VERIFY(s.rows("log.csv").size() >= 4);
         QVERIFY(s.content("log.csv").startsWith((Header + "\r\n2026-12-07T13:16\r\n20").toUtf8()));
-        QCOMPARE(s.rows("log.csv").count(Header), 1);
 
         // Removed by hand: made again, header first, and said.
         QVERIFY(QFile::remove(s.path("log.csv")) && QFile::remove(s.path("k.txt")));
@@ -190,7 +182,7 @@ private slots:
 
         // Rotated as logrotate does: renamed, then SIGHUP.
         QVERIFY(QFile::rename(s.path("log.csv"), s.path("log.csv.1")));
-        s.signal(SIGHUP);
+        QVERIFY(s.signal(SIGHUP));
         QTRY_VERIFY(s.rows("log.csv").size() >= 3);
         QCOMPARE(s.rows("log.csv").first(), Header);
         const QByteArray rotated = s.content("log.csv.1");
@@ -198,23 +190,20 @@ private slots:
         QCOMPARE(s.content("log.csv.1"), rotated);
         QVERIFY(rotated.endsWith("\r\n"));
 
-        s.signal(SIGUSR1);
-        QTRY_VERIFY(s.err().contains(QStringLiteral(" status: device ")));
-        QVERIFY(s.err().contains(", bad replies 0, ") && s.err().contains("broker off"));
-        QCOMPARE(s.logger.state(), QProcess::Running);
-        QProcess second; // on the same device
+        QVERIFY(s.signal(SIGUSR1));
+        QTRY_VERIFY(s.err().contains(QRegularExpression(" status: device .*, bad replies 0, .*, broker off")));
+        QProcess second; // on the same device, so this one has not ended on SIGUSR1
         second.start(QStringLiteral(VELTRAK_LOGGER),
             {"--device", s.path("tty"), "--csv", "/dev/null", "--duration", "0.3", "--lost-after", "1"});
         QVERIFY(second.waitForFinished(5000) && second.exitCode() == 0);
         QVERIFY(second.readAllStandardError().contains("tty: the device is in use by another program"));
-        QVERIFY(s.stop());
-        QVERIFY(!s.err().contains(QStringLiteral("write failure")));
+        QVERIFY(s.stop()); // so no write failure either
     }
 
-    void standardOutputOfAnyKind()
+    void standardOutputIntoAPipe()
     {
-        // A pipe, with the config file's folder overridden by the command line;
-        // the reader goes away after three lines: one line, exit code 1.
+        // With the config file's folder overridden by the command line; the
+        // reader goes away after three lines: one line, exit code 1.
         Site s;
         s.write("site.ini", "[logger]\ncsv-dir=" + s.path("dir").toUtf8() + "\n");
         s.logger.start(QStringLiteral("bash"),
@@ -223,24 +212,18 @@ private slots:
         QVERIFY(s.exited(1));
         const QByteArray out = s.logger.readAllStandardOutput();
         QVERIFY2(out.startsWith((Header + "\r\n").toUtf8()) && out.count("\r\n") == 3, out.constData());
-        QVERIFY(!QFileInfo::exists(s.path("dir")));
+        QVERIFY(!QFile::exists(s.path("dir")));
         QCOMPARE(s.err().count(QStringLiteral("write failure: standard output: Broken pipe")), 1);
-
-        // The null device, for a logger that only publishes or records kvddt.
-        s.errors.clear();
-        s.run({"--interval", "100", "--csv", "/dev/null", "--duration", "0.5"});
-        QVERIFY(s.exited(0));
-        QVERIFY2(s.err().contains(" start: ") && !s.errors.contains("QIODevice"), qPrintable(s.errors));
     }
 
-    void noiseIsNeverAReading()
+    void noiseSilenceAndSlownessAreNeverReadings()
     {
         // Standard error is "the journal": lines start with their priority.
         Site s;
         s.logger.start(QStringLiteral("sh"),
             {"-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" \"$@\"", VELTRAK_LOGGER, "--device",
                 s.path("tty"), "--interval", "100", "--csv", s.path("log.csv"), "--alarm-pitch", "10", "--alarm-roll",
-                "10", "--lost-after", "30"});
+                "10", "--lost-after", "3"});
         QTRY_VERIFY(s.rows("log.csv").size() >= 3);
         for (const char* reply : {"ZZZ\n", "ZZZ\n"}) // as a count: pitch -23.84
             s.sensor->script('B', reply);
@@ -249,48 +232,44 @@ private slots:
         QTRY_VERIFY(s.err().contains(QStringLiteral("<4>")) && s.err().contains(QStringLiteral(" bad replies ")));
         const qsizetype before = s.rows("log.csv").size();
         QTRY_VERIFY_WITH_TIMEOUT(s.rows("log.csv").size() >= before + 5, 15000);
-        s.signal(SIGUSR1);
+        QVERIFY(s.signal(SIGUSR1));
         QTRY_VERIFY(s.err().contains(QStringLiteral("<6>")) && s.err().contains(QStringLiteral(" status: ")));
+
+        // Silent while the device stays open: lost after exactly 3 s. Not less: the noise above stalls
+        // the polling for up to 2 s, until the link's 1 s watchdog asks again.
+        s.sensor->setSilent(true);
+        const qint64 silentAt = QDateTime::currentMSecsSinceEpoch();
+        QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device lost: no valid reply for 3 s")), 5000);
+        const qint64 lostAt = eventTime(s.err(), QStringLiteral(" device lost: "));
+        QVERIFY2(lostAt - silentAt >= 2900 && lostAt - silentAt < 3600, qPrintable(QString::number(lostAt - silentAt)));
+        // Reopened after 1 s, silent for 3 s, reopened after 2 s more: a silent
+        // sensor waits its turn like a missing one, and is not "back".
+        s.sensor->clearLog();
+        QTRY_VERIFY_WITH_TIMEOUT(sentAt(*s.sensor, 'F').size() >= 2, 10000);
+        s.sensor->setSilent(false);
+        const auto t = sentAt(*s.sensor, 'F');
+        QVERIFY2(t[1] - t[0] >= 4800 && t[1] - t[0] < 5400, qPrintable(QString::number(t[1] - t[0])));
+        QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device back: ")), 3000);
         QVERIFY(s.stop());
         for (const QString& row : s.rows("log.csv").mid(1))
             QVERIFY2(values(row) == QStringLiteral("0.00,0.00,25.00,deg,ok"), qPrintable(row));
         const QString err = s.err();
-        QVERIFY2(!err.contains(" alarm raised") && !err.contains(" device lost"), qPrintable(err));
+        QVERIFY2(!err.contains(" alarm raised") && err.count(" device lost: ") == 1 && err.count(" device back: ") == 1,
+            qPrintable(err));
         QCOMPARE(err.count(QStringLiteral(" bad replies from the sensor: ")), 1); // at most one line a minute
         QVERIFY2(err.contains(QRegularExpression(" status: .*, bad replies [2-9], ")), qPrintable(err));
         QVERIFY(err.startsWith(QStringLiteral("<6>")));
-    }
 
-    void silenceLosesTheSensorOnSchedule()
-    {
-        Site s;
-        s.run({"--interval", "100", "--csv", s.path("log.csv"), "--lost-after", "2"});
-        QTRY_VERIFY(s.rows("log.csv").size() >= 2);
-        // Silent while the device stays open: lost after exactly 2 s.
-        s.sensor->setSilent(true);
-        const qint64 silentAt = QDateTime::currentMSecsSinceEpoch();
-        QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device lost: no valid reply for 2 s")), 4000);
-        const qint64 lostAt = eventTime(s.err(), QStringLiteral(" device lost: "));
-        QVERIFY2(lostAt - silentAt >= 1900 && lostAt - silentAt < 2600, qPrintable(QString::number(lostAt - silentAt)));
-        // Reopened after 1 s, silent for 2 s, reopened after 2 s more: a silent
-        // sensor waits its turn like a missing one, and is not "back".
-        s.sensor->clearLog();
-        QTRY_VERIFY_WITH_TIMEOUT(sentAt(*s.sensor, 'F').size() >= 2, 8000);
-        s.sensor->setSilent(false);
-        const auto t = sentAt(*s.sensor, 'F');
-        QVERIFY2(t[1] - t[0] >= 3800 && t[1] - t[0] < 4400, qPrintable(QString::number(t[1] - t[0])));
-        QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device back: ")), 3000);
-        QVERIFY(s.err().count(" device lost: ") == 1 && s.err().count(" device back: ") == 1);
-        QVERIFY(s.stop());
-
-        // A sensor slower than the interval: never more rows than cycles.
-        Site slow;
-        slow.options.latencyUs = 150'000;
-        slow.plug();
-        slow.run({"--interval", "100", "--csv", slow.path("log.csv"), "--duration", "2"});
-        QVERIFY(slow.exited(0, 8000));
-        const qsizetype rows = slow.rows("log.csv").size() - 1;
-        const qsizetype cycles = qsizetype(sentAt(*slow.sensor, 'D').size());
+        // A sensor slower than the interval: never more rows (one kvddt line each) than cycles.
+        // And the null device, for a logger that only publishes or records kvddt.
+        s.errors.clear();
+        s.options.latencyUs = 150'000;
+        s.plug();
+        s.run({"--interval", "100", "--csv", "/dev/null", "--kvddt", s.path("k.txt"), "--duration", "2"});
+        QVERIFY(s.exited(0, 8000));
+        QVERIFY2(s.err().contains(" start: ") && !s.errors.contains("QIODevice"), qPrintable(s.errors));
+        const qsizetype rows = s.rows("k.txt").size();
+        const qsizetype cycles = qsizetype(sentAt(*s.sensor, 'D').size());
         QVERIFY2(rows >= 2 && rows <= cycles, qPrintable(QStringLiteral("%1 rows, %2 cycles").arg(rows).arg(cycles)));
     }
 
@@ -309,11 +288,9 @@ private slots:
         while (filler.write(QByteArray(512, 'x')) == 512 && filler.flush()) { }
         QVERIFY(s.exited(1, 20000));
         QVERIFY2(s.err().contains(QStringLiteral("log.csv: No space left on device")), qPrintable(s.errors));
-        const QByteArray csv = s.content("disk/log.csv");
-        QVERIFY(csv.endsWith("\r\n"));
+        QVERIFY(s.content("disk/log.csv").endsWith("\r\n"));
         for (const QString& row : s.rows("disk/log.csv").mid(1))
-            QVERIFY2(
-                row.count(QLatin1Char(',')) == 11 && values(row).endsWith(QStringLiteral(",deg,ok")), qPrintable(row));
+            QVERIFY2(row.count(QLatin1Char(',')) == 11 && row.contains(",deg,ok,"), qPrintable(row));
     }
 
     void intervalSummaries_data()
@@ -349,53 +326,35 @@ private slots:
             const qint64 samples = f[11].toLongLong();
             QVERIFY2(last ? samples == 1 : sampled ? samples >= 2 && samples <= 3 : samples > 20, qPrintable(row));
             if (row != odd.value(0)) {
-                QCOMPARE(f.mid(7, 4).join(','), QStringLiteral("1.68,1.68,-0.01,-0.01"));
-                QCOMPARE(values(row), QStringLiteral("1.68,-0.01,25.00,deg,ok"));
+                QCOMPARE(f.mid(2, 9).join(','), QStringLiteral("1.68,-0.01,25.00,deg,ok,1.68,1.68,-0.01,-0.01"));
                 continue;
             }
             // Means of the cycles, extremes of the odd one.
             QCOMPARE(f.mid(7, 4).join(','), QStringLiteral("1.68,12.60,-0.01,0.00"));
             const double n = double(samples); // six decimals in the file
-            QVERIFY(std::abs(f[2].toDouble() - (12.60 + 1.68 * (n - 1)) / n) < 6e-7);
-            QVERIFY(std::abs(f[3].toDouble() - (0.0 - 0.01 * (n - 1)) / n) < 6e-7);
+            QVERIFY(qAbs(f[2].toDouble() - (12.60 + 1.68 * (n - 1)) / n) < 6e-7);
+            QVERIFY(qAbs(f[3].toDouble() - (0.0 - 0.01 * (n - 1)) / n) < 6e-7);
         }
-        if (!sampled)
-            return;
         // Between samples the line is quiet: no command at all.
         const auto cycleStarts = sentAt(*s.sensor, 'B');
-        for (std::size_t i = 3; i < cycleStarts.size(); ++i)
+        for (std::size_t i = 3; sampled && i < cycleStarts.size(); ++i)
             QVERIFY2(cycleStarts[i] - cycleStarts[i - 1] >= 150,
                 qPrintable(QString::number(cycleStarts[i] - cycleStarts[i - 1])));
     }
 
-    void referenceZero()
+    void referenceZeroReused()
     {
+        // A stored reference zero: the change since then, and the alarm on the change (2.6 < 5).
         Site s;
         s.sensor->setCounts(0xBE8, 0x7FF, 0x09E); // pitch 12.60
-        const QStringList args {"--interval", "200", "--csv", s.path("log.csv"), "--reference", s.path("zero.txt"),
-            "--alarm-pitch", "5", "--alarm-on", "change"};
-        s.run(args);
-        QTRY_VERIFY(s.rows("log.csv").size() >= 3);
-        QVERIFY(s.err().contains(QStringLiteral("reference zero taken: pitch 12.60 roll -0.01, stored in ")));
-        QVERIFY(s.content("zero.txt").contains("\nmodel=z1\npitch=12.6\nroll=-0.01"));
-        QVERIFY(s.stop());
-        QCOMPARE(s.rows("log.csv").first(), Header + ",pitch_change,roll_change");
-        QVERIFY(s.rows("log.csv").last().endsWith(QStringLiteral(",0.00,0.00")));
-
-        // Reused: the change since then, and the alarm on the change (2.6 < 5).
         s.write("zero.txt", "pitch=10\nroll=1\n");
-        s.errors.clear();
-        s.run(args);
-        QTRY_VERIFY(s.rows("log.csv").size() >= 6);
+        s.run({"--interval", "200", "--csv", s.path("log.csv"), "--reference", s.path("zero.txt"), "--alarm-pitch", "5",
+            "--alarm-on", "change"});
+        QTRY_VERIFY(s.rows("log.csv").size() >= 4);
         QVERIFY(s.stop());
         QVERIFY(s.rows("log.csv").last().endsWith(QStringLiteral(",12.60,-0.01,25.00,deg,ok,12.60,12.60,-0.01,-0.01,")
             + s.rows("log.csv").last().section(',', 11, 11) + QStringLiteral(",2.60,-1.01")));
         QVERIFY(s.err().contains(QStringLiteral(", reference ")) && !s.err().contains(QStringLiteral("alarm raised")));
-
-        s.write("zero.txt", "pitch=10\nroll=one\n");
-        s.run(args);
-        QVERIFY(s.exited(2));
-        QVERIFY2(s.err().contains("zero.txt line 2: expected a number for roll, got 'one'"), qPrintable(s.errors));
     }
 };
 
