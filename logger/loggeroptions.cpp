@@ -503,6 +503,7 @@ std::variant<LoggerOptions, QString> parse(const QStringList& args)
     struct Given {
         const Option* option;
         QString value;
+        bool clears; // an empty value: back to the default
     };
     QList<Given> given;
     QHash<QString, qsizetype> taken;
@@ -510,14 +511,15 @@ std::variant<LoggerOptions, QString> parse(const QStringList& args)
         const Option* option = find(name == QLatin1String("h") ? QStringLiteral("help")
                 : name == QLatin1String("v")                   ? QStringLiteral("version")
                                                                : name);
-        given.append({option, option->valueName ? parser.values(name).value(taken[name]++) : QStringLiteral("true")});
+        const QString value = option->valueName ? parser.values(name).value(taken[name]++) : QStringLiteral("true");
+        given.append({option, value, option->valueName && value.trimmed().isEmpty()});
     }
 
     // An empty value on the command line clears the option, the config
     // file's value included: the default applies.
     QSet<const Option*> cleared;
     for (const Given& g : std::as_const(given)) {
-        if (g.option->valueName && g.value.trimmed().isEmpty())
+        if (g.clears)
             cleared.insert(g.option);
         else
             cleared.remove(g.option);
@@ -549,7 +551,7 @@ std::variant<LoggerOptions, QString> parse(const QStringList& args)
     }
     for (const Given& g : std::as_const(given)) {
         // An empty value only clears: "--kvddt= --kvddt FILE" is FILE.
-        if (cleared.contains(g.option) || (g.option->valueName && g.value.trimmed().isEmpty()))
+        if (g.clears || cleared.contains(g.option))
             continue;
         if (!g.option->set(options, g.value))
             return badValue(QStringLiteral("--") + QLatin1String(g.option->name), *g.option, g.value);

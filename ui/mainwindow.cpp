@@ -279,7 +279,6 @@ void MainWindow::closeProgram()
     }
     for (QAction* action : findChildren<QAction*>())
         action->setEnabled(false);
-    Start->setEnabled(false);
     for (QWidget* w : std::initializer_list<QWidget*> {m_config.data(), m_modelDialog.data(), m_trend.data()}) {
         if (w)
             w->hide();
