@@ -1,5 +1,7 @@
 #include "core/coeffile.h"
 
+#include "core/conversion.h"
+
 #include "core/safefile.h"
 
 #include <QDir>
@@ -87,6 +89,10 @@ std::variant<Coefficients, LoadError> parse(const QByteArray& content)
         if (i < n)
             ++i;
     }
+    // A polynomial that overflows somewhere over the counts would turn
+    // readings into empty fields or "nan" without a word.
+    if (!conversion::rangeOverCounts(values[0], values[1], values[2]))
+        return LoadError {Failure::Format, QStringLiteral("the polynomial is not finite over the counts 0 to 4095")};
     return Coefficients {values[0], values[1], values[2]};
 }
 

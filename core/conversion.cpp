@@ -2,15 +2,33 @@
 
 #include "core/numberformat.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace conversion {
 
-double polynomial(double centred, double x1, double x2, double x3)
+double polynomialExact(double centred, double x1, double x2, double x3)
 {
     const double c = centred;
-    const double v = (x3 * c * c * c + x2 * c * c) + x1 * c;
-    return numfmt::roundHalfEven2(v);
+    return (x3 * c * c * c + x2 * c * c) + x1 * c;
+}
+
+double polynomial(double centred, double x1, double x2, double x3)
+{
+    return numfmt::roundHalfEven2(polynomialExact(centred, x1, x2, x3));
+}
+
+std::optional<Range> rangeOverCounts(double x1, double x2, double x3, double offset)
+{
+    Range range {INFINITY, -INFINITY};
+    for (int count = 0; count <= 4095; ++count) {
+        const double v = polynomialExact(count + offset, x1, x2, x3);
+        if (!std::isfinite(v))
+            return std::nullopt;
+        range.low = std::min(range.low, v);
+        range.high = std::max(range.high, v);
+    }
+    return range;
 }
 
 double thicknessAngle(double centred, double zeroReference)

@@ -48,7 +48,7 @@ ReplyDecoder::Result ReplyDecoder::take(
     m_buffer.clear();
     result.consumed = true;
     if (r.quantity == Quantity::Temperature) {
-        r.value = conversion::temperature(r.count);
+        r.value = r.exact = conversion::temperature(r.count);
         r.text = numfmt::plainDecimal(r.value);
         result.reading = std::move(r);
         return result;
@@ -57,10 +57,11 @@ ReplyDecoder::Result ReplyDecoder::take(
     const bool pitch = r.quantity == Quantity::Pitch;
     r.centred = r.count + (pitch ? calibration.PitchOffset : calibration.RollOffset);
     const Coefficients& k = calibration.coefficients;
-    r.value = conversion::polynomial(r.centred, k.x1, k.x2, k.x3);
+    r.exact = conversion::polynomialExact(r.centred, k.x1, k.x2, k.x3);
+    r.value = numfmt::roundHalfEven2(r.exact);
     r.text = numfmt::pattern00_00(r.value);
     if (pitch && !rawDisplay && calibration.thickness) {
-        r.value = conversion::thicknessValue(r.centred, calibration.ZeroReference, calibration.unit);
+        r.value = r.exact = conversion::thicknessValue(r.centred, calibration.ZeroReference, calibration.unit);
         r.text = conversion::thicknessText(r.centred, calibration.ZeroReference, calibration.unit);
         result.status = numfmt::plainDecimal(r.centred);
     }

@@ -14,6 +14,9 @@ struct Reading {
     double count = 0.0; // the sensor's count as received
     double centred = 0.0; // count plus the axis offset (angles only)
     double value = 0.0; // converted: degrees (counts for the raw preset), thickness in its unit, or deg C
+    // `value` before the display's rounding to two decimals: what means,
+    // changes and exports are taken of, so they carry no rounding bias.
+    double exact = 0.0;
     QString text; // the display text of `value`
     bool rawDisplay = false; // the operator chose to see counts instead of values
     qint64 monotonicMs = 0; // steady clock, for intervals and staleness

@@ -178,6 +178,15 @@ bool AppendFile::isEmpty() const
     return m_fd >= 0 && ::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
 }
 
+QByteArray AppendFile::firstLine(qint64 maxBytes) const
+{
+    QByteArray bytes(maxBytes, Qt::Uninitialized);
+    ssize_t n;
+    while ((n = ::pread(m_fd, bytes.data(), std::size_t(maxBytes), 0)) < 0 && errno == EINTR) { }
+    const qsizetype end = n > 0 ? bytes.left(n).indexOf('\n') : -1;
+    return end < 0 ? QByteArray() : bytes.left(end + 1);
+}
+
 bool AppendFile::stillThere() const
 {
     return m_fd >= 0 && (!m_checked || stillAt(m_fd, m_path));

@@ -61,6 +61,9 @@ public:
     bool isStandardOutput() const { return m_fd >= 0 && m_path.isEmpty(); }
     QString path() const { return m_path; } // "" for standard output
     bool isEmpty() const; // nothing written to it yet, by us or before us
+    // The file's first line with its line end, read from the start (at most
+    // `maxBytes`); empty when it cannot be read.
+    QByteArray firstLine(qint64 maxBytes = 4096) const;
     // False once the file was removed, renamed away or replaced.
     bool stillThere() const;
     // The error text (the system's reason) if not written; a short write is

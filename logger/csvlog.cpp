@@ -1,10 +1,13 @@
 #include "logger/csvlog.h"
 
 #include "core/alarm.h"
+#include "core/numberformat.h"
 
 #include <QDateTime>
 #include <QStringList>
 
+#include <algorithm>
+#include <cmath>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,15 +30,25 @@ QString header(bool withChange)
         + (withChange ? QStringLiteral(",pitch_change,roll_change") : QString()) + QLatin1String(LineEnd);
 }
 
-QString row(const Record& record)
+QString number(const Record& record, Column column, double value)
+{
+    if (!std::isfinite(value))
+        return QString();
+    if (record.lastCycle)
+        return alarmcsv::angle(value);
+    return numfmt::pattern(value, 1, column == Column::Mean || column == Column::Change ? 4 : 2);
+}
+
+QString row(const Record& r)
 {
     // QString::number ignores the locale.
-    QStringList fields {alarmcsv::isoUtc(record.wallMsUtc), QString::number(record.elapsedS, 'f', 3),
-        alarmcsv::angle(record.pitch), alarmcsv::angle(record.roll), alarmcsv::angle(record.temperature),
-        field(record.unit), field(record.alarm), alarmcsv::angle(record.pitchMin), alarmcsv::angle(record.pitchMax),
-        alarmcsv::angle(record.rollMin), alarmcsv::angle(record.rollMax), QString::number(record.samples)};
-    if (record.pitchChange && record.rollChange)
-        fields << alarmcsv::angle(*record.pitchChange) << alarmcsv::angle(*record.rollChange);
+    QStringList fields {alarmcsv::isoUtc(r.wallMsUtc), QString::number(r.elapsedS, 'f', 3),
+        number(r, Column::Mean, r.pitch), number(r, Column::Mean, r.roll),
+        number(r, Column::Temperature, r.temperature), field(r.unit), field(r.alarm),
+        number(r, Column::Extreme, r.pitchMin), number(r, Column::Extreme, r.pitchMax),
+        number(r, Column::Extreme, r.rollMin), number(r, Column::Extreme, r.rollMax), QString::number(r.samples)};
+    if (r.pitchChange && r.rollChange)
+        fields << number(r, Column::Change, *r.pitchChange) << number(r, Column::Change, *r.rollChange);
     return fields.join(QLatin1Char(',')) + QLatin1String(LineEnd);
 }
 
@@ -48,6 +61,13 @@ QString field(const QString& text)
     QString escaped = text;
     escaped.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
+qint64 nextRowTime(qint64 wallMsUtc, qint64 intervalMs)
+{
+    const qint64 midnight = dayOf(wallMsUtc) * MsPerDay;
+    const qint64 next = midnight + ((wallMsUtc - midnight) / intervalMs + 1) * intervalMs;
+    return std::min(next, midnight + MsPerDay);
 }
 
 QString dayFileName(qint64 wallMsUtc)

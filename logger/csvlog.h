@@ -24,7 +24,17 @@ struct Record {
     quint64 samples = 0;
     // The mean minus the reference zero, with a reference only.
     std::optional<double> pitchChange, rollChange;
+    // The row is the interval's last cycle (--aggregate last), not its means.
+    bool lastCycle = false;
 };
+
+// A number of a row as written: means and changes with 4 decimals, extremes
+// and the temperature with the display's 2, always that many, so a column
+// never changes its precision from row to row; "" for NaN or infinity.
+// A row of the last cycle gives its readings as displayed
+// (alarmcsv::angle()). The JSON of a row carries these same numbers.
+enum class Column { Mean, Extreme, Temperature, Change };
+QString number(const Record& record, Column column, double value);
 
 // "time,elapsed,pitch,roll,temperature,unit,alarm,pitch_min,pitch_max,
 // roll_min,roll_max,samples", then ",pitch_change,roll_change" with a
@@ -32,15 +42,18 @@ struct Record {
 // readers by position keep working.
 QString header(bool withChange = false);
 
-// e.g. "2026-12-07T03:25:04.123Z,12.300,1.50,-0.25,23.40,deg,ok,1.45,1.55,
-// -0.30,-0.20,47\r\n":
-// elapsed always with 3 decimals, angles and temperature as
-// alarmcsv::angle(), "." as decimal point whatever the locale.
+// e.g. "2026-12-07T03:25:04.123Z,12.300,1.5012,-0.2500,23.40,deg,ok,1.45,
+// 1.55,-0.30,-0.20,47\r\n": elapsed always with 3 decimals, the numbers as
+// number() gives them, "." as decimal point whatever the locale.
 QString row(const Record& record);
 
 // The field as RFC 4180 wants it: in double quotes, with quotes doubled,
 // when it holds a comma, a quote, CR or LF; otherwise unchanged.
 QString field(const QString& text);
+
+// The first whole multiple of `intervalMs` counted from UTC midnight after
+// `wallMsUtc`; midnight itself when the day's last interval is short.
+qint64 nextRowTime(qint64 wallMsUtc, qint64 intervalMs);
 
 // "YYYY-MM-DD.csv" for the UTC day holding the instant.
 QString dayFileName(qint64 wallMsUtc);

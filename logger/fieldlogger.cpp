@@ -5,15 +5,13 @@
 #include <QDateTime>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 constexpr int BadReplyReportMs = 60'000;
-
-QString modelName(const LoggerOptions& o)
-{
-    return o.model ? loggeroptions::modelName(*o.model) : QStringLiteral("custom ") + o.coefficientsFile;
-}
+// A wall clock that moved this much against the steady clock was set.
+constexpr qint64 ClockStepMs = 1000;
 
 // A reply as it came, printable on one line: 'ZZZ\n' to B.
 QString describeReply(const Reading& reading)
@@ -39,12 +37,16 @@ FieldLogger::FieldLogger(
     : QObject(parent),
       m_options(std::move(options)),
       m_alarm(m_options.alarm),
-      m_csv(m_options.csvPath, m_options.csvDir, csvlog::header(!m_options.referenceFile.isEmpty())),
+      m_csv(m_options.csvPath, m_options.csvDir, csvlog::header(!m_options.referenceFile.isEmpty()),
+          m_options.keepDays),
+      m_watch({m_options.lostAfter * 1000LL,
+          m_options.sampleEveryMs ? std::optional<qint64>(*m_options.sampleEveryMs) : std::nullopt}),
       m_stats(m_options.aggregateLast),
       m_reference(reference)
 {
     m_alarmsOn = m_alarm.active() && calibration.anglesInDegrees();
     m_journal = csvlog::standardErrorIsJournal();
+    m_onClock = !m_options.alignStart && m_options.intervalMs >= 1000;
     (void)m_link.port().setDevice(m_options.device);
     m_link.setCalibration(calibration);
     m_link.setModelChosen(true);
@@ -53,36 +55,22 @@ FieldLogger::FieldLogger(
     // Queued: the link is closed from the event loop, not from inside its
     // own report.
     connect(
-        &m_link, &SensorLink::failure, this, [this](const QString& text) { lose(text); }, Qt::QueuedConnection);
+        &m_link, &SensorLink::failure, this,
+        [this](const QString& text) { carryOut(m_watch.failed(monotonicNowMs(), text)); }, Qt::QueuedConnection);
     auto timer = [this](bool singleShot) {
         auto* t = new QTimer(this);
         t->setSingleShot(singleShot);
+        t->setTimerType(Qt::PreciseTimer);
         return t;
     };
-    m_recordTimer = timer(false);
+    m_recordTimer = timer(m_onClock);
     m_recordTimer->setInterval(m_options.intervalMs);
-    m_recordTimer->setTimerType(Qt::PreciseTimer);
     connect(m_recordTimer, &QTimer::timeout, this, &FieldLogger::onTick);
-    m_reconnectTimer = timer(true);
-    connect(m_reconnectTimer, &QTimer::timeout, this, &FieldLogger::reconnect);
-    // Not restarted at every reply (thousands a second at full speed): when
-    // it fires it looks at the last valid reply and waits out the rest.
-    m_silenceTimer = timer(true);
-    m_silenceTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_silenceTimer, &QTimer::timeout, this, [this] {
-        const qint64 left = m_options.lostAfter * 1000LL - (monotonicNowMs() - m_lastValidMs);
-        if (left > 0)
-            m_silenceTimer->start(int(left));
-        else
-            lose(QStringLiteral("no valid reply for %1 s").arg(m_options.lostAfter));
-    });
+    m_wakeTimer = timer(true);
+    connect(m_wakeTimer, &QTimer::timeout, this, [this] { carryOut(m_watch.timeout(monotonicNowMs())); });
     m_badReplyTimer = timer(true);
     m_badReplyTimer->setInterval(BadReplyReportMs);
     connect(m_badReplyTimer, &QTimer::timeout, this, &FieldLogger::reportBadReplies);
-    m_sampleTimer = timer(false);
-    m_sampleTimer->setInterval(m_options.sampleEveryMs.value_or(0));
-    m_sampleTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_sampleTimer, &QTimer::timeout, this, &FieldLogger::takeSample);
 }
 
 FieldLogger::~FieldLogger()
@@ -102,22 +90,25 @@ void FieldLogger::report(csvlog::Priority priority, const QString& text) const
 std::optional<QString> FieldLogger::start(const QString& publishing)
 {
     m_clock.start();
-    if (!m_options.csvPath.isEmpty() || !m_options.csvDir.isEmpty())
-        if (auto error = m_csv.open())
+    const bool csv = !m_options.csvPath.isEmpty() || !m_options.csvDir.isEmpty();
+    QStringList notes;
+    if (csv)
+        if (auto error = m_csv.open(QDateTime::currentMSecsSinceEpoch(), &notes))
             return error;
     if (!m_options.kvddtPath.isEmpty())
         if (auto error = m_kvddt.open(m_options.kvddtPath))
             return QStringLiteral("%1: %2").arg(m_options.kvddtPath, *error);
     QStringList outputs;
-    if (!m_options.csvPath.isEmpty() || !m_options.csvDir.isEmpty())
+    if (csv)
         outputs << QStringLiteral("csv ") + m_csv.describe();
     if (!m_options.kvddtPath.isEmpty())
         outputs << QStringLiteral("kvddt ") + m_options.kvddtPath;
     QString settings
-        = QStringLiteral("start: device %1, model %2, interval %3 ms (%4), %5, lost after %6 s, %7")
-              .arg(m_options.device, modelName(m_options))
+        = QStringLiteral("start: device %1, model %2, interval %3 ms (%4%5), %6, lost after %7 s, %8")
+              .arg(m_options.device, loggeroptions::modelName(m_options))
               .arg(m_options.intervalMs)
               .arg(m_options.aggregateLast ? QStringLiteral("last cycle") : QStringLiteral("means"))
+              .arg(m_onClock ? QStringLiteral(", on the clock") : QString())
               .arg(m_options.sampleEveryMs ? QStringLiteral("a sample every %1 ms").arg(*m_options.sampleEveryMs)
                                            : QStringLiteral("polling continuously"))
               .arg(m_options.lostAfter)
@@ -138,19 +129,46 @@ std::optional<QString> FieldLogger::start(const QString& publishing)
     if (!publishing.isEmpty())
         settings += QStringLiteral(", ") + publishing;
     report(csvlog::Priority::Info, settings);
-    m_recordTimer->start();
-    if (m_options.sampleEveryMs)
-        m_sampleTimer->start();
-    if (const auto error = m_link.port().setPortOpen(true)) {
-        m_device = Device::Lost;
-        m_lossAnnounced = true;
-        report(csvlog::Priority::Warning, QStringLiteral("device not available: %1").arg(*error));
-        m_reconnectTimer->start(m_backoff.next());
-    } else {
-        m_link.startPolling();
-        armSilence();
-    }
+    for (const QString& note : std::as_const(notes))
+        report(csvlog::Priority::Notice, note);
+    m_tickWallMs = QDateTime::currentMSecsSinceEpoch();
+    m_tickMonoMs = monotonicNowMs();
+    armRecordTimer(m_tickWallMs);
+    carryOut(m_watch.start(monotonicNowMs()));
     return std::nullopt;
+}
+
+void FieldLogger::carryOut(const DeviceWatch::Actions& a)
+{
+    if (m_link.ended())
+        return;
+    if (!a.announce.isEmpty())
+        report(csvlog::Priority::Warning, a.announce);
+    if (a.back)
+        report(csvlog::Priority::Notice, QStringLiteral("device back: %1").arg(m_options.device));
+    if (a.close) {
+        m_alarm.missing();
+        m_link.stopPolling();
+    }
+    if (a.hold)
+        m_link.setHold(*a.hold);
+    if (a.sensorUp)
+        emit sensorChanged(*a.sensorUp);
+    if (a.wakeAt)
+        m_wakeTimer->start(int(std::clamp<qint64>(*a.wakeAt - monotonicNowMs(), 0, 24LL * 3600 * 1000)));
+    if (a.open)
+        openDevice();
+}
+
+void FieldLogger::openDevice()
+{
+    if (const auto error = m_link.port().setPortOpen(true))
+        return carryOut(m_watch.openFailed(monotonicNowMs(), *error));
+    // Back only once the sensor completes a cycle: an open port may hide a
+    // sensor that stays silent, which then waits its turn like a missing
+    // device.
+    m_link.startPolling();
+    carryOut(m_watch.opened(monotonicNowMs()));
 }
 
 void FieldLogger::onReading(const Reading& reading)
@@ -165,16 +183,7 @@ void FieldLogger::onReading(const Reading& reading)
         return;
     }
     ++m_readings;
-    m_lastValidMs = reading.monotonicMs;
-    if (m_device == Device::Up)
-        return;
-    m_device = Device::Up;
-    m_backoff.reset();
-    if (m_lossAnnounced) {
-        m_lossAnnounced = false;
-        report(csvlog::Priority::Notice, QStringLiteral("device back: %1").arg(m_options.device));
-    }
-    emit sensorChanged(true);
+    carryOut(m_watch.reply(reading.monotonicMs, reading.quantity));
 }
 
 void FieldLogger::reportBadReplies()
@@ -190,26 +199,14 @@ void FieldLogger::reportBadReplies()
     m_badReplyTimer->start();
 }
 
-void FieldLogger::takeSample()
-{
-    if (m_device != Device::Lost) {
-        m_link.setHold(false);
-        armSilence();
-    }
-}
-
 void FieldLogger::onFrame(const Frame& frame)
 {
-    if (!frame.wellFormed())
+    if (!frame.wellFormed() || m_watch.state() == DeviceWatch::State::Lost)
         return;
-    if (m_options.sampleEveryMs) {
-        // One cycle per sample; the line stays quiet until the next.
-        m_link.setHold(true);
-        m_silenceTimer->stop();
-    }
-    m_frame = frame;
+    ++m_cycles;
     m_stats.add(frame);
     emit cycle(frame);
+    carryOut(m_watch.cycle(frame.temperature.monotonicMs));
     if (!m_alarmsOn || (m_options.alarmOnChange && !m_reference))
         return;
     for (const auto& [axis, reading] : {std::pair {AlarmAxis::Pitch, frame.pitch}, {AlarmAxis::Roll, frame.roll}}) {
@@ -240,6 +237,7 @@ csvlog::Record FieldLogger::record(const IntervalStats::Summary& summary) const
     r.rollMin = summary.rollMin;
     r.rollMax = summary.rollMax;
     r.samples = summary.samples;
+    r.lastCycle = summary.lastCycle;
     r.unit = m_link.calibration().unitName();
     r.alarm = m_alarmsOn ? m_alarm.stateText() : QStringLiteral("ok");
     if (m_reference) {
@@ -249,47 +247,110 @@ csvlog::Record FieldLogger::record(const IntervalStats::Summary& summary) const
     return r;
 }
 
+void FieldLogger::armRecordTimer(qint64 wallNow)
+{
+    if (!m_onClock) {
+        if (!m_recordTimer->isActive())
+            m_recordTimer->start();
+        return;
+    }
+    m_nextRowMs = csvlog::nextRowTime(std::max(wallNow, m_lastRowMs), m_options.intervalMs);
+    m_recordTimer->start(int(std::clamp<qint64>(m_nextRowMs - wallNow, 0, 24LL * 3600 * 1000)));
+}
+
 void FieldLogger::onTick()
+{
+    const qint64 wall = QDateTime::currentMSecsSinceEpoch();
+    const qint64 mono = monotonicNowMs();
+    // The wall clock set (NTP, by hand) between two ticks: said once; the
+    // rows follow the clock as it now is, and never repeat a time.
+    const qint64 step = (wall - m_tickWallMs) - (mono - m_tickMonoMs);
+    if (std::abs(step) >= ClockStepMs)
+        report(csvlog::Priority::Notice,
+            QStringLiteral("clock step: the wall clock moved %1 s %2")
+                .arg(QString::number(double(std::abs(step)) / 1000.0, 'f', 3),
+                    step > 0 ? QStringLiteral("forward") : QStringLiteral("back")));
+    m_tickWallMs = wall;
+    m_tickMonoMs = mono;
+    if (!m_onClock) {
+        writeRow(wall);
+        return;
+    }
+    if (wall < m_nextRowMs) // early, or the clock went back: the interval goes on
+        return armRecordTimer(wall);
+    // Stamped with the boundary just passed, so rows of every sensor line up.
+    const qint64 boundary = csvlog::nextRowTime(wall - m_options.intervalMs, m_options.intervalMs);
+    const qint64 stamp = boundary > m_lastRowMs && boundary <= wall ? boundary : wall;
+    if (writeRow(stamp))
+        armRecordTimer(wall);
+}
+
+bool FieldLogger::writeRow(qint64 wallMs)
 {
     // An interval without a well-formed cycle writes no row: nothing is
     // invented for a gap, which shows in the times.
     const std::optional<IntervalStats::Summary> summary = m_stats.summary();
+    const std::optional<Frame> last = m_stats.lastFrame();
     m_stats.clear();
     if (m_link.ended() || !summary)
-        return;
+        return true;
     if (!m_options.referenceFile.isEmpty() && !m_reference) {
-        const Reference taken {summary->pitch, summary->roll};
-        const auto stored = reference::write(
-            m_options.referenceFile, taken, QDateTime::currentMSecsSinceEpoch(), modelName(m_options));
-        if (const QString* error = std::get_if<QString>(&stored))
-            return fail(*error);
-        m_reference = taken;
-        report(csvlog::Priority::Notice,
-            QStringLiteral("reference zero taken: pitch %1 roll %2, stored in %3")
-                .arg(alarmcsv::angle(taken.pitch), alarmcsv::angle(taken.roll), m_options.referenceFile));
+        if (const auto error = storeReference({summary->pitch, summary->roll})) {
+            fail(*error);
+            return false;
+        }
     }
-    const csvlog::Record record = this->record(*summary);
+    csvlog::Record record = this->record(*summary);
+    record.wallMsUtc = std::max(wallMs, m_lastRowMs + 1);
+    m_lastRowMs = record.wallMsUtc;
     if (!m_options.csvPath.isEmpty() || !m_options.csvDir.isEmpty()) {
-        QString note;
-        const auto error = m_csv.write(record.wallMsUtc, csvlog::row(record), &note);
-        if (!note.isEmpty())
+        QStringList notes;
+        const auto error = m_csv.write(record.wallMsUtc, csvlog::row(record), &notes);
+        for (const QString& note : std::as_const(notes))
             report(csvlog::Priority::Warning, note);
-        if (error)
-            return fail(*error);
+        if (error) {
+            fail(*error);
+            return false;
+        }
     }
-    if (m_kvddt.isOpen()) {
+    if (m_kvddt.isOpen() && last) {
         if (!m_kvddt.stillThere()) {
             report(csvlog::Priority::Warning,
                 QStringLiteral("%1 was removed or renamed: writing a new one").arg(m_kvddt.path()));
-            if (const auto error = m_kvddt.reopen())
-                return fail(QStringLiteral("%1: %2").arg(m_kvddt.path(), *error));
+            if (const auto error = m_kvddt.reopen()) {
+                fail(QStringLiteral("%1: %2").arg(m_kvddt.path(), *error));
+                return false;
+            }
         }
         if (const auto error = m_kvddt.writeRecord(
-                m_options.intervalMs, m_frame->pitch.valueColumnText(), m_frame->roll.valueColumnText()))
-            return fail(QStringLiteral("%1: %2").arg(m_kvddt.path(), *error));
+                m_options.intervalMs, last->pitch.valueColumnText(), last->roll.valueColumnText())) {
+            fail(QStringLiteral("%1: %2").arg(m_kvddt.path(), *error));
+            return false;
+        }
     }
     ++m_rows;
     emit rowWritten(record);
+    return true;
+}
+
+std::optional<QString> FieldLogger::storeReference(const Reference& taken)
+{
+    const auto stored = reference::create(m_options.referenceFile, taken, QDateTime::currentMSecsSinceEpoch(),
+        loggeroptions::modelName(m_options), m_link.calibration());
+    if (const QString* error = std::get_if<QString>(&stored))
+        return *error;
+    if (const Reference* theirs = std::get_if<Reference>(&stored)) {
+        m_reference = *theirs;
+        report(csvlog::Priority::Notice,
+            QStringLiteral("reference zero taken by another logger first: pitch %1 roll %2, read from %3")
+                .arg(alarmcsv::angle(theirs->pitch), alarmcsv::angle(theirs->roll), m_options.referenceFile));
+        return std::nullopt;
+    }
+    m_reference = taken;
+    report(csvlog::Priority::Notice,
+        QStringLiteral("reference zero taken: pitch %1 roll %2, stored in %3")
+            .arg(alarmcsv::angle(taken.pitch), alarmcsv::angle(taken.roll), m_options.referenceFile));
+    return std::nullopt;
 }
 
 void FieldLogger::reopenFiles()
@@ -306,10 +367,11 @@ void FieldLogger::reopenFiles()
 
 QString FieldLogger::statusText() const
 {
-    const char* device = m_device == Device::Up ? "answering"
-        : m_device == Device::Lost              ? "lost"
-        : m_device == Device::Reopened          ? "reopened, no valid reply yet"
-                                                : "opened, no valid reply yet";
+    const DeviceWatch::State state = m_watch.state();
+    const char* device = state == DeviceWatch::State::Up ? "answering"
+        : state == DeviceWatch::State::Lost              ? "lost"
+        : state == DeviceWatch::State::Reopened          ? "reopened, no valid reply yet"
+                                                         : "opened, no valid reply yet";
     return QStringLiteral("status: device %1 %2, rows %3, readings %4, bad replies %5, alarms raised %6, alarm now %7")
         .arg(m_options.device, QLatin1String(device))
         .arg(m_rows)
@@ -325,52 +387,18 @@ void FieldLogger::fail(const QString& what)
     stop(loggerexit::Failure, QStringLiteral("write failure"));
 }
 
-void FieldLogger::lose(const QString& why)
-{
-    if (m_link.ended() || m_device == Device::Lost)
-        return;
-    if (!m_lossAnnounced) {
-        m_lossAnnounced = true;
-        report(csvlog::Priority::Warning, QStringLiteral("device lost: %1").arg(why));
-        emit sensorChanged(false);
-    }
-    m_device = Device::Lost;
-    m_frame.reset();
-    m_alarm.missing();
-    m_silenceTimer->stop();
-    m_link.stopPolling();
-    m_reconnectTimer->start(m_backoff.next());
-}
-
-void FieldLogger::reconnect()
-{
-    if (m_link.ended())
-        return;
-    if (m_link.port().setPortOpen(true)) {
-        m_reconnectTimer->start(m_backoff.next());
-        return;
-    }
-    // Back only once the sensor answers: an open port may hide a sensor
-    // that stays silent, which then waits its turn like a missing device.
-    m_device = Device::Reopened;
-    m_link.startPolling();
-    armSilence();
-}
-
-void FieldLogger::armSilence()
-{
-    m_lastValidMs = monotonicNowMs();
-    m_silenceTimer->start(m_options.lostAfter * 1000);
-}
-
 void FieldLogger::stop(int exitCode, const QString& why)
 {
     // Ending the link is the logger's one stopped state: from here on no
     // reading, frame or failure reaches the logger.
     if (m_link.ended())
         return;
+    // A clean stop finishes the row of the interval under way: a restart
+    // loses no readings. Its `samples` shows it is short.
+    if (exitCode == loggerexit::Clean && !writeRow(QDateTime::currentMSecsSinceEpoch()))
+        return; // the write failure has stopped the logger
     m_link.end();
-    for (QTimer* t : {m_recordTimer, m_reconnectTimer, m_silenceTimer, m_badReplyTimer, m_sampleTimer})
+    for (QTimer* t : {m_recordTimer, m_wakeTimer, m_badReplyTimer})
         t->stop();
     m_kvddt.close();
     m_csv.close();

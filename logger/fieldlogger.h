@@ -5,6 +5,7 @@
 #include "link/sensorlink.h"
 #include "logger/csvlog.h"
 #include "logger/csvoutput.h"
+#include "logger/devicewatch.h"
 #include "logger/intervalstats.h"
 #include "logger/loggeroptions.h"
 #include "logger/reference.h"
@@ -12,37 +13,20 @@
 #include <QElapsedTimer>
 #include <QObject>
 
-#include <algorithm>
 #include <optional>
 
 class QTimer;
 
-// The pause before each attempt to open a lost device again: doubled after
-// each failed attempt up to its cap, back to the first once the sensor
-// answers.
-class Backoff {
-public:
-    static constexpr int FirstMs = 1000;
-    static constexpr int CapMs = 30'000;
-    int next()
-    {
-        const int delay = m_next;
-        m_next = std::min(m_next * 2, CapMs);
-        return delay;
-    }
-    void reset() { m_next = FirstMs; }
-
-private:
-    int m_next = FirstMs;
-};
-
-// The headless logger: the sensor link polling one device, a row per record
-// tick from the last complete well-formed cycle, the tilt alarm, and the
-// recovery of a lost device without a person. Events go to standard error,
-// one line each, beginning with the UTC time (and the priority, for the
-// journal). Readings and frames arrive by signal from the link, in the
-// order the link emits them; stop() ends the link first, which is the
-// logger's only stopped state.
+// The headless logger: the sensor link polling one device, a row per
+// interval of its complete well-formed cycles, the tilt alarm, and the
+// recovery of a lost device without a person (DeviceWatch decides, the
+// logger carries out). Rows close on the clock (whole multiples of the
+// interval from UTC midnight) for intervals of a second or more, unless
+// --align start. Events go to standard error, one line each, beginning with
+// the UTC time (and the priority, for the journal). Readings and frames
+// arrive by signal from the link, in the order the link emits them; stop()
+// writes the unfinished interval's row on a clean stop, then ends the link,
+// which is the logger's only stopped state.
 class FieldLogger : public QObject {
     Q_OBJECT
 public:
@@ -56,7 +40,8 @@ public:
     // polling; a device that is not there yet is waited for. `publishing`
     // describes the broker for the start line.
     std::optional<QString> start(const QString& publishing = QString());
-    // Ends with `exitCode`: files closed, nothing more sent.
+    // Ends with `exitCode`: on a clean stop the unfinished interval is
+    // written first; then files closed, nothing more sent.
     void stop(int exitCode, const QString& why);
     // After a rotation (SIGHUP): every output file opened again at its path.
     void reopenFiles();
@@ -79,17 +64,18 @@ signals:
     void finished(int exitCode);
 
 private:
-    enum class Device { Starting, Up, Lost, Reopened };
-
     void onReading(const Reading& reading);
     void onFrame(const Frame& frame);
     void onTick();
-    void takeSample();
-    void armSilence(); // polling (again): the silence counts from now
+    // Writes the interval's row stamped `wallMs` (nothing without a cycle);
+    // false after a write failure, which has stopped the logger.
+    bool writeRow(qint64 wallMs);
+    void armRecordTimer(qint64 wallNow);
+    void carryOut(const DeviceWatch::Actions& actions);
+    void openDevice();
     void reportBadReplies();
-    void lose(const QString& why);
-    void reconnect();
     void fail(const QString& what);
+    std::optional<QString> storeReference(const Reference& taken);
 
     LoggerOptions m_options;
     SensorLink m_link;
@@ -98,20 +84,19 @@ private:
     Recorder m_kvddt;
     CsvOutput m_csv;
     QTimer* m_recordTimer = nullptr;
-    QTimer* m_reconnectTimer = nullptr;
-    QTimer* m_silenceTimer = nullptr; // no well-formed reply for --lost-after
-    qint64 m_lastValidMs = 0; // monotonic time of the last well-formed reply
+    bool m_onClock = false; // rows at whole multiples of the interval from UTC midnight
+    qint64 m_nextRowMs = 0; // wall time the running interval closes at (on the clock)
+    qint64 m_lastRowMs = 0; // wall time of the last row: rows never repeat a time
+    qint64 m_tickWallMs = 0, m_tickMonoMs = 0; // at the last tick, to notice clock steps
+    DeviceWatch m_watch;
+    QTimer* m_wakeTimer = nullptr; // DeviceWatch's wake-up
     QTimer* m_badReplyTimer = nullptr; // one line a minute at most
-    QTimer* m_sampleTimer = nullptr; // --sample-every
     IntervalStats m_stats;
     std::optional<Reference> m_reference;
     QElapsedTimer m_clock;
-    std::optional<Frame> m_frame; // of the last complete well-formed cycle
-    Backoff m_backoff;
-    Device m_device = Device::Starting;
-    bool m_lossAnnounced = false; // "device lost" said, "device back" not yet
     bool m_journal = false;
     quint64 m_rows = 0;
+    quint64 m_cycles = 0;
     quint64 m_readings = 0; // well-formed
     quint64 m_badReplies = 0;
     quint64 m_badUnreported = 0;

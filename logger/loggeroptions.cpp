@@ -20,7 +20,7 @@ namespace {
 // to pass, and reading a device or FIFO to its end could take forever.
 constexpr qint64 MaxConfigBytes = qint64(64) * 1024;
 constexpr int MaxHoldMs = 24 * 60 * 60 * 1000;
-constexpr double MaxDurationS = 1e9; // keeps the duration in ms well inside qint64
+constexpr qint64 MaxDurationS = 1'000'000'000; // keeps the duration in ms well inside qint64
 
 bool isAsciiDigit(QChar c)
 {
@@ -61,14 +61,40 @@ std::optional<int> whole(const QString& text, int minimum, int maximum)
 
 const char* const DurationExpected = "a duration from 100 ms to 24 h: milliseconds, or a number with ms, s, min or h";
 
+// A plain decimal number times `scale` in whole thousandths of it, counted
+// in integers so that "1.001" seconds is exactly 1001 ms (in floating point
+// it lands just off a whole number); std::nullopt for a sign, a second point,
+// anything but digits, too many digits, or a result that is not whole.
+// `roundUp`: a remainder rounds up to the next whole unit instead.
+std::optional<qint64> scaledWhole(const QString& text, qint64 scale, bool roundUp = false)
+{
+    QString t = text.trimmed();
+    if (t.startsWith(QLatin1Char('+')))
+        t.remove(0, 1);
+    const qsizetype point = t.indexOf(QLatin1Char('.'));
+    const QString whole = point < 0 ? t : t.left(point);
+    const QString fraction = point < 0 ? QString() : t.mid(point + 1);
+    const auto digits = [](const QString& d) { return std::all_of(d.cbegin(), d.cend(), isAsciiDigit); };
+    if ((whole.isEmpty() && fraction.isEmpty()) || whole.size() > 12 || fraction.size() > 12 || !digits(whole)
+        || !digits(fraction) || (point >= 0 && fraction.isEmpty() && whole.isEmpty()))
+        return std::nullopt;
+    qint64 denominator = 1;
+    for (qsizetype i = 0; i < fraction.size(); ++i)
+        denominator *= 10;
+    const qint64 numerator = (whole.toLongLong() * denominator + fraction.toLongLong()) * scale;
+    if (numerator % denominator != 0 && !roundUp)
+        return std::nullopt;
+    return numerator / denominator + (numerator % denominator != 0 ? 1 : 0);
+}
+
 // "1000", "500ms", "1.5s", "10min", "1h": whole milliseconds from 100 ms to
 // 24 h. Only these units: "m" could be minutes or metres, "1e3" a typo.
 bool setDuration(int& target, const QString& text)
 {
-    static const std::pair<const char*, double> units[]
-        = {{"ms", 1.0}, {"min", 60'000.0}, {"s", 1000.0}, {"h", 3'600'000.0}};
+    static const std::pair<const char*, qint64> units[]
+        = {{"ms", 1}, {"min", 60'000}, {"s", 1000}, {"h", 3'600'000}};
     QString t = text.trimmed().toLower();
-    double scale = 1.0;
+    qint64 scale = 1;
     for (const auto& [unit, ms] : units) {
         if (t.endsWith(QLatin1String(unit))) {
             t.chop(qsizetype(std::strlen(unit)));
@@ -76,13 +102,10 @@ bool setDuration(int& target, const QString& text)
             break;
         }
     }
-    const std::optional<double> number = t.startsWith(QLatin1Char('-')) ? std::nullopt : decimal(t);
-    if (!number)
+    const std::optional<qint64> ms = scaledWhole(t, scale);
+    if (!ms || *ms < interval::Minimum || *ms > MaxHoldMs)
         return false;
-    const double ms = *number * scale;
-    if (ms != std::floor(ms) || ms < interval::Minimum || ms > MaxHoldMs)
-        return false;
-    target = int(ms);
+    target = int(*ms);
     return true;
 }
 
@@ -250,6 +273,10 @@ const Option Options[] = {
     {"aggregate", "mean|last", "mean or last",
         "a row holds the means, minima and maxima of the interval's\ncycles (mean, the default), or its last cycle",
         [](LoggerOptions& o, const QString& v) { return setChoice(o.aggregateLast, v, "mean", "last"); }},
+    {"align", "clock|start", "clock or start",
+        "rows of 1 s and longer close at whole multiples of the interval\nfrom midnight UTC (clock, the default), or "
+        "counted from the\nstart (start)",
+        [](LoggerOptions& o, const QString& v) { return setChoice(o.alignStart, v, "clock", "start"); }},
     {"sample-every", "DURATION", DurationExpected,
         "poll one cycle per DURATION and leave the line quiet in between\n(default: poll continuously)",
         [](LoggerOptions& o, const QString& v) { return setDuration(o.sampleEveryMs, v); }},
@@ -273,15 +300,23 @@ const Option Options[] = {
             o.csvPath.clear();
             return setText(o.csvDir, v);
         }},
+    {"keep-days", "N", "a whole number from 1 to 36500",
+        "with --csv-dir, remove day files (YYYY-MM-DD*.csv) older than N\ndays at start and after each midnight "
+        "(default: keep all)",
+        [](LoggerOptions& o, const QString& v) {
+            o.keepDays = whole(v, 1, 36500);
+            return o.keepDays.has_value();
+        }},
     {"kvddt", "PATH", "a file path", "record to PATH in the format of the window's kvddt.txt",
         [](LoggerOptions& o, const QString& v) { return setText(o.kvddtPath, v); }},
     {"duration", "SECONDS", "seconds above 0 and up to 1000000000, fractions allowed",
         "stop cleanly after SECONDS (default: run until SIGINT or SIGTERM)",
         [](LoggerOptions& o, const QString& v) {
-            const std::optional<double> s = decimal(v);
-            if (!s || *s <= 0.0 || *s > MaxDurationS)
+            // Exactly, in integers; a fraction of a millisecond rounds up.
+            const std::optional<qint64> ms = scaledWhole(v, 1000, true);
+            if (!ms || *ms <= 0 || *ms > MaxDurationS * 1000)
                 return false;
-            o.durationS = s;
+            o.durationMs = ms;
             return true;
         }},
     {"lost-after", "N", "a whole number from 1 to 3600",
@@ -391,6 +426,8 @@ std::optional<QString> crossCheck(LoggerOptions& o)
                 .arg(QLatin1String(l.name), numfmt::plainDecimal(l.limit), numfmt::plainDecimal(o.alarm.hysteresis));
     }
     o.alarm.enabled = o.alarm.pitchLimit > 0.0 || o.alarm.rollLimit > 0.0;
+    if (o.keepDays && o.csvDir.isEmpty())
+        return QStringLiteral("--keep-days needs --csv-dir DIR");
     if (o.csvPath.isEmpty() && o.csvDir.isEmpty() && o.kvddtPath.isEmpty())
         o.csvPath = StandardOutput;
     return std::nullopt;
@@ -610,6 +647,11 @@ QString usageText()
     for (const auto& [code, meaning] : loggerexit::Meanings)
         text += QStringLiteral("  %1  %2\n").arg(code).arg(QLatin1String(meaning));
     return text;
+}
+
+QString modelName(const LoggerOptions& options)
+{
+    return options.model ? modelName(*options.model) : QStringLiteral("custom ") + options.coefficientsFile;
 }
 
 } // namespace loggeroptions

@@ -48,14 +48,16 @@ struct LoggerOptions {
     QString coefficientsFile;
     int intervalMs = interval::Default;
     bool aggregateLast = false; // a row from the interval's last cycle instead of its means
+    bool alignStart = false; // intervals counted from the start instead of on the clock
     std::optional<int> sampleEveryMs; // none: poll continuously
     QString referenceFile; // the reference zero; empty: no change columns
     bool alarmOnChange = false; // the alarm limits apply to the change since the reference
     QString csvPath; // "-": standard output, also when no other output is chosen
     QString csvDir; // daily files, see csvlog::DayRoller
+    std::optional<int> keepDays; // with csvDir: day files older than this are removed
     QString kvddtPath;
-    std::optional<double> durationS; // none: until a signal
-    int lostAfter = 5; // watchdog ticks without a reply
+    std::optional<qint64> durationMs; // none: until a signal
+    int lostAfter = 5; // seconds without a complete cycle before the device counts as lost
     AlarmSettings alarm; // enabled when --alarm-pitch or --alarm-roll is above 0
     MqttOptions mqtt;
     QString configFile;
@@ -99,5 +101,7 @@ QString usageText();
 
 // "z1", "z2", "z3" or "raw", as --model takes it.
 QString modelName(Model model);
+// The same, or "custom FILE" with coefficients from a file.
+QString modelName(const LoggerOptions& options);
 
 } // namespace loggeroptions

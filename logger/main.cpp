@@ -9,18 +9,41 @@
 #include "logger/sitepublishing.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <chrono>
 #include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 #include <memory>
 
 namespace {
 const char* sigabbrev(int sig)
 {
     return sig == SIGTERM ? "TERM" : sig == SIGINT ? "INT" : "?";
+}
+
+// Descriptors 0 to 2 that were closed at the start (>&- in a shell) are
+// opened on the null device before anything else is opened: otherwise the
+// first file or socket the logger opens would take the number, and rows or
+// event lines would go into it. Which were closed, by bit.
+int makeStandardStreamsValid()
+{
+    int closed = 0;
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        closed |= 1 << fd;
+        const int null = ::open("/dev/null", O_RDWR); // the lowest free number: this one
+        if (null >= 0 && null != fd)
+            ::close(null);
+    }
+    return closed;
 }
 
 int usageError(const QString& text)
@@ -32,6 +55,7 @@ int usageError(const QString& text)
 
 int main(int argc, char* argv[])
 {
+    const int closedStreams = makeStandardStreamsValid();
     const int stopSignals = stopsignals::install();
     QStringList args;
     for (int i = 1; i < argc; ++i)
@@ -70,11 +94,23 @@ int main(int argc, char* argv[])
         calibration.coefficients = std::get<Coefficients>(loaded);
     }
 
-    // A reference zero given but malformed stops here, before anything is
-    // sent; a missing one is taken from the first interval.
+    // A reference zero given but malformed, of another model, or in a place
+    // it cannot be written to stops here, before anything is sent; a missing
+    // one is taken from the first interval.
     std::optional<Reference> zero;
     if (!options.referenceFile.isEmpty()) {
-        const auto read = reference::read(options.referenceFile);
+        QList<std::pair<QString, QString>> outputs;
+        if (!options.csvPath.isEmpty() && options.csvPath != loggeroptions::StandardOutput)
+            outputs.append({QStringLiteral("--csv"), options.csvPath});
+        if (!options.kvddtPath.isEmpty())
+            outputs.append({QStringLiteral("--kvddt"), options.kvddtPath});
+        for (const auto& [option, path] : {std::pair {QStringLiteral("--coefficients"), options.coefficientsFile},
+                 {QStringLiteral("--config"), options.configFile}, {QStringLiteral("--device"), options.device}})
+            if (!path.isEmpty())
+                outputs.append({option, path});
+        if (const auto error = reference::checkPlace(options.referenceFile, outputs))
+            return usageError(*error);
+        const auto read = reference::read(options.referenceFile, loggeroptions::modelName(options), calibration);
         if (const QString* error = std::get_if<QString>(&read))
             return usageError(*error);
         if (const auto* found = std::get_if<Reference>(&read))
@@ -88,6 +124,11 @@ int main(int argc, char* argv[])
         if (const auto* error = std::get_if<QString>(&settings))
             return usageError(*error);
         broker = std::get<Publisher::Settings>(settings);
+    }
+
+    if ((closedStreams & (1 << STDOUT_FILENO)) && options.csvPath == loggeroptions::StandardOutput) {
+        std::fprintf(stderr, "veltrak-logger: cannot start: standard output: %s\n", std::strerror(EBADF));
+        return loggerexit::Failure;
     }
 
     preferLeanEventLoop();
@@ -137,9 +178,22 @@ int main(int argc, char* argv[])
             }
         });
     }
-    if (options.durationS) {
-        QTimer::singleShot(std::chrono::milliseconds(qint64(*options.durationS * 1000.0)), &logger,
-            [&logger] { logger.stop(loggerexit::Clean, QStringLiteral("duration reached")); });
+    if (options.durationMs) {
+        // A timer holds at most 24 days in ms: a longer run waits in steps
+        // of a day towards its deadline on the steady clock.
+        auto* duration = new QTimer(&logger);
+        duration->setSingleShot(true);
+        duration->setTimerType(Qt::PreciseTimer);
+        const QDeadlineTimer deadline(*options.durationMs, Qt::PreciseTimer);
+        auto arm = [duration, deadline] {
+            duration->start(int(std::min<qint64>(deadline.remainingTime(), 24LL * 3600 * 1000)));
+        };
+        QObject::connect(duration, &QTimer::timeout, &logger, [&logger, deadline, arm] {
+            if (!deadline.hasExpired())
+                return arm();
+            logger.stop(loggerexit::Clean, QStringLiteral("duration reached"));
+        });
+        arm();
     }
     if (const auto error = logger.start(publishing ? publishing->describe() : QString())) {
         logger.report(csvlog::Priority::Error, QStringLiteral("cannot start: %1").arg(*error));

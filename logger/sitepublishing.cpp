@@ -52,6 +52,13 @@ QJsonValue number(double v)
 {
     return std::isfinite(v) ? QJsonValue(std::round(v * 1e6) / 1e6 + 0.0) : QJsonValue(QJsonValue::Null);
 }
+
+// The very number the CSV row shows, so the two never disagree.
+QJsonValue rowNumber(const csvlog::Record& r, csvlog::Column column, double v)
+{
+    const QString text = csvlog::number(r, column, v);
+    return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text.toDouble() + 0.0);
+}
 } // namespace
 
 std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(
@@ -174,16 +181,21 @@ void SitePublishing::stop()
 
 QJsonObject SitePublishing::readingJson(const csvlog::Record& r)
 {
+    using csvlog::Column;
     QJsonObject json {{QStringLiteral("time"), alarmcsv::isoUtc(r.wallMsUtc)},
         {QStringLiteral("elapsed"), std::round(r.elapsedS * 1000.0) / 1000.0},
-        {QStringLiteral("pitch"), number(r.pitch)}, {QStringLiteral("roll"), number(r.roll)},
-        {QStringLiteral("temperature"), number(r.temperature)}, {QStringLiteral("unit"), r.unit},
-        {QStringLiteral("alarm"), r.alarm}, {QStringLiteral("pitch_min"), number(r.pitchMin)},
-        {QStringLiteral("pitch_max"), number(r.pitchMax)}, {QStringLiteral("roll_min"), number(r.rollMin)},
-        {QStringLiteral("roll_max"), number(r.rollMax)}, {QStringLiteral("samples"), qint64(r.samples)}};
+        {QStringLiteral("pitch"), rowNumber(r, Column::Mean, r.pitch)},
+        {QStringLiteral("roll"), rowNumber(r, Column::Mean, r.roll)},
+        {QStringLiteral("temperature"), rowNumber(r, Column::Temperature, r.temperature)},
+        {QStringLiteral("unit"), r.unit}, {QStringLiteral("alarm"), r.alarm},
+        {QStringLiteral("pitch_min"), rowNumber(r, Column::Extreme, r.pitchMin)},
+        {QStringLiteral("pitch_max"), rowNumber(r, Column::Extreme, r.pitchMax)},
+        {QStringLiteral("roll_min"), rowNumber(r, Column::Extreme, r.rollMin)},
+        {QStringLiteral("roll_max"), rowNumber(r, Column::Extreme, r.rollMax)},
+        {QStringLiteral("samples"), qint64(r.samples)}};
     if (r.pitchChange && r.rollChange) {
-        json.insert(QStringLiteral("pitch_change"), number(*r.pitchChange));
-        json.insert(QStringLiteral("roll_change"), number(*r.rollChange));
+        json.insert(QStringLiteral("pitch_change"), rowNumber(r, Column::Change, *r.pitchChange));
+        json.insert(QStringLiteral("roll_change"), rowNumber(r, Column::Change, *r.rollChange));
     }
     return json;
 }

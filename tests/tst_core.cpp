@@ -150,6 +150,7 @@ private slots:
                 {"0\n1.5x\n0\n", "format: line 2: value 2 is not a number: '1.5x'"},
                 {"1e999,0,0", "format: line 1: value 1 is not a number: '1e999'"},
                 {"nan,0,0", "format: line 1: value 1 is not a number: 'nan'"},
+                {"0.0129,0,1e308", "format: the polynomial is not finite over the counts 0 to 4095"},
                 {"1 2\n3\n", "format: line 1: unexpected text after value 1"}};
         for (const auto& [content, expected] : rows)
             QCOMPARE(outcome(coeffile::parse(content)), QString::fromLatin1(expected));

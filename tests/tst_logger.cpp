@@ -1,6 +1,7 @@
 // veltrak-logger as a process against the simulated sensor.
 #include "simline.h"
 
+#include <QDate>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -60,7 +61,7 @@ struct Site {
     }
     bool stop() { return signal(SIGTERM) && exited(0); } // as systemd stops it: a clean end
     QString err() { return errors += QString::fromUtf8(logger.readAllStandardError()); }
-    QStringList rows(const char* f) const { return QString::fromUtf8(content(f)).split("\r\n", Qt::SkipEmptyParts); }
+    QStringList rows(const QString& f) const { return QString::fromUtf8(content(f)).split("\r\n", Qt::SkipEmptyParts); }
 };
 qint64 timeOf(const QString& row)
 {
@@ -117,10 +118,10 @@ private slots:
 
         const QStringList rows = s.rows("log.csv");
         QCOMPARE(rows.first(), Header + ",pitch_change,roll_change"); // a reference zero taken from the first interval
-        QVERIFY(values(rows[1]) == QStringLiteral("12.60,-0.01,25.00,deg,ok") && rows[1].endsWith(",0.00,0.00"));
-        QVERIFY(s.content("zero.txt").contains("\nmodel=z1\npitch=12.6\nroll=-0.01"));
-        QVERIFY(!rows.filter(QStringLiteral(",12.60,-0.01,25.00,deg,pitch,")).isEmpty());
-        QCOMPARE(values(rows.last()), QStringLiteral("1.68,-0.01,25.00,deg,ok"));
+        QVERIFY(values(rows[1]) == QStringLiteral("12.6000,-0.0129,25.00,deg,ok") && rows[1].endsWith(",0.0000,0.0000"));
+        QVERIFY(s.content("zero.txt").contains("\nmodel=z1\npitch=12.6\nroll=-0.0128999997"));
+        QVERIFY(!rows.filter(QStringLiteral(",12.6000,-0.0129,25.00,deg,pitch,")).isEmpty());
+        QCOMPARE(values(rows.last()), QStringLiteral("1.6763,-0.0129,25.00,deg,ok"));
         // The gap shows in the times. Rows end once the last reading is 1.5 s
         // old, well before the device counts as lost after 3 s of silence.
         QVERIFY(timeOf(rows[atLoss]) - timeOf(rows[atLoss - 1]) >= 1400 && timeOf(rows[atLoss - 1]) < pulledAt + 2200);
@@ -133,7 +134,7 @@ private slots:
         const QString err = s.err();
         QCOMPARE(err.count(QStringLiteral(" device lost: ")), 1);
         for (const char* event : {" start: device ", " alarm raised: pitch 12.60",
-                 " stop: ", " reference zero taken: pitch 12.60 roll -0.01, stored in "})
+                 " stop: ", " reference zero taken: pitch 12.60 roll -0.0129, stored in "})
             QVERIFY2(err.contains(QString::fromLatin1(event)), qPrintable(err));
         // The hold: raised only after 300 ms above the limit.
         QVERIFY(eventTime(err, QStringLiteral(" alarm raised")) >= timeOf(rows[1]) + 150);
@@ -144,22 +145,30 @@ private slots:
         Site s;
         s.write("coef.txt", "0.0129\n0\nminus three\n");
         s.write("zero.txt", "pitch=10\nroll=one\n");
+        s.write("raw.txt", "model=raw\npitch=2048\nroll=0\n"); // another model's
+        s.write("far.txt", "model=z1\npitch=1e308\nroll=0\n");
+        s.write("huge.txt", "0.0129,0,1e308");
         const struct {
             QStringList args;
-            const char* says;
+            QString says;
             int exitCode;
         } cases[] = {
             {{"--model", "custom", "--coefficients", s.path("coef.txt")}, "coef.txt: wrong format, line 3", 2},
             {{"--model", "custom", "--coefficients", s.path("none.txt")}, "none.txt: /", 2},
             {{"--interval", "50"}, "--interval", 2},
             {{"--reference", s.path("zero.txt")}, "zero.txt line 2: expected a number for roll, got 'one'", 2},
+            {{"--reference", s.path("raw.txt")}, "raw.txt line 1: taken with model raw, not this logger's model z1", 2},
+            {{"--reference", s.path("far.txt")}, "far.txt line 2: pitch 1e308 is outside what model z1 gives", 2},
+            {{"--reference", s.path("out.csv")}, "out.csv is also the file of --csv", 2},
+            {{"--reference", s.path("no/z.txt")}, "cannot write the reference into " + s.path("no"), 2},
+            {{"--model", "custom", "--coefficients", s.path("huge.txt")}, "polynomial is not finite", 2},
             {{"--help"}, "\nExit status:\n  0  stopped by SIGINT or SIGTERM", 0},
         };
         for (const auto& c : cases) {
             s.run(c.args + QStringList {"--csv", s.path("out.csv")});
             QVERIFY(s.logger.waitForFinished(5000));
             const QString said = QString::fromUtf8(s.logger.readAllStandardOutput() + s.logger.readAllStandardError());
-            QVERIFY2(s.logger.exitCode() == c.exitCode && said.contains(QString::fromLatin1(c.says)), qPrintable(said));
+            QVERIFY2(s.logger.exitCode() == c.exitCode && said.contains(c.says), qPrintable(said));
         }
         QVERIFY(!QFile::exists(s.path("out.csv")));
         QTest::qWait(100);
@@ -252,7 +261,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(s.err().contains(QStringLiteral(" device back: ")), 3000);
         QVERIFY(s.stop());
         for (const QString& row : s.rows("log.csv").mid(1))
-            QVERIFY2(values(row) == QStringLiteral("0.00,0.00,25.00,deg,ok"), qPrintable(row));
+            QVERIFY2(values(row) == QStringLiteral("0.0000,0.0000,25.00,deg,ok"), qPrintable(row));
         const QString err = s.err();
         QVERIFY2(!err.contains(" alarm raised") && err.count(" device lost: ") == 1 && err.count(" device back: ") == 1,
             qPrintable(err));
@@ -327,14 +336,17 @@ private slots:
             const qint64 samples = f[11].toLongLong();
             QVERIFY2(last ? samples == 1 : sampled ? samples >= 2 && samples <= 3 : samples > 20, qPrintable(row));
             if (row != odd.value(0)) {
-                QCOMPARE(f.mid(2, 9).join(','), QStringLiteral("1.68,-0.01,25.00,deg,ok,1.68,1.68,-0.01,-0.01"));
+                QCOMPARE(f.mid(2, 9).join(','), last ? "1.68,-0.01,25.00,deg,ok,1.68,1.68,-0.01,-0.01"
+                                                     : "1.6763,-0.0129,25.00,deg,ok,1.68,1.68,-0.01,-0.01");
                 continue;
             }
-            // Means of the cycles, extremes of the odd one.
+            // Means of the cycles' full values to the last digit, extremes as displayed.
             QCOMPARE(f.mid(7, 4).join(','), last ? "12.60,12.60,0.00,0.00" : "1.68,12.60,-0.01,0.00");
-            const double n = double(samples); // six decimals in the file
-            QVERIFY(qAbs(f[2].toDouble() - (12.60 + 1.68 * (n - 1)) / n) < 6e-7);
-            QVERIFY(qAbs(f[3].toDouble() - (0.0 - 0.01 * (n - 1)) / n) < 6e-7);
+            const double n = double(samples), pitch = 1.6763409, roll = -0.0128999997;
+            if (!last) {
+                QCOMPARE(f[2], QString::number((12.6 + pitch * (n - 1)) / n, 'f', 4));
+                QCOMPARE(f[3], QString::number((roll * (n - 1)) / n, 'f', 4));
+            }
         }
         // Between samples the line is quiet: no command at all.
         const auto cycleStarts = sentAt(*s.sensor, 'B');
@@ -343,18 +355,92 @@ private slots:
                 qPrintable(QString::number(cycleStarts[i] - cycleStarts[i - 1])));
     }
 
+    void aStopOrALossFinishesTheRow()
+    {
+        Site s;
+        s.sensor->setCounts(0x882, 0x7FF, 0x09E); // pitch 1.6763409
+        s.run({"--interval", "1s", "--csv", s.path("log.csv"), "--duration", "3.5"});
+        QVERIFY(s.exited(0, 8000));
+        const QStringList clocked = s.rows("log.csv");
+        QVERIFY2(clocked.size() >= 4, qPrintable(clocked.join('|')));
+        for (const QString& row : clocked.mid(1, clocked.size() - 2)) // rows on whole seconds; the stop's at its time
+            QVERIFY2(row.section(',', 0, 0).endsWith(".000Z"), qPrintable(row));
+
+        // A reference now: other columns, so another file. An hour's interval
+        // cut by a loss, then a stop: one row of the cycles before the loss.
+        s.run({"--interval", "1h", "--csv", s.path("log.csv"), "--kvddt", s.path("k.txt"), "--reference",
+            s.path("zero.txt"), "--lost-after", "1"});
+        QTRY_VERIFY(s.err().contains(QStringLiteral("/log.csv has other columns: writing to ") + s.path("log-2.csv")));
+        QTRY_VERIFY(s.sensor->received().size() > 300);
+        s.sensor->setSilent(true);
+        QTRY_VERIFY(s.err().contains(QStringLiteral(" device lost: no valid reply for 1 s")));
+        QVERIFY(s.stop());
+        QStringList rows = s.rows("log-2.csv");
+        QVERIFY2(rows.size() == 2 && values(rows[1]) == QStringLiteral("1.6763,-0.0129,25.00,deg,ok")
+                && rows[1].endsWith(",0.0000,0.0000") && rows[1].section(',', 11, 11).toInt() > 50,
+            qPrintable(rows.join('|')));
+        QCOMPARE(s.rows("k.txt"), QStringList {QStringLiteral("3600\tPitch\t01.68\tRoll\t-00.01")});
+        QCOMPARE(s.rows("log.csv").size(), clocked.size());
+
+        // Read back after a restart: a sensor that has not moved has not changed, exactly.
+        s.sensor->setSilent(false);
+        s.run({"--interval", "100", "--csv", s.path("log-2.csv"), "--reference", s.path("zero.txt"), "--duration", "1"});
+        QVERIFY(s.exited(0));
+        rows = s.rows("log-2.csv");
+        QVERIFY(rows.size() >= 6);
+        for (const QString& row : rows.mid(1))
+            QVERIFY2(row.endsWith(",0.0000,0.0000"), qPrintable(row));
+    }
+
+    void dayFilesKeptForDays()
+    {
+        Site s;
+        QVERIFY(QDir().mkpath(s.path("d")));
+        const QDate today = QDateTime::currentDateTimeUtc().date();
+        const QString old = "d/" + today.addDays(-3).toString(Qt::ISODate), kept = "d/" + today.addDays(-2).toString(Qt::ISODate);
+        const QString day = "d/" + today.toString(Qt::ISODate) + ".csv";
+        const QStringList removed {old + ".csv", old + "-2.csv"}, others {kept + ".csv", old + ".csv.gz", "d/notes.txt"};
+        for (const QString& name : removed + others)
+            QVERIFY(QFile(s.path(name)).open(QIODevice::WriteOnly));
+        s.run({"--interval", "100", "--csv-dir", s.path("d"), "--keep-days", "2"});
+        QTRY_VERIFY(s.rows(day).size() >= 3);
+        for (const QString& name : removed)
+            QVERIFY2(!QFile::exists(s.path(name)), qPrintable(name));
+        for (const QString& name : others)
+            QVERIFY2(QFile::exists(s.path(name)), qPrintable(name));
+        // Removed by hand, then SIGHUP: the day's file again, header first.
+        QVERIFY(QFile::remove(s.path(day)) && s.signal(SIGHUP));
+        QTRY_VERIFY(s.rows(day).size() >= 2);
+        QCOMPARE(s.rows(day).first(), Header);
+        QVERIFY(s.stop());
+    }
+
+    void closedStandardStreams()
+    {
+        Site s;
+        const QString shell = QStringLiteral("exec \"$0\" \"$@\" ");
+        s.logger.start("sh", {"-c", shell + ">&-", VELTRAK_LOGGER, "--device", s.path("tty"), "--csv", "-"});
+        QVERIFY(s.exited(1));
+        QVERIFY(s.err().contains(QStringLiteral("cannot start: standard output: Bad file descriptor")));
+        s.logger.start("sh", {"-c", shell + "2>&-", VELTRAK_LOGGER, "--device", s.path("tty"), "--interval", "100",
+                                 "--csv", s.path("log.csv"), "--duration", "1"});
+        QVERIFY(s.exited(0));
+        QVERIFY(s.rows("log.csv").size() >= 6);
+    }
+
     void referenceZeroReused()
     {
         // A stored reference zero: the change since then, and the alarm on the change (2.6 < 5).
         Site s;
         s.sensor->setCounts(0xBE8, 0x7FF, 0x09E); // pitch 12.60
-        s.write("zero.txt", "pitch=10\nroll=1\n");
+        s.write("zero.txt", "model=z1\npitch=10\nroll=1\n");
         s.run({"--interval", "200", "--csv", s.path("log.csv"), "--reference", s.path("zero.txt"), "--alarm-pitch", "5",
             "--alarm-on", "change"});
         QTRY_VERIFY(s.rows("log.csv").size() >= 4);
         QVERIFY(s.stop());
-        QVERIFY(s.rows("log.csv").last().endsWith(QStringLiteral(",12.60,-0.01,25.00,deg,ok,12.60,12.60,-0.01,-0.01,")
-            + s.rows("log.csv").last().section(',', 11, 11) + QStringLiteral(",2.60,-1.01")));
+        QVERIFY(s.rows("log.csv").last().endsWith(
+            QStringLiteral(",12.6000,-0.0129,25.00,deg,ok,12.60,12.60,-0.01,-0.01,")
+            + s.rows("log.csv").last().section(',', 11, 11) + QStringLiteral(",2.6000,-1.0129")));
         QVERIFY(s.err().contains(QStringLiteral(", reference ")) && !s.err().contains(QStringLiteral("alarm raised")));
     }
 };

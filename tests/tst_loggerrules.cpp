@@ -2,6 +2,7 @@
 // data tables: each row a path or boundary no other row covers.
 #include "core/alarm.h"
 #include "logger/csvlog.h"
+#include "logger/devicewatch.h"
 #include "logger/fieldlogger.h"
 #include "logger/loggeroptions.h"
 
@@ -23,6 +24,15 @@ struct Step {
 };
 using Steps = QList<Step>;
 using Check = std::function<bool(const LoggerOptions&)>;
+
+// What happens to the device, at a time in ms.
+struct Event {
+    enum Kind { Start, Opened, OpenFailed, Reply, Cycle, Failed, Timeout } kind;
+    qint64 at;
+    Quantity quantity = Quantity::Pitch; // of a reply
+    QString reason = QStringLiteral("Input/output error"); // of a failure
+};
+using Events = QList<Event>;
 
 Step p(std::optional<double> v, qint64 ms)
 {
@@ -51,6 +61,7 @@ const QString Topic
 
 Q_DECLARE_METATYPE(Steps)
 Q_DECLARE_METATYPE(Check)
+Q_DECLARE_METATYPE(Events)
 
 class TestLoggerRules : public QObject {
     Q_OBJECT
@@ -124,16 +135,16 @@ private slots:
         QTest::addColumn<double>("pitch");
         QTest::addColumn<QString>("unit");
         QTest::addColumn<QString>("fields"); // pitch to alarm
-        QTest::newRow("two decimals at least, ';' plain") << 1.5 << "a;b"
-                                                          << "1.50,-0.25,23.40,a;b,ok";
-        QTest::newRow("six at most, comma") << 1.23456789 << "a,b"
-                                            << "1.234568,-0.25,23.40,\"a,b\",ok";
-        QTest::newRow("no minus zero, quote") << -0.0000001 << "a\"b"
-                                              << "0.00,-0.25,23.40,\"a\"\"b\",ok";
+        QTest::newRow("four decimals always, ';' plain") << 1.5 << "a;b"
+                                                         << "1.5000,-0.2500,23.40,a;b,ok";
+        QTest::newRow("rounded, comma") << 1.23456789 << "a,b"
+                                        << "1.2346,-0.2500,23.40,\"a,b\",ok";
+        QTest::newRow("no minus zero, quote") << -0.00001 << "a\"b"
+                                              << "0.0000,-0.2500,23.40,\"a\"\"b\",ok";
         QTest::newRow("no reading, CR") << std::nan("") << "a\rb"
-                                        << ",-0.25,23.40,\"a\rb\",ok";
+                                        << ",-0.2500,23.40,\"a\rb\",ok";
         QTest::newRow("sign kept, LF") << -2.125 << "a\nb"
-                                       << "-2.125,-0.25,23.40,\"a\nb\",ok";
+                                       << "-2.1250,-0.2500,23.40,\"a\nb\",ok";
     }
 
     void csv()
@@ -148,8 +159,16 @@ private slots:
     void csvDaysEventsAndBackoff()
     {
         QVERIFY(csvlog::row({Dec7, 0, 1, 2, 3, "deg", "ok", 0, 0, 0, 0, 1, 0.25, -1.5})
-                    .endsWith(",deg,ok,0.00,0.00,0.00,0.00,1,0.25,-1.50\r\n"));
+                    .endsWith(",deg,ok,0.00,0.00,0.00,0.00,1,0.2500,-1.5000\r\n"));
+        // The last cycle alone: its readings as displayed, as before.
+        QVERIFY(csvlog::row({Dec7, 0, 1.5, 2, 3, "deg", "ok", 1.5, 1.5, 2, 2, 1, 0.25, -1.5, true})
+                    .endsWith(",1.50,2.00,3.00,deg,ok,1.50,1.50,2.00,2.00,1,0.25,-1.50\r\n"));
         const qint64 midnight = 1796688000000; // 2026-12-08T00:00:00.000Z
+        // Rows on the clock, counted from midnight UTC; a day's short last interval ends at midnight.
+        QCOMPARE(csvlog::nextRowTime(Dec7, 600'000), midnight - 86'400'000 + (3 * 60 + 30) * 60'000);
+        QCOMPARE(csvlog::nextRowTime(midnight - 600'000, 600'000), midnight);
+        QCOMPARE(csvlog::nextRowTime(midnight - 1, 7000), midnight);
+        QCOMPARE(csvlog::nextRowTime(midnight, 7000), midnight + 7000);
         csvlog::DayRoller roller;
         QStringList due;
         for (const qint64 t : {Dec7, midnight - 1, midnight, midnight + 86399999, midnight - 1, qint64(0), qint64(-1)})
@@ -166,6 +185,74 @@ private slots:
         backoff.reset();
         pauses << backoff.next();
         QCOMPARE(pauses, (QList<int> {1000, 2000, 4000, 8000, 16000, 30000, 30000, 1000}));
+    }
+
+    void deviceWatch_data()
+    {
+        QTest::addColumn<qint64>("sampleEveryMs"); // 0: polling continuously; lost after 5 s
+        QTest::addColumn<Events>("events");
+        QTest::addColumn<QStringList>("actions"); // one per event
+        using E = Event;
+        QTest::newRow("silent, reopened with a back-off, announced once")
+            << qint64(0) << Events {{E::Start, 0}, {E::Opened, 0}, {E::Timeout, 4999}, {E::Timeout, 5000},
+                                    {E::Timeout, 6000}, {E::Opened, 6000}, {E::Timeout, 11000}}
+            << QStringList {"open", "wake 5000", "wake 5000", "close down 'device lost: no valid reply for 5 s' wake 6000",
+                   "open", "wake 11000", "close wake 13000"};
+        QTest::newRow("one letter never answered")
+            << qint64(0)
+            << Events {{E::Opened, 0}, {E::Reply, 4000, Quantity::Pitch}, {E::Reply, 4000, Quantity::Temperature},
+                   {E::Timeout, 5000}}
+            << QStringList {"wake 5000", "", "", "close down 'device lost: no valid reply to C for 5 s' wake 6000"};
+        QTest::newRow("missing at start, back at its first cycle")
+            << qint64(0)
+            << Events {{E::Start, 0}, {E::OpenFailed, 0, Quantity::Pitch, "No such file or directory"},
+                   {E::Timeout, 1000}, {E::OpenFailed, 1000}, {E::Timeout, 3000}, {E::Opened, 3000}, {E::Cycle, 3100},
+                   {E::Cycle, 3200}, {E::Timeout, 8000}}
+            << QStringList {"open", "down 'device not available: No such file or directory' wake 1000", "open",
+                   "wake 3000", "open", "wake 8000", "up back", "", "wake 8200"};
+        QTest::newRow("a failure, then late replies of the closed link")
+            << qint64(0) << Events {{E::Opened, 0}, {E::Cycle, 10}, {E::Failed, 20}, {E::Cycle, 30}, {E::Failed, 40}}
+            << QStringList {"wake 5000", "up", "close down 'device lost: Input/output error' wake 1020", "", ""};
+        QTest::newRow("quiet gaps longer than lost-after are no silence")
+            << qint64(10000)
+            << Events {{E::Opened, 0}, {E::Cycle, 100}, {E::Timeout, 10000}, {E::Cycle, 10100}, {E::Timeout, 20000},
+                   {E::Timeout, 25000}}
+            << QStringList {"wake 5000", "hold up wake 10000", "release wake 15000", "hold wake 20000",
+                   "release wake 25000", "close down 'device lost: no valid reply for 5 s' wake 26000"};
+    }
+
+    void deviceWatch()
+    {
+        QFETCH(qint64, sampleEveryMs);
+        QFETCH(Events, events);
+        DeviceWatch watch({5000, sampleEveryMs ? std::optional(sampleEveryMs) : std::nullopt});
+        QStringList actions;
+        for (const Event& e : events) {
+            const DeviceWatch::Actions a = e.kind == Event::Start ? watch.start(e.at)
+                : e.kind == Event::Opened                         ? watch.opened(e.at)
+                : e.kind == Event::OpenFailed                     ? watch.openFailed(e.at, e.reason)
+                : e.kind == Event::Reply                          ? watch.reply(e.at, e.quantity)
+                : e.kind == Event::Cycle                          ? watch.cycle(e.at)
+                : e.kind == Event::Failed                         ? watch.failed(e.at, e.reason)
+                                                                  : watch.timeout(e.at);
+            QStringList words;
+            if (a.open)
+                words << "open";
+            if (a.close)
+                words << "close";
+            if (a.hold)
+                words << (*a.hold ? "hold" : "release");
+            if (a.sensorUp)
+                words << (*a.sensorUp ? "up" : "down");
+            if (a.back)
+                words << "back";
+            if (!a.announce.isEmpty())
+                words << "'" + a.announce + "'";
+            if (a.wakeAt)
+                words << QStringLiteral("wake %1").arg(*a.wakeAt);
+            actions << words.join(' ');
+        }
+        QTEST(actions, "actions");
     }
 
     void options_data()
@@ -185,13 +272,19 @@ private slots:
         };
         ok("--device d", [](const LoggerOptions& o) {
             return o.model == Model::Z1 && o.intervalMs == 1000 && o.csvPath == "-" && o.csvDir.isEmpty()
-                && !o.durationS && !o.sampleEveryMs && o.lostAfter == 5 && !o.alarm.enabled && o.alarm.hysteresis == 0.1
+                && !o.durationMs && !o.sampleEveryMs && !o.alignStart && !o.keepDays && o.lostAfter == 5 && !o.alarm.enabled && o.alarm.hysteresis == 0.1
                 && o.mqtt.host.isEmpty() && o.mqtt.qos == 1 && o.mqtt.queueSize == 10000;
         });
         ok("--device=/dev/x --model=RAW --interval=100.0 --csv-dir=/d --duration=1.5 --lost-after=3600",
             [](const LoggerOptions& o) {
                 return o.device == "/dev/x" && o.model == Model::Raw && o.intervalMs == 100 && o.csvPath.isEmpty()
-                    && o.csvDir == "/d" && o.durationS == 1.5 && o.lostAfter == 3600;
+                    && o.csvDir == "/d" && o.durationMs == 1500 && o.lostAfter == 3600;
+            });
+        // Counted in integers: these land just off a whole number in floating point.
+        ok("--device d --interval 1.001s --sample-every 4.1min --duration 2.0005 --align start --csv-dir /d --keep-days 9",
+            [](const LoggerOptions& o) {
+                return o.intervalMs == 1001 && o.sampleEveryMs == 246000 && o.durationMs == 2001 && o.alignStart
+                    && o.keepDays == 9;
             });
         ok("--device d --model custom --coefficients /c --kvddt /k --csv - --interval 200 --interval 300 "
            "--alarm-roll 2 --alarm-hysteresis 0 --alarm-hold 300",
@@ -236,6 +329,8 @@ private slots:
 
         bad("--interval 500", "--device is required: the serial device of the inclinometer, e.g. /dev/ttyUSB0");
         bad("--interval=250.5", "--interval: " + Duration + ", got '250.5'");
+        bad("--interval=1.0001s", "--interval: " + Duration + ", got '1.0001s'");
+        bad("--device d --keep-days 3", "--keep-days needs --csv-dir DIR");
         bad("--interval 25h", "--interval: " + Duration + ", got '25h'");
         bad("--model z9", "--model: expected z1, z2, z3, raw or custom, got 'z9'");
         bad("--duration 1e3",
