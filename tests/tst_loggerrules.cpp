@@ -5,8 +5,13 @@
 #include "logger/devicewatch.h"
 #include "logger/fieldlogger.h"
 #include "logger/loggeroptions.h"
+#include "logger/reference.h"
 
+#include <QDir>
 #include <QLocale>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
 
@@ -185,6 +190,30 @@ private slots:
         backoff.reset();
         pauses << backoff.next();
         QCOMPARE(pauses, (QList<int> {1000, 2000, 4000, 8000, 16000, 30000, 30000, 1000}));
+    }
+
+    void referenceCreatedWholeAndOnce()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("zero.txt")), disk = dir.filePath(QStringLiteral("disk"));
+        Calibration z1;
+        z1.coefficients = presetFor(Model::Z1);
+        QVERIFY(std::holds_alternative<reference::Stored>(reference::create(path, {1.25, -0.5}, Dec7, "z1", z1)));
+        // A second logger taking its own at the same path reads the first one's instead.
+        const auto second = reference::create(path, {3, 3}, Dec7, "z1", z1);
+        QVERIFY(std::holds_alternative<Reference>(second) && std::get<Reference>(second).pitch == 1.25);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1); // no temporary file left
+        // A full disk: the system's reason, and nothing at the path.
+        QVERIFY(QDir().mkpath(disk));
+        if (QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=4k", "tmpfs", disk}) != 0)
+            QSKIP("cannot mount a small disk here (needs root)");
+        const auto unmount = qScopeGuard([&disk] { QProcess::execute(QStringLiteral("umount"), {disk}); });
+        QFile filler(disk + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(512, 'x')) == 512 && filler.flush()) { }
+        const auto full = reference::create(disk + "/zero.txt", {1, 1}, Dec7, "z1", z1);
+        QVERIFY(std::get_if<QString>(&full) && std::get<QString>(full).endsWith("No space left on device"));
+        QVERIFY(!QFile::exists(disk + "/zero.txt"));
     }
 
     void deviceWatch_data()

@@ -6,6 +6,8 @@
 
 #include <QTest>
 
+#include <cmath>
+
 #include <map>
 
 namespace {
@@ -139,6 +141,9 @@ void TestProtocol::decoding_data()
     row("garbage in front reads 0", 'C', "G?800\n", false, false, U::Millimetres, Model::Raw, "-2048.00", "     ",
         false);
     row("noise", 'B', "ZZZ\n", false, false, U::Millimetres, Model::Z1, "-23.84", "    ", false);
+    row("not hex first", 'B', "G00\n", false, false, U::Millimetres, Model::Raw, "-2048.00", "    ", false);
+    row("not hex second", 'B', "8G0\n", false, false, U::Millimetres, Model::Raw, "-2040.00", "    ", false);
+    row("not hex third", 'B', "80G\n", false, false, U::Millimetres, Model::Raw, "-1920.00", "    ", false);
     row("lower case digits", 'B', "bE8\n", false, false, U::Millimetres, Model::Z1, "12.60", "    ");
     row("no line feed", 'B', "BE8\r", false, false, U::Millimetres, Model::Z1, "12.60", "    ", false);
     row("raw pitch", 'B', "8FB\n", true, false, U::Millimetres, Model::Raw, "    ", "2299");
@@ -168,6 +173,7 @@ void TestProtocol::decoding()
     QTEST(r.reading->valueColumnText(), "valueColumn");
     QTEST(r.reading->rawColumnText(), "rawColumn");
     QTEST(r.reading->wellFormed, "wellFormed");
+    QVERIFY(std::abs(r.reading->exact - r.reading->value) <= 0.005 + 1e-12); // the display rounds, nothing more
     QCOMPARE(r.reading->reply, r.reading->wellFormed ? QString() : chunk);
     // Only angles are a sign of life; only thickness writes the status.
     QCOMPARE(r.seen, command != 'D');
