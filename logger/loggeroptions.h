@@ -22,7 +22,7 @@ inline constexpr int BadOptions = 2;
 inline constexpr std::pair<int, const char*> Meanings[] = {
     {Clean, "stopped by SIGINT or SIGTERM, or at the end of --duration"},
     {Failure, "an output (a file or standard output) could not be opened or written"},
-    {BadOptions, "bad options, config file, coefficient, password or CA file"},
+    {BadOptions, "bad options, config file, coefficient, reference, password or CA file"},
 };
 } // namespace loggerexit
 
