@@ -37,6 +37,7 @@ std::optional<AlarmTransition> AlarmRule::feed(AlarmAxis axis, std::optional<dou
         return std::nullopt;
     if (!value || std::isnan(*value)) {
         s.holdSince.reset();
+        s.fineSince.reset();
         return std::nullopt;
     }
     const double magnitude = std::fabs(*value);
@@ -44,22 +45,31 @@ std::optional<AlarmTransition> AlarmRule::feed(AlarmAxis axis, std::optional<dou
         = s.raised ? magnitude < limit(axis) - std::max(0.0, m_settings.hysteresis) : magnitude > limit(axis);
     if (!toward) {
         s.holdSince.reset();
+        if (!s.judged && !s.raised) {
+            if (!s.fineSince || timeMs < *s.fineSince)
+                s.fineSince = timeMs;
+            s.judged = timeMs - *s.fineSince >= std::max(0, m_settings.holdMs);
+        }
         return std::nullopt;
     }
+    s.fineSince.reset();
     // A clock that steps back cannot prove the condition held; start over.
     if (!s.holdSince || timeMs < *s.holdSince)
         s.holdSince = timeMs;
     if (timeMs - *s.holdSince < std::max(0, m_settings.holdMs))
         return std::nullopt;
     s.raised = !s.raised;
+    s.judged = true;
     s.holdSince.reset();
     return AlarmTransition {axis, s.raised, *value, timeMs};
 }
 
 void AlarmRule::missing()
 {
-    m_pitch.holdSince.reset();
-    m_roll.holdSince.reset();
+    for (AxisState* s : {&m_pitch, &m_roll}) {
+        s->holdSince.reset();
+        s->fineSince.reset();
+    }
 }
 
 std::vector<AlarmTransition> AlarmRule::setSettings(const AlarmSettings& settings, qint64 timeMs)
@@ -73,6 +83,7 @@ std::vector<AlarmTransition> AlarmRule::setSettings(const AlarmSettings& setting
             s.raised = false;
             cleared.push_back({axis, false, std::numeric_limits<double>::quiet_NaN(), timeMs});
         }
+        s.judged = s.raised; // a new limit is judged anew
     }
     return cleared;
 }

@@ -64,6 +64,11 @@ public:
     // Enabled with at least one axis limit above 0.
     bool active() const;
     bool isRaised(AlarmAxis axis) const { return state(axis).raised; }
+    // The axis has been judged since the start (or new settings): raised, or
+    // below its limit for the hold time. Before that its state is not known,
+    // and nobody may be told it is fine.
+    bool isJudged(AlarmAxis axis) const { return state(axis).judged; }
+    bool isOn(AlarmAxis axis) const { return axisOn(axis); }
 
     // "ok", "pitch", "roll" or "pitch;roll".
     QString stateText() const;
@@ -72,6 +77,8 @@ private:
     struct AxisState {
         bool raised = false;
         std::optional<qint64> holdSince; // the opposite condition has held since then
+        bool judged = false;
+        std::optional<qint64> fineSince; // not judged yet: below the limit since then
     };
     bool axisOn(AlarmAxis axis) const;
     double limit(AlarmAxis axis) const;

@@ -102,6 +102,7 @@ std::optional<QString> SerialPortComponent::setPortOpen(bool open)
         return error;
     }
     m_port.clear(QSerialPort::AllDirections); // drop anything left from before
+    m_lastError.clear();
     return std::nullopt;
 }
 
@@ -120,6 +121,7 @@ std::optional<QString> SerialPortComponent::Output(const QByteArray& bytes)
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             const QString text = QString::fromLocal8Bit(std::strerror(errno));
             onError(QSerialPort::WriteError);
+            m_lastError = text;
             return text;
         }
     }
@@ -167,6 +169,8 @@ void SerialPortComponent::onError(QSerialPort::SerialPortError error)
     if (error == QSerialPort::NoError)
         return;
     m_event = ErrorEventBase + int(error);
+    if (error == QSerialPort::ReadError || error == QSerialPort::WriteError || error == QSerialPort::ResourceError)
+        m_lastError = m_port.errorString();
     emit OnComm();
     if (error == QSerialPort::ReadError || error == QSerialPort::WriteError || error == QSerialPort::ResourceError) {
         // Closing from inside QSerialPort's own notification is not safe;

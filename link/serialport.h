@@ -44,6 +44,9 @@ public:
     QString Input();
 
     int CommEvent() const { return m_event; }
+    // The system's reason of the last read, write or resource error since the
+    // port was opened ("Input/output error"); empty without one.
+    QString lastError() const { return m_lastError; }
 
     // True while the communication event is raised from inside QSerialPort's
     // own notification, where the port must not be closed; such a handler
@@ -65,6 +68,7 @@ private:
     LineFormat m_format;
     int m_handshaking = 0;
     int m_event = 0;
+    QString m_lastError;
     bool m_inNotification = false;
 };
 

@@ -3,6 +3,7 @@
 #include "link/serialport.h"
 
 #include <QDateTime>
+#include <QTime>
 #include <QTimer>
 
 #include <algorithm>
@@ -56,7 +57,13 @@ FieldLogger::FieldLogger(
     // own report.
     connect(
         &m_link, &SensorLink::failure, this,
-        [this](const QString& text) { carryOut(m_watch.failed(monotonicNowMs(), text)); }, Qt::QueuedConnection);
+        [this] {
+            // The system's reason, not the window's "Error RS232".
+            const QString reason = m_link.port().lastError();
+            carryOut(m_watch.failed(
+                monotonicNowMs(), reason.isEmpty() ? QStringLiteral("the serial line stopped working") : reason));
+        },
+        Qt::QueuedConnection);
     auto timer = [this](bool singleShot) {
         auto* t = new QTimer(this);
         t->setSingleShot(singleShot);
@@ -182,7 +189,6 @@ void FieldLogger::onReading(const Reading& reading)
             reportBadReplies();
         return;
     }
-    ++m_readings;
     carryOut(m_watch.reply(reading.monotonicMs, reading.quantity));
 }
 
@@ -213,7 +219,11 @@ void FieldLogger::onFrame(const Frame& frame)
         const double zero = !m_options.alarmOnChange ? 0.0
             : axis == AlarmAxis::Pitch               ? m_reference->pitch
                                                      : m_reference->roll;
-        if (const auto t = m_alarm.feed(axis, reading.value - zero, reading.monotonicMs)) {
+        const bool judged = m_alarm.isJudged(axis);
+        const auto t = m_alarm.feed(axis, reading.value - zero, reading.monotonicMs);
+        if (!t && judged != m_alarm.isJudged(axis))
+            emit alarmJudged(); // first found below its limit: now known to be fine
+        if (t) {
             m_alarmsRaised += t->raised ? 1 : 0;
             report(t->raised ? csvlog::Priority::Warning : csvlog::Priority::Notice,
                 QStringLiteral("alarm %1: %2 %3")
@@ -372,13 +382,27 @@ QString FieldLogger::statusText() const
         : state == DeviceWatch::State::Lost              ? "lost"
         : state == DeviceWatch::State::Reopened          ? "reopened, no valid reply yet"
                                                          : "opened, no valid reply yet";
-    return QStringLiteral("status: device %1 %2, rows %3, readings %4, bad replies %5, alarms raised %6, alarm now %7")
+    const qint64 up = m_clock.elapsed() / 1000;
+    return QStringLiteral("status: device %1 %2, cycles %3, rows %4, losses %5, uptime %6d %7, bad replies %8, alarms "
+                          "raised %9, alarm now %10")
         .arg(m_options.device, QLatin1String(device))
+        .arg(m_cycles)
         .arg(m_rows)
-        .arg(m_readings)
+        .arg(m_watch.losses())
+        .arg(up / 86400)
+        .arg(QTime(0, 0).addSecs(int(up % 86400)).toString(QStringLiteral("HH:mm:ss")))
         .arg(m_badReplies)
         .arg(m_alarmsRaised)
         .arg(m_alarmsOn ? m_alarm.stateText() : QStringLiteral("off"));
+}
+
+QString FieldLogger::alarmState(AlarmAxis axis) const
+{
+    if (!m_alarmsOn || !m_alarm.isOn(axis))
+        return QStringLiteral("off");
+    if (!m_alarm.isJudged(axis))
+        return QStringLiteral("unknown");
+    return m_alarm.isRaised(axis) ? QStringLiteral("raised") : QStringLiteral("ok");
 }
 
 void FieldLogger::fail(const QString& what)

@@ -45,8 +45,12 @@ public:
     void stop(int exitCode, const QString& why);
     // After a rotation (SIGHUP): every output file opened again at its path.
     void reopenFiles();
-    // Rows, readings, bad replies, alarms and the device, for a status line.
+    // The device, cycles, rows, losses, uptime, bad replies and alarms, for a
+    // status line.
     QString statusText() const;
+    // "off" (no limit, or values that are not angles), "unknown" (not judged
+    // yet since the start), "raised" or "ok".
+    QString alarmState(AlarmAxis axis) const;
 
     void report(csvlog::Priority priority, const QString& text) const;
     void report(const QString& text) const { report(csvlog::Priority::Info, text); }
@@ -57,6 +61,8 @@ public:
 signals:
     void rowWritten(const csvlog::Record& record);
     void alarmChanged(qint64 wallMs, const AlarmTransition& transition);
+    // An axis not judged before was found below its limit for the hold.
+    void alarmJudged();
     // The sensor answers (true) after a start or a loss, or is lost (false).
     void sensorChanged(bool up);
     // Each well-formed cycle, for summaries of another interval.
@@ -97,7 +103,6 @@ private:
     bool m_journal = false;
     quint64 m_rows = 0;
     quint64 m_cycles = 0;
-    quint64 m_readings = 0; // well-formed
     quint64 m_badReplies = 0;
     quint64 m_badUnreported = 0;
     QString m_lastBadReply;

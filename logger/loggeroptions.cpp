@@ -374,6 +374,10 @@ const Option Options[] = {
         [](LoggerOptions& o, const QString& v) { return setBool(o.mqtt.insecure, v); }},
     {"config", "FILE", "a file path", "read options from the [logger] section of the INI file FILE",
         [](LoggerOptions& o, const QString& v) { return setText(o.configFile, v); }, false},
+    {"forget", nullptr, "true or false",
+        "remove this sensor's retained messages (readings, states and\nHome Assistant configurations) from the broker "
+        "and exit",
+        [](LoggerOptions& o, const QString& v) { return setBool(o.forget, v); }, false},
     {"list-ports", nullptr, "", "print the serial devices found, with their stable names",
         [](LoggerOptions& o, const QString&) { return o.listPorts = true; }, false},
     {"help", nullptr, "", "print this help", [](LoggerOptions& o, const QString&) { return o.help = true; }, false},
@@ -405,7 +409,11 @@ std::variant<QByteArray, QString> readConfig(const QString& path)
 
 std::optional<QString> crossCheck(LoggerOptions& o)
 {
-    if (o.device.isEmpty())
+    if (o.forget && o.mqtt.host.isEmpty())
+        return QStringLiteral("--forget needs --mqtt HOST");
+    // Only the sensor id is needed to forget a sensor; without one, it is
+    // made from the device's name as when logging.
+    if (o.device.isEmpty() && !(o.forget && !o.mqtt.sensorId.isEmpty()))
         return QStringLiteral("--device is required: the serial device of the inclinometer, e.g. /dev/ttyUSB0");
     if (!o.mqtt.haDiscovery.isEmpty() && o.mqtt.host.isEmpty())
         return QStringLiteral("--ha-discovery needs --mqtt HOST");

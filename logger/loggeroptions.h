@@ -62,6 +62,7 @@ struct LoggerOptions {
     MqttOptions mqtt;
     QString configFile;
     bool listPorts = false;
+    bool forget = false; // clear this sensor's retained messages on the broker and exit
     bool help = false;
     bool version = false;
 };

@@ -51,6 +51,43 @@ int usageError(const QString& text)
     std::fprintf(stderr, "veltrak-logger: %s\n(see veltrak-logger --help)\n", qPrintable(text));
     return loggerexit::BadOptions;
 }
+
+// --forget: every retained message this sensor leaves on the broker is
+// replaced by an empty one, which removes it (and a Home Assistant entity
+// with its configuration). Waits for the broker at most `waitMs`.
+int forgetSensor(Publisher::Settings settings, const QString& discoveryPrefix, int waitMs)
+{
+    settings.presence = false; // no "offline" left behind either
+    Publisher publisher(settings);
+    discovery::Site site;
+    site.discoveryPrefix = discoveryPrefix.isEmpty() ? QStringLiteral("homeassistant") : discoveryPrefix;
+    site.topicPrefix = settings.topicPrefix;
+    site.sensorId = settings.sensorId;
+    const QList<discovery::Config> removals = discovery::removals(site, true);
+    for (const discovery::Config& config : removals)
+        publisher.publishEventTo(config.topic, QByteArray(), 1, true);
+    const char* leaves[] = {"reading", "alarm/state", "sensor", "status"};
+    for (const char* leaf : leaves)
+        publisher.publishEvent(leaf, QByteArray(), 1, true);
+    QString lastReason = QStringLiteral("no answer");
+    QObject::connect(&publisher, &Publisher::disconnected, [&lastReason](const QString& r) { lastReason = r; });
+    QObject::connect(&publisher, &Publisher::connected, [] { QCoreApplication::exit(loggerexit::Clean); });
+    QTimer::singleShot(waitMs, [] { QCoreApplication::exit(loggerexit::Failure); });
+    if (const auto error = publisher.start())
+        return usageError(QStringLiteral("--mqtt: %1").arg(*error));
+    const bool reached = QCoreApplication::exec() == loggerexit::Clean;
+    publisher.stop(waitMs); // sends what is queued while connected
+    const Publisher::Counters c = publisher.counters();
+    const qsizetype cleared = removals.size() + qsizetype(std::size(leaves));
+    if (!reached || c.published < quint64(cleared)) {
+        std::fprintf(stderr, "veltrak-logger: --forget: %s:%d: %s\n", qPrintable(settings.host), settings.port,
+            qPrintable(reached ? QStringLiteral("the broker did not confirm every message") : lastReason));
+        return loggerexit::Failure;
+    }
+    std::printf("sensor %s forgotten on %s:%d: %lld retained topics cleared\n", qPrintable(settings.sensorId),
+        qPrintable(settings.host), settings.port, static_cast<long long>(cleared));
+    return loggerexit::Clean;
+}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -135,6 +172,8 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("veltrak-logger"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELTRAK_VERSION));
+    if (options.forget)
+        return forgetSensor(*broker, options.mqtt.haDiscovery, 10'000);
 
     FieldLogger logger(options, calibration, zero);
     for (const QString& warning : std::as_const(warnings))
@@ -150,6 +189,11 @@ int main(int argc, char* argv[])
             site.model = options.model ? loggeroptions::modelName(*options.model) : QStringLiteral("custom");
             site.degrees = calibration.anglesInDegrees();
             site.withChange = !options.referenceFile.isEmpty();
+            site.pitchAlarm = logger.alarmState(AlarmAxis::Pitch) != QLatin1String("off");
+            site.rollAlarm = logger.alarmState(AlarmAxis::Roll) != QLatin1String("off");
+            // A reading not renewed in three of its periods is old: unknown,
+            // not shown as current.
+            site.expireAfterS = int((3LL * options.mqtt.publishIntervalMs.value_or(options.intervalMs) + 999) / 1000);
             publishing->setDiscovery(site);
         }
         if (const auto error = publishing->start())

@@ -2,10 +2,12 @@
 
 #include "core/safefile.h"
 
+#include <QCryptographicHash>
 #include <QJsonDocument>
 #include <QMetaObject>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -49,6 +51,14 @@ void ensureLibrary()
 QString refusalText(int code)
 {
     const QString refused = QStringLiteral("the broker refused the connection: ");
+    // MQTT 5's reason codes, told as 3.1.1's where they mean the same.
+    static const std::pair<int, int> same[] = {{MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION, 1},
+        {MQTT_RC_CLIENTID_NOT_VALID, 2}, {MQTT_RC_SERVER_UNAVAILABLE, 3}, {MQTT_RC_BAD_USERNAME_OR_PASSWORD, 4},
+        {MQTT_RC_NOT_AUTHORIZED, 5}};
+    for (const auto& [v5, v3] : same)
+        code = code == v5 ? v3 : code;
+    if (code >= 128)
+        return refused + QString::fromUtf8(mosquitto_reason_string(code)).toLower();
     switch (code) {
     case 1:
         return refused + QStringLiteral("unacceptable protocol version");
@@ -290,7 +300,7 @@ std::optional<QString> Publisher::start()
         m_caPem = std::get<QByteArray>(ca);
     }
 
-    const QByteArray clientId = (s.clientId.isEmpty() ? QStringLiteral("veltrak-") + s.sensorId : s.clientId).toUtf8();
+    const QByteArray clientId = s.clientId.isEmpty() ? clientIdFor(s.sensorId) : s.clientId.toUtf8();
     mosquitto* mosq = mosquitto_new(clientId.constData(), true, this);
     if (!mosq)
         return QStringLiteral("cannot create the MQTT client: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
@@ -301,6 +311,9 @@ std::optional<QString> Publisher::start()
     // The network thread is ours, not libmosquitto's; without this a publish
     // from the caller's thread would write to the socket itself.
     mosquitto_threaded_set(mosq, true);
+    // MQTT 5: the broker tells its limits (largest packet, retained
+    // messages) in its acknowledgement; a broker without it gets 3.1.1.
+    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     // A little above our own limit, so the status messages never wait inside
     // libmosquitto behind readings.
     mosquitto_max_inflight_messages_set(mosq, static_cast<unsigned>(s.maxInFlight) + 2);
@@ -314,16 +327,17 @@ std::optional<QString> Publisher::start()
         if (mosquitto_tls_set(mosq, caFile.constData(), nullptr, nullptr, nullptr, nullptr))
             return fail(QStringLiteral("cannot use the CA file %1").arg(s.caFile));
     }
-    if (mosquitto_will_set(mosq, m_statusTopic.constData(), int(Offline.size()), Offline.constData(), 1, true))
+    if (s.presence
+        && mosquitto_will_set(mosq, m_statusTopic.constData(), int(Offline.size()), Offline.constData(), 1, true))
         return fail(QStringLiteral("cannot set the MQTT last will on %1").arg(QString::fromUtf8(m_statusTopic)));
-    mosquitto_connect_callback_set(mosq, &Publisher::onConnect);
+    mosquitto_connect_v5_callback_set(mosq, &Publisher::onConnect);
     mosquitto_disconnect_callback_set(mosq, &Publisher::onDisconnect);
     mosquitto_publish_callback_set(mosq, &Publisher::onPublish);
 
     {
         std::lock_guard lock(m_mutex);
         m_mosq = mosq;
-        m_stopping = m_quit = m_threadDone = m_offlineConfirmed = false;
+        m_stopping = m_quit = m_threadDone = m_offlineConfirmed = m_retainUnavailable = false;
         m_offlineMid = -1;
     }
     m_thread = std::thread(&Publisher::run, this);
@@ -332,7 +346,9 @@ std::optional<QString> Publisher::start()
 
 void Publisher::publishReading(const QByteArray& json)
 {
-    enqueue(Message {0, false, m_settings.qos, false, m_readingTopic, json});
+    // Retained, so a subscriber that comes late (a restarted dashboard) has
+    // the last row at once.
+    enqueue(Message {0, false, m_settings.qos, true, m_readingTopic, json});
 }
 
 void Publisher::publishReading(const QJsonObject& reading)
@@ -419,7 +435,7 @@ bool Publisher::handOverLocked(Message& message)
 {
     int mid = 0;
     const int rc = mosquitto_publish(m_mosq, &mid, message.topic.constData(), int(message.payload.size()),
-        message.payload.constData(), message.qos, message.retain);
+        message.payload.constData(), message.qos, message.retain && !m_retainUnavailable);
     // A QoS 1 message stays with libmosquitto even when the socket has just
     // gone, and is sent again after the reconnect.
     if (rc == MOSQ_ERR_SUCCESS || (rc == MOSQ_ERR_NO_CONN && message.qos > 0)) {
@@ -430,6 +446,11 @@ bool Publisher::handOverLocked(Message& message)
         return false;
     // Too big or otherwise unsendable: retrying would block the queue forever.
     ++droppedOf(message);
+    notice(QStringLiteral("message to %1 dropped: %2 bytes, %3")
+               .arg(QString::fromUtf8(message.topic))
+               .arg(message.payload.size())
+               .arg(rc == MOSQ_ERR_OVERSIZE_PACKET ? QStringLiteral("more than the broker's maximum packet size")
+                                                   : QString::fromUtf8(mosquitto_strerror(rc))));
     return true;
 }
 
@@ -445,6 +466,8 @@ void Publisher::run()
     int delayMs = m_settings.reconnectMinMs;
     bool socketOpen = false;
     bool connackSeen = false; // on the present socket
+    Clock::time_point connectedAt;
+    int shortConnections = 0; // closed by the broker soon after its acknowledgement, in a row
     for (;;) {
         {
             std::lock_guard lock(m_mutex);
@@ -488,13 +511,14 @@ void Publisher::run()
             if (m_connackOk && mosquitto_socket(m_mosq) >= 0) {
                 // Only now, after libmosquitto has re-sent what was unconfirmed
                 // on the previous connection, may newer messages follow.
-                delayMs = m_settings.reconnectMinMs;
                 connackSeen = true;
+                connectedAt = Clock::now();
                 {
                     std::lock_guard lock(m_mutex);
                     m_connected = true;
-                    mosquitto_publish(
-                        m_mosq, nullptr, m_statusTopic.constData(), int(Online.size()), Online.constData(), 1, true);
+                    if (m_settings.presence)
+                        mosquitto_publish(m_mosq, nullptr, m_statusTopic.constData(), int(Online.size()),
+                            Online.constData(), 1, !m_retainUnavailable);
                     pumpLocked();
                 }
                 report(true, QString(), false);
@@ -504,7 +528,18 @@ void Publisher::run()
                 continue;
             socketOpen = false;
         }
-        connectionLost(rc, savedErrno, !connackSeen);
+        // A connection that lasted starts the back-off afresh; one the broker
+        // closes again and again right after accepting it means another
+        // client with our id (mosquitto says nothing of a takeover): waited
+        // out with a growing pause, not in a tight loop.
+        const bool lasted = connackSeen && Clock::now() - connectedAt >= std::chrono::seconds(10);
+        if (lasted || !connackSeen)
+            shortConnections = 0;
+        else if (rc == MOSQ_ERR_CONN_LOST || m_closeRc == MOSQ_ERR_CONN_LOST)
+            ++shortConnections;
+        if (lasted)
+            delayMs = m_settings.reconnectMinMs;
+        connectionLost(rc, savedErrno, !connackSeen, shortConnections >= 2);
         std::unique_lock lock(m_mutex);
         if (m_changed.wait_for(lock, milliseconds(delayMs), [this] { return m_quit || m_stopping; }))
             continue;
@@ -522,7 +557,7 @@ bool Publisher::leaving() const
     return m_stopping || m_quit;
 }
 
-void Publisher::connectionLost(int rc, int savedErrno, bool beforeConnack)
+void Publisher::connectionLost(int rc, int savedErrno, bool beforeConnack, bool takenOver)
 {
     QString reason;
     bool authentication = false;
@@ -554,7 +589,10 @@ void Publisher::connectionLost(int rc, int savedErrno, bool beforeConnack)
         }
         if (!m_refusal.isEmpty()) {
             reason = m_refusal;
-            authentication = m_refusalCode == 4 || m_refusalCode == 5;
+            authentication = m_refusalCode == 4 || m_refusalCode == 5 || m_refusalCode == MQTT_RC_BAD_USERNAME_OR_PASSWORD
+                || m_refusalCode == MQTT_RC_NOT_AUTHORIZED;
+        } else if (takenOver) {
+            reason = QStringLiteral("another client took over the connection of sensor %1").arg(m_settings.sensorId);
         } else {
             reason = lossText(rc, savedErrno, m_settings.host);
             // Whatever went wrong in the handshake, libmosquitto tells no
@@ -622,10 +660,12 @@ void Publisher::stop(int timeoutMs)
             m_changed.wait_until(lock, now + milliseconds(std::max(timeoutMs, 0) / 2),
                 [this] { return !m_connected || (m_readings.empty() && m_events.empty() && m_inFlight.empty()); });
         }
-        if (m_connected) {
+        if (m_connected && !m_settings.presence) {
+            clean = m_readings.empty() && m_events.empty() && m_inFlight.empty();
+        } else if (m_connected) {
             int mid = 0;
-            if (mosquitto_publish(
-                    m_mosq, &mid, m_statusTopic.constData(), int(Offline.size()), Offline.constData(), 1, true)
+            if (mosquitto_publish(m_mosq, &mid, m_statusTopic.constData(), int(Offline.size()), Offline.constData(), 1,
+                    !m_retainUnavailable)
                 == MOSQ_ERR_SUCCESS) {
                 m_offlineMid = mid;
                 m_changed.wait_until(lock, deadline, [this] { return !m_connected || m_offlineConfirmed; });
@@ -671,16 +711,54 @@ void Publisher::abortConnection()
     m_changed.notify_all();
 }
 
-void Publisher::onConnect(mosquitto*, void* self, int rc)
+void Publisher::onConnect(mosquitto* mosq, void* self, int rc, int, const mosquitto_property* properties)
 {
     auto* publisher = static_cast<Publisher*>(self);
+    std::uint8_t retain = 1;
+    mosquitto_property_read_byte(properties, MQTT_PROP_RETAIN_AVAILABLE, &retain, false);
     if (rc == 0) {
         publisher->m_connackOk = true;
+        if (retain == 0 && !publisher->m_retainUnavailable) {
+            std::lock_guard lock(publisher->m_mutex);
+            publisher->m_retainUnavailable = true;
+            publisher->notice(QStringLiteral("the broker keeps no retained messages: publishing without retain"));
+        }
         return;
     }
     std::lock_guard lock(publisher->m_mutex);
+    if (rc == MQTT_RC_RETAIN_NOT_SUPPORTED && !publisher->m_retainUnavailable) {
+        // A broker without retained messages refuses a retained Will: the
+        // next attempt goes without, and so does everything after it.
+        publisher->m_retainUnavailable = true;
+        if (publisher->m_settings.presence)
+            mosquitto_will_set(mosq, publisher->m_statusTopic.constData(), int(Offline.size()), Offline.constData(), 1,
+                false);
+        publisher->notice(QStringLiteral("the broker keeps no retained messages: publishing without retain"));
+        return;
+    }
+    if (rc == 1 || rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION) {
+        // A broker that does not speak MQTT 5: 3.1.1 from the next attempt.
+        mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    }
     publisher->m_refusal = refusalText(rc);
     publisher->m_refusalCode = rc;
+}
+
+void Publisher::notice(const QString& text)
+{
+    QMetaObject::invokeMethod(
+        this, [this, text] { emit limitNoticed(text); }, Qt::QueuedConnection);
+}
+
+QByteArray Publisher::clientIdFor(const QString& sensorId)
+{
+    // The sensor id itself while it is short: a broker shows it; a long one
+    // would exceed what brokers take, so it is shortened with a hash that
+    // keeps it distinct.
+    const QByteArray id = sensorId.toUtf8();
+    if (id.size() <= 64)
+        return "veltrak-" + id;
+    return "veltrak-" + id.left(40) + '-' + QCryptographicHash::hash(id, QCryptographicHash::Sha256).toHex().left(16);
 }
 
 void Publisher::onDisconnect(mosquitto*, void* self, int rc)

@@ -14,6 +14,8 @@
 #include <variant>
 
 struct mosquitto;
+struct mqtt5__property;
+typedef struct mqtt5__property mosquitto_property;
 
 // Sends readings, alarms and the sensor's presence to an MQTT broker.
 //
@@ -54,6 +56,9 @@ public:
         int reconnectMinMs = 1000; // doubled after each failed attempt
         int reconnectMaxMs = 30000;
         int maxInFlight = 32;
+        // "online" at each connect, "offline" at stop and as the Will; off
+        // for a run that only clears what the sensor left on the broker.
+        bool presence = true;
     };
 
     struct Counters {
@@ -117,6 +122,9 @@ signals:
     // The broker refused the user name or password or the authorisation;
     // retries go on, since credentials may be fixed on the broker side.
     void authenticationFailed(const QString& reason);
+    // A limit of the broker met: a message dropped for its size, retained
+    // messages unavailable. One line each, for the event log.
+    void limitNoticed(const QString& text);
 
 private:
     struct Message {
@@ -135,12 +143,14 @@ private:
     void pumpLocked();
     bool handOverLocked(Message& message);
     void run();
-    void connectionLost(int rc, int savedErrno, bool beforeConnack);
+    void connectionLost(int rc, int savedErrno, bool beforeConnack, bool takenOver);
+    void notice(const QString& text); // limitNoticed, from any thread
+    static QByteArray clientIdFor(const QString& sensorId);
     bool leaving() const; // stop() has begun: waits of the network thread end early
     void report(bool up, const QString& reason, bool authentication);
     void abortConnection();
 
-    static void onConnect(mosquitto* mosq, void* self, int rc);
+    static void onConnect(mosquitto* mosq, void* self, int rc, int flags, const mosquitto_property* properties);
     static void onDisconnect(mosquitto* mosq, void* self, int rc);
     static void onPublish(mosquitto* mosq, void* self, int mid);
 
@@ -164,6 +174,7 @@ private:
     int m_closeErrno = 0;
     int m_offlineMid = -1;
     bool m_offlineConfirmed = false;
+    bool m_retainUnavailable = false; // the broker said it keeps no retained messages
     bool m_stopping = false; // no new messages; no reconnect after a loss
     bool m_quit = false; // the network thread leaves at its next turn
     bool m_threadDone = false;

@@ -11,6 +11,7 @@
 #include <QSysInfo>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <sys/stat.h>
 
@@ -18,6 +19,7 @@ namespace {
 // With LoadCredential=mqtt-password:/path in the service unit, systemd hands
 // the password over in a private folder named by CREDENTIALS_DIRECTORY.
 const QString PasswordCredential = QStringLiteral("mqtt-password");
+constexpr qsizetype MaxTopicBytes = 65535;
 
 // The password on the first line of `path` into `password`, or why it
 // cannot be used: only a regular file (a FIFO would hold up the start for
@@ -72,6 +74,18 @@ std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(
             ? QSysInfo::machineHostName() + QLatin1Char('-') + QFileInfo(options.device).fileName()
             : m.sensorId);
     s.topicPrefix = m.topicPrefix;
+    // MQTT carries a topic of at most 65535 bytes; a longer one would be
+    // dropped by the broker without a word, every time.
+    const qsizetype sensorTopic = s.topicPrefix.toUtf8().size() + s.sensorId.toUtf8().size() + 16;
+    const qsizetype discoveryTopic = m.haDiscovery.isEmpty()
+        ? 0
+        : m.haDiscovery.toUtf8().size() + discovery::nodeId(s.sensorId).toUtf8().size() + 40;
+    if (std::max(sensorTopic, discoveryTopic) > MaxTopicBytes) {
+        const qsizetype id = s.sensorId.toUtf8().size(), prefix = s.topicPrefix.toUtf8().size(),
+                        ha = m.haDiscovery.toUtf8().size();
+        const char* option = id >= prefix && id >= ha ? "--sensor-id" : prefix >= ha ? "--topic-prefix" : "--ha-discovery";
+        return QStringLiteral("%1: the MQTT topics would be longer than %2 bytes").arg(QLatin1String(option)).arg(MaxTopicBytes);
+    }
     s.qos = m.qos;
     s.queueSize = m.queueSize;
     s.user = m.user;
@@ -121,9 +135,9 @@ SitePublishing::SitePublishing(
     }
     connect(&logger, &FieldLogger::alarmChanged, this, [this](qint64 wallMs, const AlarmTransition& t) {
         m_publisher->publishAlarm(alarmJson(wallMs, t));
-        (t.axis == AlarmAxis::Pitch ? m_pitchRaised : m_rollRaised) = t.raised;
         publishStates(false, true);
     });
+    connect(&logger, &FieldLogger::alarmJudged, this, [this] { publishStates(false, true); });
     connect(&logger, &FieldLogger::sensorChanged, this, [this](bool up) {
         m_sensorUp = up;
         publishStates(true, false);
@@ -131,8 +145,10 @@ SitePublishing::SitePublishing(
     // What a subscriber that comes late should find, also after a broker that
     // kept nothing has restarted.
     connect(m_publisher.get(), &Publisher::connected, this, [this] {
+        // Entities this configuration no longer has are removed, as Home
+        // Assistant expects: an empty retained configuration.
         if (m_discovery)
-            for (const discovery::Config& config : discovery::configs(*m_discovery))
+            for (const discovery::Config& config : discovery::configs(*m_discovery) + discovery::removals(*m_discovery))
                 m_publisher->publishEventTo(config.topic, config.payload, 1, true);
         publishStates(true, true);
     });
@@ -146,6 +162,9 @@ SitePublishing::SitePublishing(
                 m_logger.report(csvlog::Priority::Warning,
                     QStringLiteral("broker lost: %1: %2 (%3 messages dropped)").arg(broker, reason).arg(dropped));
         });
+    connect(m_publisher.get(), &Publisher::limitNoticed, this, [this, broker](const QString& text) {
+        m_logger.report(csvlog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, text));
+    });
     connect(m_publisher.get(), &Publisher::authenticationFailed, this, [this, broker](const QString& reason) {
         m_logger.report(csvlog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, reason));
     });
@@ -153,12 +172,12 @@ SitePublishing::SitePublishing(
 
 void SitePublishing::publishStates(bool sensor, bool alarm)
 {
-    if (sensor && m_sensorUp)
-        m_publisher->publishEvent("sensor", *m_sensorUp ? "connected" : "lost", 1, true);
+    if (sensor)
+        m_publisher->publishEvent("sensor", m_sensorUp ? "connected" : "lost", 1, true);
     if (alarm) {
-        const auto state = [](bool raised) { return raised ? QStringLiteral("raised") : QStringLiteral("ok"); };
         const QJsonObject json {{QStringLiteral("time"), alarmcsv::isoUtc(QDateTime::currentMSecsSinceEpoch())},
-            {QStringLiteral("pitch"), state(m_pitchRaised)}, {QStringLiteral("roll"), state(m_rollRaised)}};
+            {QStringLiteral("pitch"), m_logger.alarmState(AlarmAxis::Pitch)},
+            {QStringLiteral("roll"), m_logger.alarmState(AlarmAxis::Roll)}};
         m_publisher->publishEvent("alarm/state", QJsonDocument(json).toJson(QJsonDocument::Compact), 1, true);
     }
 }

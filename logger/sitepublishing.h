@@ -51,8 +51,7 @@ private:
     QString m_broker; // HOST:PORT
     IntervalStats m_stats; // of the publish interval, when it has its own
     std::optional<discovery::Site> m_discovery;
-    std::optional<bool> m_sensorUp; // unknown until the first valid reply or loss
-    bool m_pitchRaised = false, m_rollRaised = false;
+    bool m_sensorUp = false; // "connected" only after a complete cycle
 
     void publishStates(bool sensor, bool alarm);
 };

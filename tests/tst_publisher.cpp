@@ -4,6 +4,7 @@
 #include "logger/sitepublishing.h"
 #include "simline.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -140,17 +141,18 @@ private slots:
         const QString row
             = R"(veltrak/site1/reading 1: {"alarm":"pitch","elapsed":X,"pitch":12.6,"pitch_change":0,"pitch_max":12.6,"pitch_min":12.6,"roll":0,"roll_change":0,"roll_max":0,"roll_min":0,"samples":X,"temperature":25,"time":X,"unit":"deg"})",
             alarm = R"(veltrak/site1/alarm 1: {"axis":"pitch","state":"raised","time":X,"value":12.6})",
-            state = R"(veltrak/site1/alarm/state 1: {"pitch":"raised","roll":"ok","time":X})";
+            state = R"(veltrak/site1/alarm/state 1: {"pitch":"raised","roll":"off","time":X})";
         for (const QString& expected : {QStringLiteral("veltrak/site1/sensor 1: connected"), alarm, state, row})
             QVERIFY2(sub.messages.contains(expected), qPrintable(sub.messages.join('\n')));
         QVERIFY(sub.messages.indexOf(state) > sub.messages.indexOf(alarm));
         QCOMPARE(retained("veltrak/site1/sensor"), "veltrak/site1/sensor 1 retained: connected");
-        QVERIFY(retained("veltrak/site1/alarm/state").contains(R"(retained: {"pitch":"raised","roll":"ok",)"));
+        QVERIFY(retained("veltrak/site1/alarm/state").contains(R"(retained: {"pitch":"raised","roll":"off",)"));
+        QVERIFY(retained("veltrak/site1/reading").contains(R"( retained: {"alarm":"pitch",)")); // for a late dashboard
 
         // Home Assistant's discovery: every configuration has what the schema
         // requires, and each template names a field its topic carries.
         Subscriber ha(port(), "homeassistant/#");
-        QVERIFY(ha.wait([&] { return ha.messages.size() >= 8; }));
+        QVERIFY(ha.wait([&] { return ha.messages.size() >= 7; }));
         const QString reading = sub.messages.filter("/reading ").last();
         QStringList objects;
         for (const QString& m : std::as_const(ha.messages)) {
@@ -164,15 +166,21 @@ private slots:
             QVERIFY2((sensor || binary) && m.contains(" 1 retained: ") && m.section(' ', 0, 0).endsWith("/config")
                     && !c["name"].toString().isEmpty() && c["unique_id"].toString().startsWith("veltrak_site1_")
                     && c["device"]["identifiers"][0] == "veltrak_site1" && c["device"]["name"] == "site1"
-                    && c["availability_topic"] == "veltrak/site1/status" && c["payload_available"] == "online",
+                    && c["availability"][0]["topic"] == "veltrak/site1/status" && !c.contains("availability_topic")
+                    && c["origin"]["name"] == "veltrak-logger"
+                    // Readings and alarms only while the sensor answers; the connectivity entity says whether it does.
+                    && (field.isEmpty() ? c["availability"].toArray().size() == 1
+                                        : c["availability"][1]["payload_not_available"] == "lost"
+                                && c["availability_mode"] == "all"),
                 qPrintable(m));
             objects << c["unique_id"].toString().mid(14) + "=" + c["device_class"].toString()
-                    + c["unit_of_measurement"].toString();
+                    + c["unit_of_measurement"].toString() + c["suggested_display_precision"].toVariant().toString()
+                    + c["expire_after"].toVariant().toString();
         }
         objects.sort();
         QCOMPARE(objects.join(' '),
-            QStringLiteral("pitch=° pitch_alarm=problem pitch_change=° roll=° roll_alarm=problem "
-                           "roll_change=° sensor=connectivity temperature=temperature°C"));
+            QStringLiteral("pitch=°21 pitch_alarm=problem pitch_change=°41 roll=°21 roll_change=°41 "
+                           "sensor=connectivity temperature=temperature°C21"));
         QVERIFY(logger.readAllStandardError().contains(
             QStringLiteral("broker connected: 127.0.0.1:%1 (0 messages dropped while away)").arg(port()).toUtf8()));
         logger.kill();
