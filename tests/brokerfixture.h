@@ -20,6 +20,7 @@
 struct BrokerFixture {
     static constexpr const char *User = "logger", *Password = "right";
     QByteArray tlsDir;
+    QByteArray limits; // more lines of mosquitto.conf, e.g. "max_packet_size 2000"
 
     ~BrokerFixture() { stop(); }
 
@@ -31,7 +32,7 @@ struct BrokerFixture {
         }
         const QString passwords = m_dir.filePath("passwords");
         QByteArray conf = "listener " + QByteArray::number(m_port) + " 127.0.0.1\nallow_anonymous false\npassword_file "
-            + QFile::encodeName(passwords) + '\n';
+            + QFile::encodeName(passwords) + '\n' + limits;
         if (m_tlsPort)
             conf += "listener " + QByteArray::number(m_tlsPort) + " 127.0.0.1\ncertfile " + tlsDir
                 + "/broker.pem\nkeyfile " + tlsDir + "/broker.key\n";

@@ -3,6 +3,7 @@
 #include "core/alarm.h"
 #include "logger/csvlog.h"
 #include "logger/devicewatch.h"
+#include "logger/discovery.h"
 #include "logger/fieldlogger.h"
 #include "logger/loggeroptions.h"
 #include "logger/reference.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QLocale>
 #include <QProcess>
+#include <QSet>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -214,6 +216,23 @@ private slots:
         const auto full = reference::create(disk + "/zero.txt", {1, 1}, Dec7, "z1", z1);
         QVERIFY(std::get_if<QString>(&full) && std::get<QString>(full).endsWith("No space left on device"));
         QVERIFY(!QFile::exists(disk + "/zero.txt"));
+    }
+
+    void discoveryIdsAndRemovals()
+    {
+        // Ids that differ only where a node id cannot hold them stay two devices.
+        QCOMPARE(discovery::nodeId("site_1-a"), "veltrak_site_1-a");
+        QStringList ids;
+        for (const char* id : {"wall-north", "wall.north", "wall_north", "Wand-Nord-\u00fc", "Wand-Nord-\u00f6"})
+            ids << discovery::nodeId(QString::fromUtf8(id));
+        QCOMPARE(QSet<QString>(ids.cbegin(), ids.cend()).size(), 5);
+        // Without a reference and limits: their entities are removed, the rest kept.
+        discovery::Site site {"ha", "v", "s", "z1", true, false, true, false, 30};
+        QStringList removed;
+        for (const discovery::Config& c : discovery::removals(site))
+            removed << c.topic.section('/', 3, 3) + (c.payload.isEmpty() ? "" : "!");
+        QCOMPARE(removed.join(' '), "pitch_change roll_change roll_alarm");
+        QCOMPARE(discovery::configs(site).size() + discovery::removals(site).size(), discovery::removals(site, true).size());
     }
 
     void deviceWatch_data()
