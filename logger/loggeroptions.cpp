@@ -633,7 +633,10 @@ QString usageText()
         QString left = QStringLiteral("  --") + QLatin1String(option.name);
         if (option.valueName)
             left += QLatin1Char(' ') + QLatin1String(option.valueName);
-        left = left.leftJustified(Column - 1) + QLatin1Char(' ');
+        // Two blanks at least between an option and its text, which is how
+        // help2man tells them apart for the manual page.
+        left = left.size() > Column - 2 ? left + QLatin1Char('\n') + QString(Column, QLatin1Char(' '))
+                                        : left.leftJustified(Column);
         QString help = QLatin1String(option.help);
         help.replace(QLatin1Char('\n'), QLatin1Char('\n') + QString(Column, QLatin1Char(' ')));
         text += left + help + QLatin1Char('\n');
