@@ -1,4 +1,5 @@
 #include "link/serialport.h"
+#include <QFile>
 
 #include <QFileInfo>
 #include <QMetaObject>
@@ -169,8 +170,16 @@ void SerialPortComponent::onError(QSerialPort::SerialPortError error)
     if (error == QSerialPort::NoError)
         return;
     m_event = ErrorEventBase + int(error);
-    if (error == QSerialPort::ReadError || error == QSerialPort::WriteError || error == QSerialPort::ResourceError)
-        m_lastError = m_port.errorString();
+    if (error == QSerialPort::ReadError || error == QSerialPort::WriteError || error == QSerialPort::ResourceError) {
+        // QSerialPort's own text may carry whatever errno a later call left
+        // ("Inappropriate ioctl for device"): a device gone from /dev is
+        // named so, a resource that vanished under us is an I/O error.
+        if (::access(QFile::encodeName(m_device).constData(), F_OK) != 0)
+            m_lastError = QString::fromLocal8Bit(std::strerror(errno));
+        else
+            m_lastError = error == QSerialPort::ResourceError ? QString::fromLocal8Bit(std::strerror(EIO))
+                                                              : m_port.errorString();
+    }
     emit OnComm();
     if (error == QSerialPort::ReadError || error == QSerialPort::WriteError || error == QSerialPort::ResourceError) {
         // Closing from inside QSerialPort's own notification is not safe;

@@ -110,8 +110,8 @@ QString DeviceWatch::silence(qint64 now) const
 {
     const qint64 seconds = m_settings.lostAfterMs / 1000;
     QStringList unanswered;
-    for (const auto& [quantity, letter] : {std::pair {Quantity::Pitch, "B"}, {Quantity::Roll, "C"},
-             {Quantity::Temperature, "D"}})
+    for (const auto& [quantity, letter] :
+        {std::pair {Quantity::Pitch, "B"}, {Quantity::Roll, "C"}, {Quantity::Temperature, "D"}})
         if (now - m_lastReply[std::size_t(quantity)] >= m_settings.lostAfterMs)
             unanswered << QLatin1String(letter);
     if (unanswered.size() == 3)

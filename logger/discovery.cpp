@@ -30,7 +30,8 @@ QString nodeId(const QString& sensorId)
 {
     QString id;
     for (const QChar c : sensorId) {
-        const bool plain = c.unicode() < 128 && (c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('-'));
+        const bool plain
+            = c.unicode() < 128 && (c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('-'));
         id += plain ? c : QLatin1Char('_');
     }
     if (id != sensorId)
@@ -61,8 +62,8 @@ QList<Config> configs(const Site& site)
         config.insert(QStringLiteral("name"), name);
         config.insert(QStringLiteral("unique_id"), node + QLatin1Char('_') + QLatin1String(e.object));
         if (needsSensor) {
-            config.insert(QStringLiteral("availability"),
-                QJsonArray {running, availability("sensor", "connected", "lost")});
+            config.insert(
+                QStringLiteral("availability"), QJsonArray {running, availability("sensor", "connected", "lost")});
             config.insert(QStringLiteral("availability_mode"), QStringLiteral("all"));
         } else {
             config.insert(QStringLiteral("availability"), QJsonArray {running});

@@ -38,8 +38,8 @@ FieldLogger::FieldLogger(
     : QObject(parent),
       m_options(std::move(options)),
       m_alarm(m_options.alarm),
-      m_csv(m_options.csvPath, m_options.csvDir, csvlog::header(!m_options.referenceFile.isEmpty()),
-          m_options.keepDays),
+      m_csv(
+          m_options.csvPath, m_options.csvDir, csvlog::header(!m_options.referenceFile.isEmpty()), m_options.keepDays),
       m_watch({m_options.lostAfter * 1000LL,
           m_options.sampleEveryMs ? std::optional<qint64>(*m_options.sampleEveryMs) : std::nullopt}),
       m_stats(m_options.aggregateLast),
@@ -332,8 +332,8 @@ bool FieldLogger::writeRow(qint64 wallMs)
                 return false;
             }
         }
-        if (const auto error = m_kvddt.writeRecord(
-                m_options.intervalMs, last->pitch.valueColumnText(), last->roll.valueColumnText())) {
+        if (const auto error
+            = m_kvddt.writeRecord(m_options.intervalMs, last->pitch.valueColumnText(), last->roll.valueColumnText())) {
             fail(QStringLiteral("%1: %2").arg(m_kvddt.path(), *error));
             return false;
         }

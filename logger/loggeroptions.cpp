@@ -91,8 +91,7 @@ std::optional<qint64> scaledWhole(const QString& text, qint64 scale, bool roundU
 // 24 h. Only these units: "m" could be minutes or metres, "1e3" a typo.
 bool setDuration(int& target, const QString& text)
 {
-    static const std::pair<const char*, qint64> units[]
-        = {{"ms", 1}, {"min", 60'000}, {"s", 1000}, {"h", 3'600'000}};
+    static const std::pair<const char*, qint64> units[] = {{"ms", 1}, {"min", 60'000}, {"s", 1000}, {"h", 3'600'000}};
     QString t = text.trimmed().toLower();
     qint64 scale = 1;
     for (const auto& [unit, ms] : units) {

@@ -13,14 +13,14 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <unistd.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 const char* sigabbrev(int sig)

@@ -52,9 +52,9 @@ QString refusalText(int code)
 {
     const QString refused = QStringLiteral("the broker refused the connection: ");
     // MQTT 5's reason codes, told as 3.1.1's where they mean the same.
-    static const std::pair<int, int> same[] = {{MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION, 1},
-        {MQTT_RC_CLIENTID_NOT_VALID, 2}, {MQTT_RC_SERVER_UNAVAILABLE, 3}, {MQTT_RC_BAD_USERNAME_OR_PASSWORD, 4},
-        {MQTT_RC_NOT_AUTHORIZED, 5}};
+    static const std::pair<int, int> same[]
+        = {{MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION, 1}, {MQTT_RC_CLIENTID_NOT_VALID, 2}, {MQTT_RC_SERVER_UNAVAILABLE, 3},
+            {MQTT_RC_BAD_USERNAME_OR_PASSWORD, 4}, {MQTT_RC_NOT_AUTHORIZED, 5}};
     for (const auto& [v5, v3] : same)
         code = code == v5 ? v3 : code;
     if (code >= 128)
@@ -589,8 +589,8 @@ void Publisher::connectionLost(int rc, int savedErrno, bool beforeConnack, bool 
         }
         if (!m_refusal.isEmpty()) {
             reason = m_refusal;
-            authentication = m_refusalCode == 4 || m_refusalCode == 5 || m_refusalCode == MQTT_RC_BAD_USERNAME_OR_PASSWORD
-                || m_refusalCode == MQTT_RC_NOT_AUTHORIZED;
+            authentication = m_refusalCode == 4 || m_refusalCode == 5
+                || m_refusalCode == MQTT_RC_BAD_USERNAME_OR_PASSWORD || m_refusalCode == MQTT_RC_NOT_AUTHORIZED;
         } else if (takenOver) {
             reason = QStringLiteral("another client took over the connection of sensor %1").arg(m_settings.sensorId);
         } else {
@@ -731,8 +731,8 @@ void Publisher::onConnect(mosquitto* mosq, void* self, int rc, int, const mosqui
         // next attempt goes without, and so does everything after it.
         publisher->m_retainUnavailable = true;
         if (publisher->m_settings.presence)
-            mosquitto_will_set(mosq, publisher->m_statusTopic.constData(), int(Offline.size()), Offline.constData(), 1,
-                false);
+            mosquitto_will_set(
+                mosq, publisher->m_statusTopic.constData(), int(Offline.size()), Offline.constData(), 1, false);
         publisher->notice(QStringLiteral("the broker keeps no retained messages: publishing without retain"));
         return;
     }

@@ -4,12 +4,12 @@
 #include "core/conversion.h"
 #include "core/safefile.h"
 
-#include <QFileInfo>
-#include <QLocale>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryFile>
+#include <QFileInfo>
+#include <QLocale>
 #include <QStringList>
+#include <QTemporaryFile>
 
 #include <cmath>
 #include <optional>
@@ -78,7 +78,9 @@ std::variant<Missing, Reference, QString> read(
         return QStringLiteral("--reference: %1 line %2: no %3= line")
             .arg(path)
             .arg(lines.size())
-            .arg(!modelSeen ? QStringLiteral("model") : pitch ? QStringLiteral("roll") : QStringLiteral("pitch"));
+            .arg(!modelSeen ? QStringLiteral("model")
+                    : pitch ? QStringLiteral("roll")
+                            : QStringLiteral("pitch"));
     return Reference {*pitch, *roll};
 }
 
@@ -123,8 +125,8 @@ std::variant<Stored, Reference, QString> create(const QString& path, const Refer
         return failed(file.errorString());
     if (::fsync(file.handle()) != 0)
         return failed(safefile::reason(errno));
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-        | QFileDevice::ReadOther);
+    file.setPermissions(
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     // link() makes the name only where none is: of two loggers taking a
     // reference at one path, the first keeps it and the second reads it.
     if (::link(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {

@@ -40,7 +40,7 @@ struct Stored { };
 // linked to `path` only if no file is there yet. Stored; or the reference
 // another logger stored there first (read as read() does); or the error
 // text with the system's reason, and then nothing is left at `path`.
-std::variant<Stored, Reference, QString> create(const QString& path, const Reference& reference,
-    qint64 wallMsUtc, const QString& model, const Calibration& calibration);
+std::variant<Stored, Reference, QString> create(const QString& path, const Reference& reference, qint64 wallMsUtc,
+    const QString& model, const Calibration& calibration);
 
 } // namespace reference

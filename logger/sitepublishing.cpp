@@ -83,8 +83,12 @@ std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(
     if (std::max(sensorTopic, discoveryTopic) > MaxTopicBytes) {
         const qsizetype id = s.sensorId.toUtf8().size(), prefix = s.topicPrefix.toUtf8().size(),
                         ha = m.haDiscovery.toUtf8().size();
-        const char* option = id >= prefix && id >= ha ? "--sensor-id" : prefix >= ha ? "--topic-prefix" : "--ha-discovery";
-        return QStringLiteral("%1: the MQTT topics would be longer than %2 bytes").arg(QLatin1String(option)).arg(MaxTopicBytes);
+        const char* option = id >= prefix && id >= ha ? "--sensor-id"
+            : prefix >= ha                            ? "--topic-prefix"
+                                                      : "--ha-discovery";
+        return QStringLiteral("%1: the MQTT topics would be longer than %2 bytes")
+            .arg(QLatin1String(option))
+            .arg(MaxTopicBytes);
     }
     s.qos = m.qos;
     s.queueSize = m.queueSize;

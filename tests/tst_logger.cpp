@@ -118,7 +118,8 @@ private slots:
 
         const QStringList rows = s.rows("log.csv");
         QCOMPARE(rows.first(), Header + ",pitch_change,roll_change"); // a reference zero taken from the first interval
-        QVERIFY(values(rows[1]) == QStringLiteral("12.6000,-0.0129,25.00,deg,ok") && rows[1].endsWith(",0.0000,0.0000"));
+        QVERIFY(
+            values(rows[1]) == QStringLiteral("12.6000,-0.0129,25.00,deg,ok") && rows[1].endsWith(",0.0000,0.0000"));
         QVERIFY(s.content("zero.txt").contains("\nmodel=z1\npitch=12.6\nroll=-0.0128999997"));
         QVERIFY(!rows.filter(QStringLiteral(",12.6000,-0.0129,25.00,deg,pitch,")).isEmpty());
         QCOMPARE(values(rows.last()), QStringLiteral("1.6763,-0.0129,25.00,deg,ok"));
@@ -327,8 +328,9 @@ private slots:
             const qint64 samples = f[11].toLongLong();
             QVERIFY2(last ? samples == 1 : sampled ? samples >= 2 && samples <= 3 : samples > 20, qPrintable(row));
             if (row != odd.value(0)) {
-                QCOMPARE(f.mid(2, 9).join(','), last ? "1.68,-0.01,25.00,deg,ok,1.68,1.68,-0.01,-0.01"
-                                                     : "1.6763,-0.0129,25.00,deg,ok,1.68,1.68,-0.01,-0.01");
+                QCOMPARE(f.mid(2, 9).join(','),
+                    last ? "1.68,-0.01,25.00,deg,ok,1.68,1.68,-0.01,-0.01"
+                         : "1.6763,-0.0129,25.00,deg,ok,1.68,1.68,-0.01,-0.01");
                 continue;
             }
             // Means of the cycles' full values to the last digit, extremes as displayed.
@@ -374,7 +376,8 @@ private slots:
 
         // Read back after a restart: a sensor that has not moved has not changed, exactly.
         s.sensor->setSilent(false);
-        s.run({"--interval", "100", "--csv", s.path("log-2.csv"), "--reference", s.path("zero.txt"), "--duration", "1"});
+        s.run(
+            {"--interval", "100", "--csv", s.path("log-2.csv"), "--reference", s.path("zero.txt"), "--duration", "1"});
         QVERIFY(s.exited(0) && (rows = s.rows("log-2.csv")).size() >= 6);
         for (const QString& row : rows.mid(1))
             QVERIFY2(row.endsWith(",0.0000,0.0000"), qPrintable(row));
@@ -385,9 +388,11 @@ private slots:
         Site s;
         QVERIFY(QDir().mkpath(s.path("d")));
         const QDate today = QDateTime::currentDateTimeUtc().date();
-        const QString old = "d/" + today.addDays(-3).toString(Qt::ISODate), kept = "d/" + today.addDays(-2).toString(Qt::ISODate);
+        const QString old = "d/" + today.addDays(-3).toString(Qt::ISODate),
+                      kept = "d/" + today.addDays(-2).toString(Qt::ISODate);
         const QString day = "d/" + today.toString(Qt::ISODate) + ".csv";
-        const QStringList removed {old + ".csv", old + "-2.csv"}, others {kept + ".csv", old + ".csv.gz", "d/notes.txt"};
+        const QStringList removed {old + ".csv", old + "-2.csv"},
+            others {kept + ".csv", old + ".csv.gz", "d/notes.txt"};
         for (const QString& name : removed + others)
             QVERIFY(QFile(s.path(name)).open(QIODevice::WriteOnly));
         s.run({"--interval", "100", "--csv-dir", s.path("d"), "--keep-days", "2"});
@@ -409,8 +414,9 @@ private slots:
         const QString shell = QStringLiteral("exec \"$0\" \"$@\" ");
         s.logger.start("sh", {"-c", shell + ">&-", VELTRAK_LOGGER, "--device", s.path("tty"), "--csv", "-"});
         QVERIFY(s.exited(1) && s.err().contains(QStringLiteral("cannot start: standard output: Bad file descriptor")));
-        s.logger.start("sh", {"-c", shell + "2>&-", VELTRAK_LOGGER, "--device", s.path("tty"), "--interval", "100",
-                                 "--csv", s.path("log.csv"), "--duration", "1"});
+        s.logger.start("sh",
+            {"-c", shell + "2>&-", VELTRAK_LOGGER, "--device", s.path("tty"), "--interval", "100", "--csv",
+                s.path("log.csv"), "--duration", "1"});
         QVERIFY(s.exited(0) && s.rows("log.csv").size() >= 6);
     }
 
@@ -424,9 +430,9 @@ private slots:
             "--alarm-on", "change"});
         QTRY_VERIFY(s.rows("log.csv").size() >= 4);
         QVERIFY(s.stop());
-        QVERIFY(s.rows("log.csv").last().endsWith(
-            QStringLiteral(",12.6000,-0.0129,25.00,deg,ok,12.60,12.60,-0.01,-0.01,")
-            + s.rows("log.csv").last().section(',', 11, 11) + QStringLiteral(",2.6000,-1.0129")));
+        QVERIFY(
+            s.rows("log.csv").last().endsWith(QStringLiteral(",12.6000,-0.0129,25.00,deg,ok,12.60,12.60,-0.01,-0.01,")
+                + s.rows("log.csv").last().section(',', 11, 11) + QStringLiteral(",2.6000,-1.0129")));
         QVERIFY(s.err().contains(QStringLiteral(", reference ")) && !s.err().contains(QStringLiteral("alarm raised")));
     }
 };

@@ -11,8 +11,8 @@
 #include <QDir>
 #include <QLocale>
 #include <QProcess>
-#include <QSet>
 #include <QScopeGuard>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
@@ -232,7 +232,8 @@ private slots:
         for (const discovery::Config& c : discovery::removals(site))
             removed << c.topic.section('/', 3, 3) + (c.payload.isEmpty() ? "" : "!");
         QCOMPARE(removed.join(' '), "pitch_change roll_change roll_alarm");
-        QCOMPARE(discovery::configs(site).size() + discovery::removals(site).size(), discovery::removals(site, true).size());
+        QCOMPARE(
+            discovery::configs(site).size() + discovery::removals(site).size(), discovery::removals(site, true).size());
     }
 
     void deviceWatch_data()
@@ -242,10 +243,12 @@ private slots:
         QTest::addColumn<QStringList>("actions"); // one per event
         using E = Event;
         QTest::newRow("silent, reopened with a back-off, announced once")
-            << qint64(0) << Events {{E::Start, 0}, {E::Opened, 0}, {E::Timeout, 4999}, {E::Timeout, 5000},
-                                    {E::Timeout, 6000}, {E::Opened, 6000}, {E::Timeout, 11000}}
-            << QStringList {"open", "wake 5000", "wake 5000", "close down 'device lost: no valid reply for 5 s' wake 6000",
-                   "open", "wake 11000", "close wake 13000"};
+            << qint64(0)
+            << Events {{E::Start, 0}, {E::Opened, 0}, {E::Timeout, 4999}, {E::Timeout, 5000}, {E::Timeout, 6000},
+                   {E::Opened, 6000}, {E::Timeout, 11000}}
+            << QStringList {"open", "wake 5000", "wake 5000",
+                   "close down 'device lost: no valid reply for 5 s' wake 6000", "open", "wake 11000",
+                   "close wake 13000"};
         QTest::newRow("one letter never answered")
             << qint64(0)
             << Events {{E::Opened, 0}, {E::Reply, 4000, Quantity::Pitch}, {E::Reply, 4000, Quantity::Temperature},
@@ -320,8 +323,9 @@ private slots:
         };
         ok("--device d", [](const LoggerOptions& o) {
             return o.model == Model::Z1 && o.intervalMs == 1000 && o.csvPath == "-" && o.csvDir.isEmpty()
-                && !o.durationMs && !o.sampleEveryMs && !o.alignStart && !o.keepDays && o.lostAfter == 5 && !o.alarm.enabled && o.alarm.hysteresis == 0.1
-                && o.mqtt.host.isEmpty() && o.mqtt.qos == 1 && o.mqtt.queueSize == 10000;
+                && !o.durationMs && !o.sampleEveryMs && !o.alignStart && !o.keepDays && o.lostAfter == 5
+                && !o.alarm.enabled && o.alarm.hysteresis == 0.1 && o.mqtt.host.isEmpty() && o.mqtt.qos == 1
+                && o.mqtt.queueSize == 10000;
         });
         ok("--device=/dev/x --model=RAW --interval=100.0 --csv-dir=/d --duration=1.5 --lost-after=3600",
             [](const LoggerOptions& o) {
@@ -329,7 +333,8 @@ private slots:
                     && o.csvDir == "/d" && o.durationMs == 1500 && o.lostAfter == 3600;
             });
         // Counted in integers: these land just off a whole number in floating point.
-        ok("--device d --interval 1.001s --sample-every 4.1min --duration 2.0005 --align start --csv-dir /d --keep-days 9",
+        ok("--device d --interval 1.001s --sample-every 4.1min --duration 2.0005 --align start --csv-dir /d "
+           "--keep-days 9",
             [](const LoggerOptions& o) {
                 return o.intervalMs == 1001 && o.sampleEveryMs == 246000 && o.durationMs == 2001 && o.alignStart
                     && o.keepDays == 9;

@@ -261,21 +261,24 @@ private slots:
         QVERIFY(sub.wait([&] { return sub.messages.contains("veltrak/lim/reading 1: small"); }, 8000));
         QTRY_COMPARE(notes.count(), 2);
         QCOMPARE(notes[0][0], "the broker keeps no retained messages: publishing without retain");
-        QCOMPARE(notes[1][0], "message to veltrak/lim/reading dropped: 5000 bytes, more than the broker's maximum packet size");
+        QCOMPARE(notes[1][0],
+            "message to veltrak/lim/reading dropped: 5000 bytes, more than the broker's maximum packet size");
 
         Publisher first(settingsFor(port(), "twin")), second(settingsFor(port(), "twin"));
         QSignalSpy lost(&first, &Publisher::disconnected), lost2(&second, &Publisher::disconnected);
         QVERIFY(!first.start() && !second.start());
         const QString takeover = "another client took over the connection of sensor twin";
         QTRY_VERIFY_WITH_TIMEOUT(QVariantList(lost.cbegin(), lost.cend()).contains(QVariantList {takeover})
-                || QVariantList(lost2.cbegin(), lost2.cend()).contains(QVariantList {takeover}), 15000);
+                || QVariantList(lost2.cbegin(), lost2.cend()).contains(QVariantList {takeover}),
+            15000);
 
         // Started without its device: "lost", not last run's "connected"; then forgotten.
         const QStringList common {"--mqtt", QStringLiteral("127.0.0.1:%1").arg(port()), "--sensor-id", "gone",
             "--mqtt-user", BrokerFixture::User, "--mqtt-password-file", m_dir.filePath("password"), "--mqtt-insecure",
             "--ha-discovery"};
         QProcess logger;
-        logger.start(VELTRAK_LOGGER, common + QStringList {"--device", m_dir.filePath("none"), "--csv", "/dev/null", "--duration", "1"});
+        logger.start(VELTRAK_LOGGER,
+            common + QStringList {"--device", m_dir.filePath("none"), "--csv", "/dev/null", "--duration", "1"});
         QVERIFY(logger.waitForFinished(8000) && logger.exitCode() == 0);
         QCOMPARE(retained("veltrak/gone/sensor"), "veltrak/gone/sensor 1 retained: lost");
         logger.start(VELTRAK_LOGGER, common + QStringList {"--forget"});
