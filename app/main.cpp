@@ -3,6 +3,7 @@
 #include "core/eventloop.h"
 #include "core/stopsignals.h"
 #include "link/portlist.h"
+#include "ui/historywindow.h"
 #include "ui/mainwindow.h"
 #include "ui/qtprompter.h"
 
@@ -24,6 +25,32 @@ void listPorts(const PortMap& map)
     out << "Port numbers:\n";
     for (int n = PortMap::FirstPort; n <= PortMap::LastPort; ++n)
         out << "  " << n << " = " << map.deviceFor(n) << (map.isMapped(n) ? "  (--port)" : "  (default)") << "\n";
+}
+// --history PATH... --export FILE: what the History window would show (or
+// its rows), written without a window. Nothing on standard output; bad
+// lines and skipped files on standard error.
+int exportHistoryFiles(const CommandLine& cl)
+{
+    history::Data data;
+    if (const auto error = data.load(cl.historyPaths)) {
+        std::fprintf(stderr, "veltrak: --history: %s\n", qPrintable(*error));
+        return 1;
+    }
+    bool remarks = !data.notes.isEmpty();
+    for (const history::File& f : data.files)
+        remarks = remarks || f.badLines > 0 || f.refused;
+    if (remarks)
+        std::fprintf(stderr, "veltrak: --history: %s\n", qPrintable(data.summaryText()));
+    HistoryView view;
+    view.fromMs = cl.fromMs.value_or(data.rows.front().timeMs);
+    view.toMs = cl.toMs.value_or(data.rows.back().timeMs + 1);
+    if (view.toMs <= view.fromMs)
+        view.toMs = view.fromMs + 1;
+    if (const auto error = exportHistory(data, cl.exportFile, view, QSize(cl.exportWidth, cl.exportHeight))) {
+        std::fprintf(stderr, "veltrak: --export: %s\n", qPrintable(*error));
+        return 1;
+    }
+    return 0;
 }
 } // namespace
 
@@ -55,6 +82,13 @@ int main(int argc, char* argv[])
         return 0;
     }
 
+    if (!cl.exportFile.isEmpty()) {
+        // A report made by a timer on a box without a display: no X server.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        return exportHistoryFiles(cl);
+    }
+
     preferLeanEventLoop();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("veltrak"));
@@ -68,6 +102,8 @@ int main(int argc, char* argv[])
     const QString dataDir = cl.dataDir.isEmpty() ? AppPaths::defaultDataDir() : cl.dataDir;
     const QString programDir = cl.dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : QString();
     MainWindow form(prompter, AppPaths(dataDir, programDir), cl.ports);
+    if (cl.history)
+        form.setHistoryAtStart(cl.historyPaths);
     if (cl.dataDir.isEmpty() && QFileInfo(dataDir) != QFileInfo(QCoreApplication::applicationDirPath()))
         form.showDataDirectory(); // an installed copy: say where the files are
     // SIGTERM, SIGINT and SIGHUP end the program like "Exit": port and

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <variant>
 
 // What the command line asks for. With no options the program behaves as an
@@ -14,6 +15,13 @@ struct CommandLine {
     PortMap ports;
     QString dataDir; // empty = default
     bool listPorts = false;
+    // --history PATH...: the History window (no start-up chain), or with
+    // --export FILE its picture or rows written without a window.
+    QStringList historyPaths;
+    bool history = false;
+    QString exportFile;
+    std::optional<qint64> fromMs, toMs; // UTC ms; [from, to)
+    int exportWidth = 1200, exportHeight = 600;
     bool help = false;
     bool version = false;
 };

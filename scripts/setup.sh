@@ -3,7 +3,7 @@
 # Usage: scripts/setup.sh [extra package ...]
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev libmosquitto-dev
+packages=(cmake g++ make pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libmosquitto-dev
     libssl-dev openssl mosquitto help2man "$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -219,6 +219,8 @@ void MainWindow::buildMenus()
 
     QMenu* view = menu(bar, nullptr, "mnuView", QStringLiteral("&View"));
     item(view, "mnuTrend", QStringLiteral("Trend chart"), &MainWindow::openTrendChart);
+    connect(view->addAction(QStringLiteral("History...")), &QAction::triggered, this, [this] { openHistory(); });
+    view->actions().last()->setObjectName(QStringLiteral("MnuHistory"));
     view->addAction(m_alarms->action());
 
     QMenu* help = menu(bar, nullptr, "mnuhelp", QStringLiteral("&Help"));
@@ -246,6 +248,13 @@ void MainWindow::startUp()
     if (ended())
         return; // stopped before the event loop got here
     m_recording->openFile(m_paths.recordingFile());
+    if (!m_historyAtStart.isEmpty()) {
+        // Looking back, not measuring: the operator starts the chain from
+        // the CommPort menu when wanted.
+        show();
+        openHistory(m_historyAtStart);
+        return;
+    }
     hide();
     openPortSettings();
 }
@@ -279,7 +288,8 @@ void MainWindow::closeProgram()
     }
     for (QAction* action : findChildren<QAction*>())
         action->setEnabled(false);
-    for (QWidget* w : std::initializer_list<QWidget*> {m_config.data(), m_modelDialog.data(), m_trend.data()}) {
+    for (QWidget* w :
+        std::initializer_list<QWidget*> {m_config.data(), m_modelDialog.data(), m_trend.data(), m_history.data()}) {
         if (w)
             w->hide();
     }
@@ -367,6 +377,19 @@ void MainWindow::showAlarm(bool pitch, bool roll)
 void MainWindow::showAbout()
 {
     m_prompter.message(about::text(), Prompter::Icon::None, about::MakerName);
+}
+
+void MainWindow::openHistory(const QStringList& paths)
+{
+    if (ended())
+        return;
+    if (!m_history)
+        m_history = new HistoryWindow(this);
+    if (!paths.isEmpty())
+        m_history->open(paths);
+    m_history->show();
+    m_history->raise();
+    m_history->activateWindow();
 }
 
 void MainWindow::openTrendChart()

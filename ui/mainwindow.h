@@ -23,6 +23,7 @@
 #include "core/portmap.h"
 #include "core/prompter.h"
 #include "core/reading.h"
+#include "ui/historywindow.h"
 #include "ui/modeldialog.h"
 #include "ui/portdialog.h"
 #include "ui/trendchart.h"
@@ -71,6 +72,12 @@ public:
     void startPolling();
     void showAbout();
     void openTrendChart();
+    // The History window, reading `paths` when given.
+    void openHistory(const QStringList& paths = {});
+    // --history: startUp() opens these instead of the start-up chain, which
+    // the operator starts from the CommPort menu when wanted.
+    void setHistoryAtStart(const QStringList& paths) { m_historyAtStart = paths; }
+    HistoryWindow* historyWindow() const { return m_history; }
 
     SensorLink& link() { return *m_link; }
     const PortSelection& ports() const { return m_ports; }
@@ -108,6 +115,8 @@ private:
     QPointer<PortDialog> m_config;
     QPointer<ModelDialog> m_modelDialog;
     QPointer<TrendChart> m_trend;
+    QPointer<HistoryWindow> m_history;
+    QStringList m_historyAtStart; // --history: these instead of the start-up chain
     std::optional<Reading> m_pitchNow; // for a chart opened later
     std::optional<Reading> m_rollNow;
     QHash<QLabel*, QString> m_pendingCaptions;
