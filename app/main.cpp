@@ -85,6 +85,12 @@ int main(int argc, char* argv[])
     if (!cl.exportFile.isEmpty()) {
         // A report made by a timer on a box without a display: no X server.
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // Success prints nothing: not even Qt's note that a box without a
+        // desktop session has no runtime folder.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+            if (type != QtDebugMsg && type != QtInfoMsg && !text.startsWith(QLatin1String("QStandardPaths: ")))
+                std::fprintf(stderr, "%s\n", qPrintable(text));
+        });
         QApplication app(argc, argv);
         return exportHistoryFiles(cl);
     }

@@ -169,7 +169,7 @@ QString shown(const char* b, const char* e)
 
 QString isoText(qint64 ms)
 {
-    return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()).toString(Qt::ISODateWithMs);
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs); // "...Z"
 }
 } // namespace
 
@@ -229,6 +229,12 @@ void Row::set(Series s, double value)
         rollHigh = float(value);
         break;
     }
+}
+
+FileParser::FileParser(File& file, quint16 index) : m_file(file), m_index(index)
+{
+    for (int c = 0; c < ColCount; ++c)
+        m_column[std::size_t(c)] = int(m_file.columns.indexOf(QLatin1String(ColumnNames[c])));
 }
 
 void FileParser::bad(const QString& why, const char* b, const char* e)

@@ -67,7 +67,8 @@ struct File {
 // never a row.
 class FileParser {
 public:
-    explicit FileParser(File& file, quint16 index) : m_file(file), m_index(index) { }
+    // Goes on where an earlier parser of the file stopped (its columns known).
+    FileParser(File& file, quint16 index);
     void take(const char* bytes, qsizetype size, std::vector<Row>& rows);
 
 private:

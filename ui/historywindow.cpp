@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QSvgGenerator>
 #include <QTimeZone>
@@ -474,7 +475,10 @@ HistoryWindow::HistoryWindow(QWidget* parent) : QMainWindow(parent)
     m_change = check("HistoryChange", QStringLiteral("Change"));
     m_temperature = check("HistoryTemperature", QStringLiteral("Temperature"));
     m_utc = check("HistoryUtc", QStringLiteral("UTC"));
-    m_utc->setChecked(true);
+    {
+        const QSignalBlocker quiet(m_utc); // the view's own default; the chart comes below
+        m_utc->setChecked(true);
+    }
     m_fixed = check("HistoryFixAxis", QStringLiteral("Fix value axis"));
     bar->addStretch();
     button("HistoryExport", QStringLiteral("Export..."), &HistoryWindow::exportShown);
