@@ -6,6 +6,7 @@
 
 #include <QChartView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
@@ -37,7 +38,18 @@ QStringList recordedLines(const QString& path)
 
 class TestWindow : public QObject {
     Q_OBJECT
+    QTemporaryDir m_byId; // stands in for /dev/serial/by-id
+
 private slots:
+    void init()
+    {
+        privateSettings();
+        QSettings().clear(); // each test starts as a first run
+        qputenv("VELTRAK_SERIAL_BY_ID", m_byId.path().toLocal8Bit());
+        for (const QString& name : QDir(m_byId.path()).entryList(QDir::System))
+            QFile::remove(m_byId.filePath(name));
+    }
+
     void startUpChainAndPortDialog()
     {
         PortMap ports;
@@ -75,6 +87,76 @@ private slots:
         QVERIFY(!port.PortOpen() && d->isVisible());
         QTest::keyClick(d, Qt::Key_Escape);
         QVERIFY(r.form->isVisible() && (!r.form->modelDialog() || !r.form->modelDialog()->isVisible()));
+    }
+
+    void deviceListFollowsPlugging()
+    {
+        PortMap ports;
+        ports.setDevice(2, QStringLiteral("/nonexistent/com2"));
+        FormRig r(ports);
+        r.form->startUp();
+        PortDialog* d = r.form->portDialog();
+        QVERIFY(r.w<QLabel>("ComDevice(2)")->text().endsWith(QStringLiteral("/nonexistent/com2  (absent)")));
+        QCOMPARE(r.w<QLabel>("ComDevice(4)")->toolTip(), r.peer.device);
+        QVERIFY(r.w<QLabel>("ComDevice(4)")->text().endsWith(QStringLiteral("(present)")));
+        auto* list = r.w<QComboBox>("PortDevice");
+        QCOMPARE(list->currentText(), r.peer.device); // the checked number's device
+        // Plugged in while the dialog is open: listed, its stable name first; then pulled again.
+        const Peer adapter;
+        const QString byId = m_byId.filePath(QStringLiteral("usb-Veltrak_Adapter_42-if00-port0"));
+        QVERIFY(QFile::link(adapter.device, byId));
+        QTRY_VERIFY(list->findText(byId) >= 0);
+        QCOMPARE(list->findText(adapter.device), list->findText(byId) + 1);
+        QVERIFY(QFile::remove(byId));
+        QTRY_VERIFY(list->findText(byId) < 0 && list->findText(adapter.device) < 0);
+        QVERIFY(r.w<QTimer>("PortPoll")->isActive());
+        d->findChild<QPushButton*>("OKButton")->click();
+        QVERIFY(!r.w<QTimer>("PortPoll")->isActive()); // no polling behind a hidden dialog
+    }
+
+    // Four starts of the window, each a new MainWindow on the same settings.
+    void deviceChoiceRemembered()
+    {
+        const Peer adapter;
+        const QString byId = m_byId.filePath(QStringLiteral("usb-Veltrak_Adapter_7-if00-port0"));
+        QVERIFY(QFile::link(adapter.device, byId));
+        FakePrompter prompter;
+        QTemporaryDir dir;
+        auto start = [&](const PortMap& ports) {
+            auto form = std::make_unique<MainWindow>(prompter, AppPaths(dir.path()), ports);
+            form->setQuitAction([] {});
+            form->startUp();
+            return form;
+        };
+        auto ok = [](MainWindow& form) { form.portDialog()->findChild<QPushButton*>("OKButton")->click(); };
+        // First start, one USB adapter: the default number stands for it, and says so.
+        auto form = start(PortMap());
+        QVERIFY(form->portDialog()->findChild<QRadioButton*>("ComPort(4)")->isChecked());
+        QCOMPARE(form->portDialog()->findChild<QComboBox*>("PortDevice")->currentText(), byId);
+        QVERIFY(form->portDialog()->findChild<QLabel*>("PortNote")->text().contains(byId));
+        ok(*form);
+        QVERIFY(form->link().port().PortOpen() && form->link().port().device() == byId);
+        // Kept: another number mapped to a typed path.
+        form = start(PortMap());
+        QCOMPARE(form->ports().map.sourceOf(4), PortMap::Source::Remembered);
+        QCOMPARE(form->link().port().device(), byId);
+        QVERIFY(form->portDialog()->findChild<QLabel*>("PortNote")->text().isEmpty());
+        form->portDialog()->findChild<QRadioButton*>("ComPort(1)")->click();
+        form->portDialog()->findChild<QComboBox*>("PortDevice")->setEditText(adapter.device);
+        ok(*form);
+        QCOMPARE(form->link().port().device(), adapter.device);
+        // --port wins for its run; its absent device is not preselected.
+        PortMap given;
+        given.setDevice(1, QStringLiteral("/nonexistent/usb"));
+        form = start(given);
+        QCOMPARE(form->ports().number, 1);
+        QCOMPARE(form->ports().map.deviceFor(1), QStringLiteral("/nonexistent/usb"));
+        QVERIFY(form->portDialog()->findChild<QRadioButton*>("ComPort(4)")->isChecked());
+        QVERIFY(form->portDialog()->findChild<QLabel*>("PortNote")->text().contains(QStringLiteral("absent")));
+        ok(*form);
+        form = start(PortMap());
+        QCOMPARE(form->ports().map.deviceFor(1), adapter.device);
+        QCOMPARE(form->ports().number, 4);
     }
 
     void thicknessUnitsAndZero()
@@ -265,8 +347,6 @@ private slots:
 
     void tiltAlarm()
     {
-        QStandardPaths::setTestModeEnabled(true); // settings of our own
-        QSettings().clear();
         auto openDialog = [](FormRig& r) {
             r.a("mnuAlarm")->trigger();
             return r.form->findChildren<TiltAlarm*>("TiltAlarm").last(); // the newest
