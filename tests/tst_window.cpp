@@ -314,35 +314,57 @@ private slots:
         QCOMPARE(r.prompter.texts().count(QStringLiteral("Interval set to 1000ms")), 2);
     }
 
+    void trendChartOfASensorStandingStill_data()
+    {
+        QTest::addColumn<QByteArray>("pitch");
+        QTest::addColumn<QByteArray>("roll");
+        QTest::addColumn<QString>("readout");
+        QTest::addColumn<QSize>("size"); // none: the chart's own
+        QTest::newRow("tilted") << QByteArray("BE8\n") << QByteArray("7FF\n")
+                                << QStringLiteral("Pitch 12.60   Roll -00.01 (deg)") << QSize();
+        QTest::newRow("level, wide") << QByteArray("800\n") << QByteArray("800\n")
+                                     << QStringLiteral("Pitch 00.00   Roll 00.00 (deg)") << QSize(1600, 900);
+    }
+
     void trendChartOfASensorStandingStill()
     {
+        QFETCH(QByteArray, pitch);
+        QFETCH(QByteArray, roll);
+        QFETCH(QString, readout);
+        QFETCH(QSize, size);
         FormRig r;
         r.startUp("Option1");
-        r.reply('B', "BE8\n");
-        r.reply('C', "7FF\n");
+        r.reply('B', pitch);
+        r.reply('C', roll);
         r.a("mnuTrend")->trigger();
         TrendChart* chart = r.form->trendChart();
         QVERIFY(chart && chart->isVisible());
-        // The values are there at once, although no label has changed since.
-        QCOMPARE(r.w<QLabel>("TrendReadout")->text(), QStringLiteral("Pitch 12.60   Roll -00.01 (deg)"));
+        if (size.isValid())
+            chart->resize(size);
+        // The values are there at once, although no label has changed since, and in full.
+        auto* label = r.w<QLabel>("TrendReadout");
+        QCOMPARE(label->text(), readout);
+        QTRY_VERIFY(label->isVisible() && label->width() >= label->sizeHint().width());
         // A flat line that grows with time.
         QTRY_VERIFY(chart->pitchSeries()->count() >= 4);
         const QList<QPointF> points = chart->pitchSeries()->points();
+        const double value = points.first().y();
         for (const QPointF& p : points)
-            QCOMPARE(p.y(), 12.6);
+            QCOMPARE(p.y(), value);
         QVERIFY(points.last().x() > points.first().x());
-        // A step is drawn as a step.
-        r.reply('B', "800\n");
-        QTRY_COMPARE(chart->pitchSeries()->points().last().y(), 0.0);
-        QVERIFY(chart->pitchSeries()->points().first().y() == 12.6);
-        // Tick values a person can read: a nice value range.
+        // Tick values a person can read: a nice value range around the line.
         auto* y = qobject_cast<QValueAxis*>(
             chart->findChild<QChartView*>("TrendView")->chart()->axes(Qt::Vertical).first());
+        QVERIFY2(y->min() < value && value < y->max(), qPrintable(QStringLiteral("%1..%2").arg(y->min()).arg(y->max())));
         const double step = (y->max() - y->min()) / (y->tickCount() - 1);
         const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
         QVERIFY2(qFuzzyCompare(mantissa, 1.0) || qFuzzyCompare(mantissa, 2.0) || qFuzzyCompare(mantissa, 5.0)
                 || qFuzzyCompare(mantissa, 2.5),
             qPrintable(QString::number(step)));
+        // A step is drawn as a step.
+        r.reply('B', "A00\n");
+        QTRY_COMPARE(chart->pitchSeries()->points().last().y(), 6.56);
+        QCOMPARE(chart->pitchSeries()->points().first().y(), value);
     }
 
     void tiltAlarm()
