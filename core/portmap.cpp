@@ -21,7 +21,7 @@ QString PortMap::deviceFor(int number) const
 
 PortMap::Source PortMap::sourceOf(int number) const
 {
-    return m_given.contains(number) ? Source::CommandLine
+    return m_given.contains(number)     ? Source::CommandLine
         : m_remembered.contains(number) ? Source::Remembered
                                         : Source::Default;
 }

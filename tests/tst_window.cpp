@@ -355,7 +355,8 @@ private slots:
         // Tick values a person can read: a nice value range around the line.
         auto* y = qobject_cast<QValueAxis*>(
             chart->findChild<QChartView*>("TrendView")->chart()->axes(Qt::Vertical).first());
-        QVERIFY2(y->min() < value && value < y->max(), qPrintable(QStringLiteral("%1..%2").arg(y->min()).arg(y->max())));
+        QVERIFY2(
+            y->min() < value && value < y->max(), qPrintable(QStringLiteral("%1..%2").arg(y->min()).arg(y->max())));
         const double step = (y->max() - y->min()) / (y->tickCount() - 1);
         const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
         QVERIFY2(qFuzzyCompare(mantissa, 1.0) || qFuzzyCompare(mantissa, 2.0) || qFuzzyCompare(mantissa, 5.0)

@@ -27,7 +27,9 @@ QString details(const SerialDevice& d)
     if (!d.serialNumber.isEmpty())
         parts << QStringLiteral("serial %1").arg(d.serialNumber);
     if (d.vendorId >= 0 && d.productId >= 0)
-        parts << QStringLiteral("%1:%2").arg(d.vendorId, 4, 16, QLatin1Char('0')).arg(d.productId, 4, 16, QLatin1Char('0'));
+        parts << QStringLiteral("%1:%2")
+                     .arg(d.vendorId, 4, 16, QLatin1Char('0'))
+                     .arg(d.productId, 4, 16, QLatin1Char('0'));
     return parts.join(QStringLiteral(", "));
 }
 } // namespace
@@ -224,13 +226,14 @@ int PortDialog::preselect(int number)
         }
         if (mapped) {
             number = mapped;
-            note = QStringLiteral("One USB adapter found: Com%1 stands for %2.").arg(mapped).arg(name);
+            note = QStringLiteral("One USB adapter found: Com%1 stands for %2.").arg(QString::number(mapped), name);
         }
     }
     if (!present(number)) {
         for (int n = PortMap::FirstPort; n <= PortMap::LastPort; ++n) {
             if (present(n)) {
-                note = QStringLiteral("Com%1 (%2) is absent: Com%3 selected.").arg(number).arg(m_devices.value(number)).arg(n);
+                note = QStringLiteral("Com%1 (%2) is absent: Com%3 selected.")
+                           .arg(QString::number(number), m_devices.value(number), QString::number(n));
                 number = n;
                 break;
             }

@@ -58,8 +58,8 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent, Qt::Window)
     // Room for the longest readout (values are cut to 12 characters), so the
     // readout always shows in full and its changes never resize the window.
     m_readout->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-    m_readout->setMinimumWidth(m_readout->fontMetrics().horizontalAdvance(
-        QStringLiteral("Pitch -0.000000e+00   Roll -0.000000e+00 (deg)")));
+    m_readout->setMinimumWidth(
+        m_readout->fontMetrics().horizontalAdvance(QStringLiteral("Pitch -0.000000e+00   Roll -0.000000e+00 (deg)")));
     connect(m_pause, &QPushButton::toggled, this, [this](bool on) {
         m_frozenAt = on ? m_clock.elapsed() : -1;
         m_pause->setText(on ? QStringLiteral("Resume") : QStringLiteral("Pause"));
