@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QTimer>
@@ -18,13 +19,19 @@
 #include <cstdio>
 
 namespace {
-void listPorts(const PortMap& map)
+// The mapping the window would start with: the port dialog's remembered
+// choices under the command line's.
+void listPorts(PortMap map)
 {
+    const QSettings stored;
+    const int number = map.loadRemembered(stored);
     QTextStream out(stdout);
     out << serialDevicesText();
     out << "Port numbers:\n";
     for (int n = PortMap::FirstPort; n <= PortMap::LastPort; ++n)
-        out << "  " << n << " = " << map.deviceFor(n) << (map.isMapped(n) ? "  (--port)" : "  (default)") << "\n";
+        out << "  " << n << " = " << map.deviceFor(n) << "  (" << PortMap::sourceName(map.sourceOf(n)) << ")\n";
+    if (number != 0)
+        out << "Port number last confirmed: " << number << "\n";
 }
 // --history PATH... --export FILE: what the History window would show (or
 // its rows), written without a window. Nothing on standard output; bad
@@ -76,6 +83,9 @@ int main(int argc, char* argv[])
         std::printf("veltrak %s\n", VELTRAK_VERSION);
         return 0;
     }
+    // Both the window and --list-ports read the remembered port choices.
+    QCoreApplication::setApplicationName(QStringLiteral("veltrak"));
+    QCoreApplication::setOrganizationName(QStringLiteral("veltrak"));
     if (cl.listPorts) {
         QCoreApplication core(argc, argv);
         listPorts(cl.ports);
@@ -97,8 +107,6 @@ int main(int argc, char* argv[])
 
     preferLeanEventLoop();
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("veltrak"));
-    QApplication::setOrganizationName(QStringLiteral("veltrak"));
     QApplication::setApplicationVersion(QStringLiteral(VELTRAK_VERSION));
     // Windows come and go during the start-up chain; the program ends only
     // through its main window's close or "Exit".

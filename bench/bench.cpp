@@ -15,6 +15,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -341,6 +342,10 @@ int main(int argc, char** argv)
     });
     qputenv(
         "QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    // The port dialog's OK keeps the choice: in a folder of the benchmark's
+    // own, not in the user's settings.
+    const QTemporaryDir settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
     int minutes = 1;
     int rounds = 5;
     std::string only;

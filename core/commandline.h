@@ -9,8 +9,8 @@
 #include <variant>
 
 // What the command line asks for. With no options the program behaves as an
-// operator expects of the original: ports 1 to 4 on their default devices,
-// files beside the executable.
+// operator expects of the original: ports 1 to 4 on their default devices
+// (or those chosen in the port dialog before), files beside the executable.
 struct CommandLine {
     PortMap ports;
     QString dataDir; // empty = default

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets everything up, builds, and starts the monitor against the simulated
+# Sets everything up, builds the two programs it runs (not the tests, the
+# benchmark or the logger), and starts the monitor against the simulated
 # sensor (a slowly moving tilt) on port 4, the port the dialog selects.
 # Without a desktop ($DISPLAY unset) it runs under a virtual X server.
 # Extra arguments go to veltrak-sim, e.g. --baud 19200 or --split 3.
@@ -8,7 +9,7 @@ cd "$(dirname "$0")/.."
 extra=()
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then extra=(xvfb xauth); fi
 scripts/setup.sh "${extra[@]}"
-scripts/build.sh
+scripts/build.sh veltrak veltrak-sim
 
 workdir="$(mktemp -d /tmp/veltrak-demo.XXXXXX)"
 link="$workdir/sensor"
@@ -26,7 +27,9 @@ for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
 echo "Simulated sensor on $(readlink "$link"), mapped to port 4."
 echo "In the program: OK, pick a model, OK, then \"Start communication\"."
 
-cmd=(build/veltrak --port "4=$link")
+# Port choices of the demo's own: none of the operator's remembered ones is
+# read or changed, so the dialog selects port 4.
+cmd=(env XDG_CONFIG_HOME="$workdir/config" build/veltrak --port "4=$link")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     xvfb-run -a -s "-screen 0 1024x768x24" "${cmd[@]}"
 else

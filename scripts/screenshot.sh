@@ -20,7 +20,7 @@ export DISPLAY="$display"
 sleep 1
 build/veltrak-sim --motion --period 10 --link "$work/sensor" >/dev/null & pids+=($!)
 sleep 0.5
-build/veltrak --port "4=$work/sensor" --data-dir "$work" >/dev/null 2>&1 & pids+=($!)
+XDG_CONFIG_HOME="$work/config" build/veltrak --port "4=$work/sensor" --data-dir "$work" >/dev/null 2>&1 & pids+=($!)
 
 wait_for() { for _ in $(seq 100); do w=$(xdotool search --name "$1" 2>/dev/null | head -1); [ -n "$w" ] && { echo "$w"; return; }; sleep 0.1; done; echo "no window '$1'" >&2; exit 1; }
 click() { xdotool mousemove --window "$1" "$2" "$3" click 1; sleep 0.4; }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up on a fresh Debian machine, builds and runs every test:
 #   1. the test suite (unit, widget, end-to-end over pseudo-terminals, soak,
-#      fuzz regressions, install) in a build with warnings as errors;
+#      fuzz regressions, install) in a build with warnings as errors, under an
+#      empty home folder that must stay empty;
 #   2. the Debian packages made from that build, checked by lintian,
 #      installed with apt-get, tried and removed again (this replaces an
 #      installed veltrak or veltrak-logger on this machine);
@@ -102,7 +103,18 @@ stage "build"
 scripts/build.sh
 
 stage "test suite"
-QT_QPA_PLATFORM=offscreen suite build
+# Under a fresh, empty home: a test that writes into the user's home
+# (settings, data, caches) fails the run.
+fresh_home="$(mktemp -d /tmp/veltrak-home.XXXXXX)"
+unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME XDG_STATE_HOME
+HOME="$fresh_home" QT_QPA_PLATFORM=offscreen suite build
+written="$(cd "$fresh_home" && find . -mindepth 1)"
+rm -rf "$fresh_home"
+if [ -n "$written" ]; then
+    echo "the tests wrote into the home folder:" >&2
+    echo "$written" >&2
+    exit 1
+fi
 if [ "$quick" = 1 ]; then echo "tests: $passed passed, 0 failed"; exit 0; fi
 
 stage "Debian packages: build, lintian, install, try, remove"

@@ -14,8 +14,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -53,6 +55,15 @@ struct Peer {
     }
 };
 
+// What the program keeps between runs goes to a folder of the test's own,
+// never into the user's home.
+inline void privateSettings()
+{
+    static const QTemporaryDir settings;
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
+}
+
 struct FormRig {
     QTemporaryDir dir;
     FakePrompter prompter;
@@ -62,6 +73,7 @@ struct FormRig {
 
     explicit FormRig(PortMap ports = PortMap(), const QString& programDir = QString())
     {
+        privateSettings();
         if (ports.deviceFor(4) == PortMap::defaultDeviceFor(4))
             ports.setDevice(4, peer.device);
         form = std::make_unique<MainWindow>(prompter, AppPaths(dir.path(), programDir), ports);

@@ -1,4 +1,5 @@
 // The built executable as a whole: options, and ending on a stop signal.
+#include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -13,9 +14,19 @@ struct Run {
     int code;
     QString out, err;
 };
+// The program runs with a home of its own, which may hold remembered settings.
+QTemporaryDir home;
+QProcessEnvironment privateHome()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    return env;
+}
 Run run(const QStringList& args)
 {
     QProcess p;
+    p.setProcessEnvironment(privateHome());
     p.start(QStringLiteral(VELTRAK_BINARY), args);
     p.waitForFinished(20000);
     return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
@@ -33,10 +44,17 @@ private slots:
         QVERIFY(help.out.contains(QStringLiteral("--port N=DEVICE")));
         QCOMPARE(version.code, 0);
         QVERIFY(version.out.startsWith(QStringLiteral("veltrak ")));
+        // What the port dialog remembered, under what the command line says.
+        QVERIFY(QDir(home.path()).mkpath(QStringLiteral(".config/veltrak")));
+        QFile stored(home.filePath(QStringLiteral(".config/veltrak/veltrak.conf")));
+        QVERIFY(stored.open(QIODevice::WriteOnly));
+        stored.write("[ports]\ndevice1=/dev/ttyUSB9\ndevice2=/dev/ttyACM0\nnumber=1\n");
+        stored.close();
         const Run ports = run({"--list-ports", "--port", "2=/dev/ttyUSB7"});
         QCOMPARE(ports.code, 0);
-        QVERIFY(ports.out.contains(QStringLiteral("2 = /dev/ttyUSB7")));
-        QVERIFY(ports.out.contains(QStringLiteral("4 = /dev/ttyS3")));
+        for (const char* line : {"1 = /dev/ttyUSB9  (remembered)\n", "2 = /dev/ttyUSB7  (--port)\n",
+                 "4 = /dev/ttyS3  (default)\n", "Port number last confirmed: 1\n"})
+            QVERIFY2(ports.out.contains(QString::fromLatin1(line)), line);
         QCOMPARE(bad.code, 2);
         QVERIFY(bad.err.contains(QStringLiteral("--port")));
     }
@@ -50,6 +68,7 @@ private slots:
         for (const auto& [folder, delayMs] :
             QList<std::pair<QString, int>> {{dir.path(), 300}, {missing, 200}, {missing, 1500}}) {
             QProcess p;
+            p.setProcessEnvironment(privateHome());
             p.start(QStringLiteral(VELTRAK_BINARY), {"--data-dir", folder});
             QVERIFY(p.waitForStarted());
             if (folder != missing)

@@ -6,6 +6,7 @@
 
 #include <QChartView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFile>
@@ -37,7 +38,18 @@ QStringList recordedLines(const QString& path)
 
 class TestWindow : public QObject {
     Q_OBJECT
+    QTemporaryDir m_byId; // stands in for /dev/serial/by-id
+
 private slots:
+    void init()
+    {
+        privateSettings();
+        QSettings().clear(); // each test starts as a first run
+        qputenv("VELTRAK_SERIAL_BY_ID", m_byId.path().toLocal8Bit());
+        for (const QString& name : QDir(m_byId.path()).entryList(QDir::System))
+            QFile::remove(m_byId.filePath(name));
+    }
+
     void startUpChainAndPortDialog()
     {
         PortMap ports;
@@ -75,6 +87,76 @@ private slots:
         QVERIFY(!port.PortOpen() && d->isVisible());
         QTest::keyClick(d, Qt::Key_Escape);
         QVERIFY(r.form->isVisible() && (!r.form->modelDialog() || !r.form->modelDialog()->isVisible()));
+    }
+
+    void deviceListFollowsPlugging()
+    {
+        PortMap ports;
+        ports.setDevice(2, QStringLiteral("/nonexistent/com2"));
+        FormRig r(ports);
+        r.form->startUp();
+        PortDialog* d = r.form->portDialog();
+        QVERIFY(r.w<QLabel>("ComDevice(2)")->text().endsWith(QStringLiteral("/nonexistent/com2  (absent)")));
+        QCOMPARE(r.w<QLabel>("ComDevice(4)")->toolTip(), r.peer.device);
+        QVERIFY(r.w<QLabel>("ComDevice(4)")->text().endsWith(QStringLiteral("(present)")));
+        auto* list = r.w<QComboBox>("PortDevice");
+        QCOMPARE(list->currentText(), r.peer.device); // the checked number's device
+        // Plugged in while the dialog is open: listed, its stable name first; then pulled again.
+        const Peer adapter;
+        const QString byId = m_byId.filePath(QStringLiteral("usb-Veltrak_Adapter_42-if00-port0"));
+        QVERIFY(QFile::link(adapter.device, byId));
+        QTRY_VERIFY(list->findText(byId) >= 0);
+        QCOMPARE(list->findText(adapter.device), list->findText(byId) + 1);
+        QVERIFY(QFile::remove(byId));
+        QTRY_VERIFY(list->findText(byId) < 0 && list->findText(adapter.device) < 0);
+        QVERIFY(r.w<QTimer>("PortPoll")->isActive());
+        d->findChild<QPushButton*>("OKButton")->click();
+        QVERIFY(!r.w<QTimer>("PortPoll")->isActive()); // no polling behind a hidden dialog
+    }
+
+    // Four starts of the window, each a new MainWindow on the same settings.
+    void deviceChoiceRemembered()
+    {
+        const Peer adapter;
+        const QString byId = m_byId.filePath(QStringLiteral("usb-Veltrak_Adapter_7-if00-port0"));
+        QVERIFY(QFile::link(adapter.device, byId));
+        FakePrompter prompter;
+        QTemporaryDir dir;
+        auto start = [&](const PortMap& ports) {
+            auto form = std::make_unique<MainWindow>(prompter, AppPaths(dir.path()), ports);
+            form->setQuitAction([] {});
+            form->startUp();
+            return form;
+        };
+        auto ok = [](MainWindow& form) { form.portDialog()->findChild<QPushButton*>("OKButton")->click(); };
+        // First start, one USB adapter: the default number stands for it, and says so.
+        auto form = start(PortMap());
+        QVERIFY(form->portDialog()->findChild<QRadioButton*>("ComPort(4)")->isChecked());
+        QCOMPARE(form->portDialog()->findChild<QComboBox*>("PortDevice")->currentText(), byId);
+        QVERIFY(form->portDialog()->findChild<QLabel*>("PortNote")->text().contains(byId));
+        ok(*form);
+        QVERIFY(form->link().port().PortOpen() && form->link().port().device() == byId);
+        // Kept: another number mapped to a typed path.
+        form = start(PortMap());
+        QCOMPARE(form->ports().map.sourceOf(4), PortMap::Source::Remembered);
+        QCOMPARE(form->link().port().device(), byId);
+        QVERIFY(form->portDialog()->findChild<QLabel*>("PortNote")->text().isEmpty());
+        form->portDialog()->findChild<QRadioButton*>("ComPort(1)")->click();
+        form->portDialog()->findChild<QComboBox*>("PortDevice")->setEditText(adapter.device);
+        ok(*form);
+        QCOMPARE(form->link().port().device(), adapter.device);
+        // --port wins for its run; its absent device is not preselected.
+        PortMap given;
+        given.setDevice(1, QStringLiteral("/nonexistent/usb"));
+        form = start(given);
+        QCOMPARE(form->ports().number, 1);
+        QCOMPARE(form->ports().map.deviceFor(1), QStringLiteral("/nonexistent/usb"));
+        QVERIFY(form->portDialog()->findChild<QRadioButton*>("ComPort(4)")->isChecked());
+        QVERIFY(form->portDialog()->findChild<QLabel*>("PortNote")->text().contains(QStringLiteral("absent")));
+        ok(*form);
+        form = start(PortMap());
+        QCOMPARE(form->ports().map.deviceFor(1), adapter.device);
+        QCOMPARE(form->ports().number, 4);
     }
 
     void thicknessUnitsAndZero()
@@ -232,41 +314,62 @@ private slots:
         QCOMPARE(r.prompter.texts().count(QStringLiteral("Interval set to 1000ms")), 2);
     }
 
+    void trendChartOfASensorStandingStill_data()
+    {
+        QTest::addColumn<QByteArray>("pitch");
+        QTest::addColumn<QByteArray>("roll");
+        QTest::addColumn<QString>("readout");
+        QTest::addColumn<QSize>("size"); // none: the chart's own
+        QTest::newRow("tilted") << QByteArray("BE8\n") << QByteArray("7FF\n")
+                                << QStringLiteral("Pitch 12.60   Roll -00.01 (deg)") << QSize();
+        QTest::newRow("level, wide") << QByteArray("800\n") << QByteArray("800\n")
+                                     << QStringLiteral("Pitch 00.00   Roll 00.00 (deg)") << QSize(1600, 900);
+    }
+
     void trendChartOfASensorStandingStill()
     {
+        QFETCH(QByteArray, pitch);
+        QFETCH(QByteArray, roll);
+        QFETCH(QString, readout);
+        QFETCH(QSize, size);
         FormRig r;
         r.startUp("Option1");
-        r.reply('B', "BE8\n");
-        r.reply('C', "7FF\n");
+        r.reply('B', pitch);
+        r.reply('C', roll);
         r.a("mnuTrend")->trigger();
         TrendChart* chart = r.form->trendChart();
         QVERIFY(chart && chart->isVisible());
-        // The values are there at once, although no label has changed since.
-        QCOMPARE(r.w<QLabel>("TrendReadout")->text(), QStringLiteral("Pitch 12.60   Roll -00.01 (deg)"));
+        if (size.isValid())
+            chart->resize(size);
+        // The values are there at once, although no label has changed since, and in full.
+        auto* label = r.w<QLabel>("TrendReadout");
+        QCOMPARE(label->text(), readout);
+        QTRY_VERIFY(label->isVisible() && label->width() >= label->sizeHint().width());
         // A flat line that grows with time.
         QTRY_VERIFY(chart->pitchSeries()->count() >= 4);
         const QList<QPointF> points = chart->pitchSeries()->points();
+        const double value = points.first().y();
         for (const QPointF& p : points)
-            QCOMPARE(p.y(), 12.6);
+            QCOMPARE(p.y(), value);
         QVERIFY(points.last().x() > points.first().x());
-        // A step is drawn as a step.
-        r.reply('B', "800\n");
-        QTRY_COMPARE(chart->pitchSeries()->points().last().y(), 0.0);
-        QVERIFY(chart->pitchSeries()->points().first().y() == 12.6);
-        // Tick values a person can read: a nice value range.
+        // Tick values a person can read: a nice value range around the line.
         auto* y = qobject_cast<QValueAxis*>(
             chart->findChild<QChartView*>("TrendView")->chart()->axes(Qt::Vertical).first());
+        QVERIFY2(
+            y->min() < value && value < y->max(), qPrintable(QStringLiteral("%1..%2").arg(y->min()).arg(y->max())));
         const double step = (y->max() - y->min()) / (y->tickCount() - 1);
         const double mantissa = step / std::pow(10.0, std::floor(std::log10(step)));
         QVERIFY2(qFuzzyCompare(mantissa, 1.0) || qFuzzyCompare(mantissa, 2.0) || qFuzzyCompare(mantissa, 5.0)
                 || qFuzzyCompare(mantissa, 2.5),
             qPrintable(QString::number(step)));
+        // A step is drawn as a step.
+        r.reply('B', "A00\n");
+        QTRY_COMPARE(chart->pitchSeries()->points().last().y(), 6.56);
+        QCOMPARE(chart->pitchSeries()->points().first().y(), value);
     }
 
     void tiltAlarm()
     {
-        QStandardPaths::setTestModeEnabled(true); // settings of our own
-        QSettings().clear();
         auto openDialog = [](FormRig& r) {
             r.a("mnuAlarm")->trigger();
             return r.form->findChildren<TiltAlarm*>("TiltAlarm").last(); // the newest

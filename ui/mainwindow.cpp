@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSettings>
 #include <QTimer>
 
 #include <algorithm>
@@ -54,7 +55,15 @@ MainWindow::MainWindow(Prompter& prompter, AppPaths paths, const PortMap& ports,
 
     m_link = new SensorLink(this);
     m_ports.map = ports;
-    (void)m_link->port().setDevice(ports.deviceFor(m_ports.number));
+    {
+        // The port dialog's choices of earlier runs; --port still wins for this one.
+        const QSettings stored;
+        const int number = m_ports.map.loadRemembered(stored);
+        if (number != 0)
+            m_ports.number = number;
+        m_ports.remembered = number != 0 || m_ports.map.anyRemembered();
+    }
+    (void)m_link->port().setDevice(m_ports.map.deviceFor(m_ports.number));
     m_calibration = new CalibrationMenu(m_prompter, m_paths.coefficientDirs(), *m_link, this);
     m_recording = new RecordingMenu(m_prompter, this);
     m_alarms = new AlarmMenu(m_paths.alarmFile(), this);

@@ -33,6 +33,7 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent, Qt::Window)
     m_x->setTickAnchor(0.0);
     m_y = new QValueAxis;
     m_y->setLabelFormat(QStringLiteral("%.6g")); // short labels whatever the values
+    m_y->setRange(-1.0, 1.0); // until there is a value: a level sensor's neighbourhood, not 0 to 0
     m_chart->addAxis(m_x, Qt::AlignBottom);
     m_chart->addAxis(m_y, Qt::AlignLeft);
     for (QLineSeries* s : {m_pitch, m_roll}) {
@@ -54,7 +55,11 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent, Qt::Window)
     m_pause->setCheckable(true);
     m_readout = new QLabel(this);
     m_readout->setObjectName(QStringLiteral("TrendReadout"));
-    m_readout->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // Room for the longest readout (values are cut to 12 characters), so the
+    // readout always shows in full and its changes never resize the window.
+    m_readout->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    m_readout->setMinimumWidth(
+        m_readout->fontMetrics().horizontalAdvance(QStringLiteral("Pitch -0.000000e+00   Roll -0.000000e+00 (deg)")));
     connect(m_pause, &QPushButton::toggled, this, [this](bool on) {
         m_frozenAt = on ? m_clock.elapsed() : -1;
         m_pause->setText(on ? QStringLiteral("Resume") : QStringLiteral("Pause"));
