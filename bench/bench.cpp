@@ -70,6 +70,9 @@ double wallSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
+} // namespace
+
+// Also the History benchmark's (historybench.cpp).
 long rssKiB()
 {
     std::ifstream status("/proc/self/status");
@@ -81,6 +84,9 @@ long rssKiB()
     return -1;
 }
 
+void historyBench(); // historybench.cpp
+
+namespace {
 double median(std::vector<double> v)
 {
     if (v.empty())
@@ -359,7 +365,7 @@ int main(int argc, char** argv)
             only = argv[++i];
         else {
             std::printf(
-                "Usage: veltrak-bench [--rounds N] [--minutes N] [--only full|logger|paced|memory|logger-memory]\n");
+                "Usage: veltrak-bench [--rounds N] [--minutes N] [--only full|logger|paced|memory|logger-memory|history]\n");
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
@@ -551,5 +557,7 @@ int main(int argc, char** argv)
         if (windowRss > 0)
             std::printf("  logger/window: %.2f   (target < 0.5)\n", double(end) / double(windowRss));
     }
+    if (wanted("history"))
+        historyBench();
     return 0;
 }

@@ -15,6 +15,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <limits>
+#include <malloc.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -124,6 +125,15 @@ using Fields = std::vector<std::pair<const char*, const char*>>;
 void splitFields(const char* b, const char* e, char separator, Fields& out, std::deque<QByteArray>& store)
 {
     out.clear();
+    if (!std::memchr(b, '"', std::size_t(e - b))) { // the logger's own rows: no quotes
+        for (const char* p = b;;) {
+            const char* next = static_cast<const char*>(std::memchr(p, separator, std::size_t(e - p)));
+            out.emplace_back(p, next ? next : e);
+            if (!next)
+                return;
+            p = next + 1;
+        }
+    }
     store.clear();
     const char* p = b;
     for (;;) {
@@ -211,10 +221,10 @@ void Row::set(Series s, double value)
         temperature = float(value);
         break;
     case Series::PitchChange:
-        pitchChange = value;
+        pitchChange = float(value);
         break;
     case Series::RollChange:
-        rollChange = value;
+        rollChange = float(value);
         break;
     case Series::PitchLow:
         pitchLow = float(value);
@@ -322,8 +332,9 @@ void FileParser::line(const char* b, const char* e, qint64 offset, std::vector<R
     row.file = m_index;
     row.offset = offset;
     row.length = quint16(e - b);
-    for (int s = 0; s < SeriesCount; ++s)
-        row.set(Series(s), NaN);
+    row.pitch = row.roll = NaN;
+    row.pitchChange = row.rollChange = row.temperature = row.pitchLow = row.pitchHigh = row.rollLow = row.rollHigh
+        = float(NaN);
     if (m_file.format == Format::Kvddt) {
         splitFields(b, e, '\t', m_fields, m_store);
         double seconds = 0, pitch = 0, roll = 0;
@@ -414,6 +425,9 @@ std::optional<QString> Data::load(
     }
     readFiles(progress, cancel);
     finish(0);
+    // The readers' buffers and per-file rows, freed on two threads, would
+    // otherwise stay with glibc's arenas: the rows alone are to remain.
+    malloc_trim(0);
     if (cancel && cancel->load())
         return QStringLiteral("cancelled");
     if (rows.empty()) {
@@ -477,8 +491,14 @@ void Data::readFiles(const std::function<void(qint64, qint64)>& progress, const 
     std::thread helper(work);
     work();
     helper.join();
-    for (std::size_t i = 0; i < files.size(); ++i)
+    std::size_t rowsInAll = rows.size();
+    for (const auto& part : parts)
+        rowsInAll += part.size();
+    rows.reserve(rowsInAll);
+    for (std::size_t i = 0; i < files.size(); ++i) {
         rows.insert(rows.end(), parts[i].begin(), parts[i].end());
+        std::vector<Row>().swap(parts[i]); // given back at once: the peak stays near one copy
+    }
     if (rowCount.load() >= MaxRows)
         notes << QStringLiteral("reading stopped after %1 rows").arg(MaxRows);
 }
@@ -566,14 +586,18 @@ void Data::rebuildBlocks(qint64 fromRow)
         block.low.fill(std::numeric_limits<double>::infinity());
         block.high.fill(-std::numeric_limits<double>::infinity());
         const std::size_t end = std::min(rows.size(), (b + 1) * BlockRows);
-        for (std::size_t i = b * BlockRows; i < end; ++i)
+        for (std::size_t i = b * BlockRows; i < end; ++i) {
+            const Row& r = rows[i];
+            const double values[SeriesCount] = {r.pitch, r.roll, r.temperature, r.pitchChange, r.rollChange, r.pitchLow,
+                r.pitchHigh, r.rollLow, r.rollHigh};
             for (int s = 0; s < SeriesCount; ++s) {
-                const double v = rows[i].value(Series(s));
-                if (!std::isnan(v)) {
-                    block.low[std::size_t(s)] = std::min(block.low[std::size_t(s)], v);
-                    block.high[std::size_t(s)] = std::max(block.high[std::size_t(s)], v);
-                }
+                // NaN compares false both ways and so leaves the extremes alone.
+                block.low[std::size_t(s)]
+                    = values[s] < block.low[std::size_t(s)] ? values[s] : block.low[std::size_t(s)];
+                block.high[std::size_t(s)]
+                    = values[s] > block.high[std::size_t(s)] ? values[s] : block.high[std::size_t(s)];
             }
+        }
     }
 }
 

@@ -27,13 +27,14 @@ inline constexpr int MaxLineBytes = 64 * 1024;
 enum class Series { Pitch, Roll, Temperature, PitchChange, RollChange, PitchLow, PitchHigh, RollLow, RollHigh };
 inline constexpr int SeriesCount = 9;
 
-// About 80 bytes, less than its line in the file: the angles and changes at
-// full precision, the rest (two decimals in the files) as float.
+// 72 bytes, less than its line in the file: the angles at full precision,
+// the rest (changes of a few degrees with four decimals, the others with
+// two) as float, which holds them to their last digit.
 struct Row {
     qint64 timeMs = 0; // UTC ms since the epoch, or ms since recording began (kvddt)
     qint64 offset = 0; // of its line in the file, for an export of the text
-    double pitch = 0, roll = 0, pitchChange = 0, rollChange = 0; // NaN where the row has none
-    float temperature = 0, pitchLow = 0, pitchHigh = 0, rollLow = 0, rollHigh = 0;
+    double pitch = 0, roll = 0; // NaN where the row has none
+    float pitchChange = 0, rollChange = 0, temperature = 0, pitchLow = 0, pitchHigh = 0, rollLow = 0, rollHigh = 0;
     quint32 samples = 0; // 0: not given
     quint16 file = 0; // index into Data::files
     quint16 length = 0; // of the line, without its end

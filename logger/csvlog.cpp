@@ -33,7 +33,7 @@ QString header(bool withChange)
 QString number(const Record& record, Column column, double value)
 {
     if (!std::isfinite(value))
-        return QString();
+        return {};
     if (record.lastCycle)
         return alarmcsv::angle(value);
     return numfmt::pattern(value, 1, column == Column::Mean || column == Column::Change ? 4 : 2);

@@ -13,9 +13,7 @@
 #include <thread>
 #include <variant>
 
-struct mosquitto;
-struct mqtt5__property;
-typedef struct mqtt5__property mosquitto_property;
+#include <mosquitto.h>
 
 // Sends readings, alarms and the sensor's presence to an MQTT broker.
 //

@@ -125,21 +125,39 @@ void paintHistory(QPainter& p, const QRect& rect, const history::Data& data, con
     const double msPerPixel = double(view.toMs - view.fromMs) / plot.width();
     const auto xOf = [&](qint64 ms) { return plot.left() + double(ms - view.fromMs) / msPerPixel; };
 
-    // Alarm periods first, under everything, naming the axis.
+    // Alarm periods first, under everything, naming the axis. Spans closer
+    // than a pixel are one rectangle: a year of short alarms stays quick.
     p.setPen(c.text);
+    std::optional<std::pair<double, double>> shade;
+    quint8 bits = 0;
+    const auto flush = [&] {
+        if (!shade)
+            return;
+        const auto [x0, x1] = *shade;
+        p.fillRect(QRectF(x0, plot.top(), std::max(1.0, x1 - x0), plot.height()), c.alarm);
+        const QString axes = (bits & 3) == 3 ? QStringLiteral("pitch+roll alarm")
+            : (bits & 1)                     ? QStringLiteral("pitch alarm")
+            : (bits & 2)                     ? QStringLiteral("roll alarm")
+                                             : QStringLiteral("alarm");
+        if (x1 - x0 > p.fontMetrics().horizontalAdvance(axes) + 4)
+            p.drawText(QPointF(x0 + 2, plot.top() + p.fontMetrics().ascent()), axes);
+        shade.reset();
+        bits = 0;
+    };
     for (const history::Span& s : data.alarms()) {
         if (s.toMs < view.fromMs || s.fromMs >= view.toMs)
             continue;
         const double x0 = std::max<double>(plot.left(), xOf(s.fromMs)),
                      x1 = std::min<double>(plot.right(), xOf(s.toMs));
-        p.fillRect(QRectF(x0, plot.top(), std::max(1.0, x1 - x0), plot.height()), c.alarm);
-        const QString axes = (s.alarm & 3) == 3 ? QStringLiteral("pitch+roll alarm")
-            : (s.alarm & 1)                     ? QStringLiteral("pitch alarm")
-            : (s.alarm & 2)                     ? QStringLiteral("roll alarm")
-                                                : QStringLiteral("alarm");
-        if (x1 - x0 > p.fontMetrics().horizontalAdvance(axes))
-            p.drawText(QPointF(x0 + 2, plot.top() + p.fontMetrics().ascent()), axes);
+        if (shade && x0 <= shade->second + 1.0) {
+            shade->second = std::max(shade->second, x1);
+        } else {
+            flush();
+            shade = {x0, x1};
+        }
+        bits |= s.alarm;
     }
+    flush();
 
     // Axes: round times below, round values left (temperature right).
     const auto [low, high] = valueRange(data, view);
@@ -173,6 +191,8 @@ void paintHistory(QPainter& p, const QRect& rect, const history::Data& data, con
     p.save();
     p.setClipRect(plot.adjusted(0, -1, 1, 1));
     const int width = plot.width();
+    // Rows further apart than twice their usual spacing have a gap between.
+    const qint64 gap = data.spacingMs() > 0 ? 2 * data.spacingMs() : std::numeric_limits<qint64>::max();
     // The interval's extremes as a band around its mean.
     if (bandsShown(data, view)) {
         for (const auto& [lowS, highS, colour] :
@@ -181,17 +201,55 @@ void paintHistory(QPainter& p, const QRect& rect, const history::Data& data, con
             const auto highs = data.envelope(highS, view.fromMs, view.toMs, width);
             QColor band = colour;
             band.setAlpha(55);
-            for (int x = 0; x < width; ++x)
-                if (!lows[std::size_t(x)].empty() && !highs[std::size_t(x)].empty()) {
-                    const double y0 = yOf(highs[std::size_t(x)].high, low, high),
-                                 y1 = yOf(lows[std::size_t(x)].low, low, high);
-                    p.fillRect(QRectF(plot.left() + x, y0, 1.0, std::max(1.0, y1 - y0)), band);
+            // One polygon per unbroken run of columns: its top edge left to
+            // right, its bottom edge back.
+            QPolygonF edge;
+            std::vector<QPointF> bottom;
+            const auto flushBand = [&] {
+                if (edge.size() > 1) {
+                    edge.append(QPolygonF(QList<QPointF>(bottom.rbegin(), bottom.rend())));
+                    p.setPen(Qt::NoPen);
+                    p.setBrush(band);
+                    p.drawPolygon(edge);
                 }
+                edge.clear();
+                bottom.clear();
+            };
+            // Most columns holding rows: a line each, the painter's quick path.
+            const auto filled
+                = std::count_if(lows.begin(), lows.end(), [](const history::Column& col) { return !col.empty(); });
+            if (filled > width / 4) {
+                QVector<QLineF> lines;
+                lines.reserve(filled);
+                for (int x = 0; x < width; ++x)
+                    if (!lows[std::size_t(x)].empty() && !highs[std::size_t(x)].empty())
+                        lines.append(QLineF(plot.left() + x + 0.5, yOf(highs[std::size_t(x)].high, low, high),
+                            plot.left() + x + 0.5, yOf(lows[std::size_t(x)].low, low, high)));
+                p.setPen(QPen(band, 1));
+                p.drawLines(lines);
+                continue;
+            }
+            qint64 previousRow = -1;
+            for (int x = 0; x < width; ++x) {
+                const history::Column &lo = lows[std::size_t(x)], &hi = highs[std::size_t(x)];
+                if (lo.empty() || hi.empty())
+                    continue;
+                if (previousRow >= 0
+                    && data.rows[std::size_t(lo.first)].timeMs - data.rows[std::size_t(previousRow)].timeMs > gap)
+                    flushBand(); // a gap stays a gap
+                previousRow = lo.last;
+                edge.append(QPointF(plot.left() + x, yOf(hi.high, low, high)));
+                bottom.emplace_back(plot.left() + x, yOf(lo.low, low, high));
+                if (edge.size() == 1) { // a single column still shows
+                    edge.append(QPointF(plot.left() + x + 1, yOf(hi.high, low, high)));
+                    bottom.emplace_back(plot.left() + x + 1, yOf(lo.low, low, high));
+                }
+            }
+            flushBand();
         }
     }
     // Each series as a line through its columns' extremes; a gap of more
     // than twice the usual spacing stays a gap.
-    const qint64 gap = data.spacingMs() > 0 ? 2 * data.spacingMs() : std::numeric_limits<qint64>::max();
     auto drawSeries = [&](Series s, const QColor& colour, double lo, double hi) {
         const auto columns = data.envelope(s, view.fromMs, view.toMs, width);
         QVector<QLineF> lines;
@@ -216,7 +274,7 @@ void paintHistory(QPainter& p, const QRect& rect, const history::Data& data, con
             previous = &col;
             previousX = x;
         }
-        p.setPen(QPen(colour, 1.5));
+        p.setPen(QPen(colour, 1)); // a thin pen takes the quick path for thousands of lines
         p.drawLines(lines);
     };
     drawSeries(first, c.pitch, low, high);
