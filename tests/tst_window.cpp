@@ -366,6 +366,13 @@ private slots:
         r.reply('B', "A00\n");
         QTRY_COMPARE(chart->pitchSeries()->points().last().y(), 6.56);
         QCOMPARE(chart->pitchSeries()->points().first().y(), value);
+        // The alarm's limits, and the limit less the hysteresis, as lines in view; roll's off.
+        r.form->alarms().apply({true, 15.0, 0.0, 0.5, 0});
+        QStringList levels;
+        for (QLineSeries* s : chart->limitSeries())
+            levels << (s->count() == 2 ? QString::number(s->at(0).y()) : QStringLiteral("-"));
+        QCOMPARE(levels.join(' '), "15 -15 14.5 -14.5 - - - -");
+        QVERIFY(y->min() <= -15 && y->max() >= 15);
     }
 
     void tiltAlarm()

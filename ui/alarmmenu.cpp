@@ -139,9 +139,11 @@ void AlarmMenu::refresh(qint64 wallMs)
 {
     AlarmSettings effective = m_wanted;
     effective.enabled = m_wanted.enabled && offWhy().isEmpty();
-    if (!(effective == m_rule.settings()))
+    if (!(effective == m_rule.settings())) {
         for (const AlarmTransition& t : m_rule.setSettings(effective, monotonicNowMs()))
             log(wallMs, t);
+        emit limitsChanged(effective);
+    }
     const bool pitch = m_rule.isRaised(AlarmAxis::Pitch);
     const bool roll = m_rule.isRaised(AlarmAxis::Roll);
     if (pitch != m_pitch || roll != m_roll) {

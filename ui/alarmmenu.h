@@ -53,6 +53,8 @@ public:
 
 signals:
     void alarmState(bool pitch, bool roll);
+    // The settings in force changed (off while the values are no angles).
+    void limitsChanged(const AlarmSettings& settings);
     void status(const QString& text); // a failed write to alarms.csv
 
 private:

@@ -406,7 +406,9 @@ void MainWindow::openTrendChart()
     if (!m_trend) {
         m_trend = new TrendChart(this);
         m_trend->setUnit(m_calibration->calibration().unitName());
+        m_trend->setAlarmLimits(m_alarms->rule().settings());
         connect(m_link, &SensorLink::readingReady, m_trend, &TrendChart::take);
+        connect(m_alarms, &AlarmMenu::limitsChanged, m_trend, &TrendChart::setAlarmLimits);
         // What the window shows now is on the chart at once.
         for (const auto& r : {m_pitchNow, m_rollNow})
             if (r)

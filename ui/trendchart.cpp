@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
 #include <QTimer>
@@ -26,6 +27,12 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent, Qt::Window)
     m_roll->setName(QStringLiteral("Roll"));
     m_chart->addSeries(m_pitch);
     m_chart->addSeries(m_roll);
+    const char* limitNames[] = {"TrendPitchLimit", "TrendPitchClear", "TrendRollLimit", "TrendRollClear"};
+    for (std::size_t i = 0; i < m_limits.size(); ++i) {
+        m_limits[i] = new QLineSeries;
+        m_limits[i]->setObjectName(QStringLiteral("%1(%2)").arg(QLatin1String(limitNames[i / 2])).arg(i % 2));
+        m_chart->addSeries(m_limits[i]);
+    }
     m_x = new QValueAxis;
     m_x->setTitleText(QStringLiteral("Elapsed time (s)"));
     m_x->setLabelFormat(QStringLiteral("%.0f"));
@@ -39,6 +46,12 @@ TrendChart::TrendChart(QWidget* parent) : QWidget(parent, Qt::Window)
     for (QLineSeries* s : {m_pitch, m_roll}) {
         s->attachAxis(m_x);
         s->attachAxis(m_y);
+    }
+    for (QLineSeries* s : m_limits) {
+        s->attachAxis(m_x);
+        s->attachAxis(m_y);
+        for (QLegendMarker* marker : m_chart->legend()->markers(s))
+            marker->setVisible(false);
     }
     m_view = new QChartView(m_chart, this);
     m_view->setObjectName(QStringLiteral("TrendView"));
@@ -152,11 +165,34 @@ void TrendChart::repaintNow()
     else
         m_x->setRange((now - window) / 1000.0, now / 1000.0);
     double lo = 0, hi = 0;
-    if (m_history.range(now, window, &lo, &hi)) {
+    bool any = m_history.range(now, window, &lo, &hi);
+    // The limits' lines span the window and are kept in view, so an
+    // operator sees how close the sensor is to them.
+    const double x0 = m_x->min(), x1 = m_x->max();
+    for (std::size_t i = 0; i < m_limits.size(); ++i) {
+        const double limit = i < 4 ? m_alarm.pitchLimit : m_alarm.rollLimit;
+        const double at = (i / 2) % 2 == 0 ? limit : limit - std::max(0.0, m_alarm.hysteresis);
+        const double y = i % 2 == 0 ? at : -at;
+        QList<QPointF> points;
+        if (m_alarm.enabled && limit > 0.0 && at > 0.0) {
+            points = {{x0, y}, {x1, y}};
+            lo = any ? std::min(lo, y) : y;
+            hi = any ? std::max(hi, y) : y;
+            any = true;
+        }
+        m_limits[i]->replace(points);
+    }
+    if (any) {
         const double margin = std::max(0.05, (hi - lo) * 0.1);
         m_y->setRange(lo - margin, hi + margin);
         m_y->applyNiceNumbers();
     }
+}
+
+void TrendChart::setAlarmLimits(const AlarmSettings& settings)
+{
+    m_alarm = settings;
+    repaintNow();
 }
 
 void TrendChart::applyPalette()
@@ -175,6 +211,9 @@ void TrendChart::applyPalette()
     m_pitch->setPen(QPen(pal.color(QPalette::Highlight), 2));
     const bool dark = pal.color(QPalette::Base).lightness() < 128;
     m_roll->setPen(QPen(dark ? QColor(255, 170, 60) : QColor(200, 40, 40), 2));
+    for (std::size_t i = 0; i < m_limits.size(); ++i)
+        m_limits[i]->setPen(
+            QPen((i < 4 ? m_pitch : m_roll)->pen().color(), 1, (i / 2) % 2 ? Qt::DashLine : Qt::SolidLine));
 }
 
 void TrendChart::changeEvent(QEvent* event)

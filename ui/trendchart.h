@@ -1,11 +1,13 @@
 #pragma once
 
+#include "core/alarm.h"
 #include "core/reading.h"
 #include "core/trendhistory.h"
 
 #include <QElapsedTimer>
 #include <QWidget>
 
+#include <array>
 #include <optional>
 
 class QChart;
@@ -34,6 +36,11 @@ public:
 
     void take(const Reading& reading);
     void setUnit(const QString& unit);
+    // With the alarm on, each axis with a limit gets lines at +-limit and,
+    // dashed, at +-(limit - hysteresis), in that axis' colour.
+    void setAlarmLimits(const AlarmSettings& settings);
+    // The lines drawn: pitch limit +, -, pitch clear +, -, then roll's.
+    const std::array<QLineSeries*, 8>& limitSeries() const { return m_limits; }
 
     qint64 windowMs() const;
     bool paused() const;
@@ -59,6 +66,8 @@ private:
     QChartView* m_view = nullptr;
     QLineSeries* m_pitch = nullptr;
     QLineSeries* m_roll = nullptr;
+    std::array<QLineSeries*, 8> m_limits {}; // pitch limit +, -, pitch clear +, -, roll's alike
+    AlarmSettings m_alarm;
     QValueAxis* m_x = nullptr;
     QValueAxis* m_y = nullptr;
     QComboBox* m_window = nullptr;
