@@ -126,7 +126,10 @@ void historyBench()
     std::vector<double> redraws;
     QRandomGenerator random(1);
     const qint64 year = view.toMs - view.fromMs;
-    for (int i = 0; i < 50; ++i) {
+    const int redrawCount = qEnvironmentVariableIntValue("VELTRAK_BENCH_REDRAWS") > 0
+        ? qEnvironmentVariableIntValue("VELTRAK_BENCH_REDRAWS")
+        : 50;
+    for (int i = 0; i < redrawCount; ++i) {
         const qint64 span = std::max<qint64>(60'000, qint64(double(year) / std::pow(2.0, i % 20)));
         const qint64 from = view.fromMs + qint64(random.bounded(1.0) * double(std::max<qint64>(1, year - span)));
         HistoryView v = view;

@@ -631,30 +631,63 @@ std::pair<qint64, qint64> Data::range(qint64 fromMs, qint64 toMs) const
     return {lo - rows.begin(), hi - rows.begin()};
 }
 
-std::optional<std::pair<double, double>> Data::extremes(Series series, qint64 first, qint64 last) const
+namespace {
+// Calls `f` with an accessor of `series` that the compiler can inline: the
+// envelope reads a value thousands of times per picture.
+template <class F> auto withSeries(Series series, F&& f)
+{
+    switch (series) {
+    case Series::Pitch:
+        return f([](const Row& r) { return r.pitch; });
+    case Series::Roll:
+        return f([](const Row& r) { return r.roll; });
+    case Series::Temperature:
+        return f([](const Row& r) { return double(r.temperature); });
+    case Series::PitchChange:
+        return f([](const Row& r) { return double(r.pitchChange); });
+    case Series::RollChange:
+        return f([](const Row& r) { return double(r.rollChange); });
+    case Series::PitchLow:
+        return f([](const Row& r) { return double(r.pitchLow); });
+    case Series::PitchHigh:
+        return f([](const Row& r) { return double(r.pitchHigh); });
+    case Series::RollLow:
+        return f([](const Row& r) { return double(r.rollLow); });
+    case Series::RollHigh:
+        break;
+    }
+    return f([](const Row& r) { return double(r.rollHigh); });
+}
+
+template <class Get>
+std::optional<std::pair<double, double>> extremesOf(
+    const std::vector<Row>& rows, const std::vector<Block>& blocks, std::size_t s, qint64 first, qint64 last, Get get)
 {
     double low = std::numeric_limits<double>::infinity(), high = -low;
-    const auto take = [&](double v) {
-        if (!std::isnan(v)) {
-            low = std::min(low, v);
-            high = std::max(high, v);
-        }
+    const auto take = [&](double v) { // NaN compares false both ways: left out
+        low = v < low ? v : low;
+        high = v > high ? v : high;
     };
     qint64 i = first;
     for (; i <= last && i % BlockRows != 0; ++i)
-        take(rows[std::size_t(i)].value(series));
+        take(get(rows[std::size_t(i)]));
     for (; i + BlockRows - 1 <= last; i += BlockRows) {
-        const Block& b = m_blocks[std::size_t(i / BlockRows)];
-        if (b.low[std::size_t(series)] <= b.high[std::size_t(series)]) {
-            take(b.low[std::size_t(series)]);
-            take(b.high[std::size_t(series)]);
-        }
+        const Block& b = blocks[std::size_t(i / BlockRows)];
+        take(b.low[s]);
+        take(b.high[s]);
     }
     for (; i <= last; ++i)
-        take(rows[std::size_t(i)].value(series));
+        take(get(rows[std::size_t(i)]));
     if (low > high)
         return std::nullopt;
     return std::pair {low, high};
+}
+} // namespace
+
+std::optional<std::pair<double, double>> Data::extremes(Series series, qint64 first, qint64 last) const
+{
+    return withSeries(
+        series, [&](auto get) { return extremesOf(rows, m_blocks, std::size_t(series), first, last, get); });
 }
 
 std::vector<Column> Data::envelope(Series series, qint64 fromMs, qint64 toMs, int width) const
@@ -663,25 +696,25 @@ std::vector<Column> Data::envelope(Series series, qint64 fromMs, qint64 toMs, in
     if (width <= 0 || toMs <= fromMs)
         return columns;
     const double step = double(toMs - fromMs) / width;
-    qint64 i = range(fromMs, toMs).first;
-    for (int c = 0; c < width; ++c) {
-        const qint64 end = c + 1 == width ? toMs : fromMs + qint64(std::floor((c + 1) * step));
-        qint64 j = i;
-        // Galloping would save little: a column's rows are found by a binary
-        // search from where the last one ended.
-        j = std::lower_bound(rows.begin() + i, rows.end(), end, [](const Row& r, qint64 t) { return r.timeMs < t; })
-            - rows.begin();
-        if (j > i) {
-            Column& col = columns[std::size_t(c)];
-            if (const auto e = extremes(series, i, j - 1)) {
-                col.first = i;
-                col.last = j - 1;
-                col.low = e->first;
-                col.high = e->second;
-            }
+    withSeries(series, [&](auto get) {
+        qint64 i = range(fromMs, toMs).first;
+        const auto byTime = [](const Row& r, qint64 t) { return r.timeMs < t; };
+        for (int c = 0; c < width && i < qint64(rows.size()); ++c) {
+            const qint64 end = c + 1 == width ? toMs : fromMs + qint64(std::floor((c + 1) * step));
+            // The column's rows: found by a search from where the last one ended.
+            const qint64 j = std::lower_bound(rows.begin() + i, rows.end(), end, byTime) - rows.begin();
+            if (j > i)
+                if (const auto e = extremesOf(rows, m_blocks, std::size_t(series), i, j - 1, get)) {
+                    Column& col = columns[std::size_t(c)];
+                    col.first = i;
+                    col.last = j - 1;
+                    col.low = e->first;
+                    col.high = e->second;
+                }
+            i = j;
         }
-        i = j;
-    }
+        return 0;
+    });
     return columns;
 }
 
