@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // veltrak-bench: throughput, turnaround, CPU and memory of the program's
 // poller, decoder and main window against the simulated sensor over a real
 // pseudo-terminal, beside a bare QSerialPort ping-pong baseline.

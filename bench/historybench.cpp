@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The History window over a year of one-minute rows: how soon the whole
 // year is drawn against a plain loop that only reads the files and splits
 // their lines, how fast it redraws at every scale, how long the window's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/poller.h"
 
 Poller::Actions Poller::start(bool modelChosen, bool held)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The coefficient file reader.
 #include "core/coeffile.h"
 #include "core/conversion.h"

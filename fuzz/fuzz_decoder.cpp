@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sequences of chunks through the reply decoder under every awaited command.
 // Input: one byte of display flags, then (control byte, chunk) pairs: the
 // control byte picks the awaited command (or keeps the current one) and the

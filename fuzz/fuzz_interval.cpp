@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The recording interval answer parser.
 #include "core/interval.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line-format text parser and the port dialog's reading of it.
 #include "core/lineformat.h"
 

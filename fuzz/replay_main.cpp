@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a fuzz target over files and directories (seed corpora and inputs
 // that once crashed), so that they are regression tests in every build.
 #include <cstdint>

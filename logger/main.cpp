@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // veltrak-logger: the sensor polled without a window, for a small computer
 // left beside a sensor on site.
 #include "core/coeffile.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds into build/ (warnings are errors here, as in CI):
 # everything, or only the targets given, e.g. scripts/build.sh veltrak veltrak-sim.
 set -euo pipefail

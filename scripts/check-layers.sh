@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when folders include each other in a circle (a -> b -> ... -> a):
 # each folder is a layer, and dependencies point one way only.
 set -euo pipefail

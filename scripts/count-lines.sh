@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Lines of the product and of the tests, and the tests' share of the
 # product: all lines (the measure the project keeps under a third), and code
 # lines (not blank, not only a comment).

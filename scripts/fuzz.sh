@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer) and runs each for SECONDS (default 30).
 # Crashing inputs land in build-fuzz/artifacts/: copy them to

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks the layering of the folders, formatting (.clang-format) and runs
 # clang-tidy (.clang-tidy) on the sources; fails on any finding.
 set -euo pipefail

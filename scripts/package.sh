@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the Debian packages veltrak and veltrak-logger and checks them with
 # lintian.
 # Usage: scripts/package.sh [BUILD_DIR]

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets everything up, builds the two programs it runs (not the tests, the
 # benchmark or the logger), and starts the monitor against the simulated
 # sensor (a slowly moving tilt) on port 4, the port the dialog selects.

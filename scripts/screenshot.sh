@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Takes the README's screenshot: the program polling the simulated sensor on
 # a virtual X server, driven through the start-up chain as an operator would
 # (OK, "Veltrak Z1", OK, "Start communication"). Writes docs/screenshot.png,

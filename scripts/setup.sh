@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages the build needs, only those missing.
 # Usage: scripts/setup.sh [extra package ...]
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets everything up on a fresh Debian machine, builds and runs every test:
 #   1. the test suite (unit, widget, end-to-end over pseudo-terminals, soak,
 #      fuzz regressions, install) in a build with warnings as errors, under an

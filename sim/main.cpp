@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // veltrak-sim: a simulated VELTRAK sensor on a pseudo-terminal, for trying
 // the monitor without hardware and for tests and benchmarks.
 #include "sim/simsensor.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the build into a scratch prefix and checks what lands where: the
 # programs, the unit naming the logger in this prefix (not the configured
 # one), the manual pages, and that systemd takes the unit as installed.

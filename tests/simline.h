@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The simulated sensor on a pseudo-terminal, and what the tests read off

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The core without a port: number formats, hex reading and the conversions;
 // the coefficient file, the recording file, interval answers, line format,
 // command line, data directory. Each table row covers a path or boundary

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Looking back: the readers of recorded files, the summary the chart draws
 // from, the History window, and the export without a window.
 #include "core/history.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sensor link without a widget, under QCoreApplication, against the
 // simulated sensor over a real pseudo-terminal.
 #include "fakeprompter.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // veltrak-logger as a process against the simulated sensor.
 #include "simline.h"
 

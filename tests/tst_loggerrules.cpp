@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tilt alarm rule, the logger's CSV text and its options, as QtTest
 // data tables: each row a path or boundary no other row covers.
 #include "core/alarm.h"

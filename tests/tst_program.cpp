@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built executable as a whole: options, and ending on a stop signal.
 #include <QDir>
 #include <QFileInfo>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Both sides of the protocol as values, without a port: the poller (events
 // in, actions out) and the decoder (chunks in, what they mean out).
 #include "core/decoder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MQTT publisher, alone and inside the logger, against a private broker
 // read back by a plain libmosquitto subscriber.
 #include "brokerfixture.h"

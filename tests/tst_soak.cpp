@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fault soak: the whole program against a sensor that, by a fixed seed,
 // splits replies at random points, injects garbage, answers "A" wrongly,
 // falls silent now and then, and finally vanishes.

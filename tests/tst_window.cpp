@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window and its dialogs through their widgets, found by name.
 #include "rig.h"
 #include "ui/alarmmenu.h"
