@@ -365,8 +365,8 @@ int main(int argc, char** argv)
         else if (a == "--only" && i + 1 < argc)
             only = argv[++i];
         else {
-            std::printf(
-                "Usage: veltrak-bench [--rounds N] [--minutes N] [--only full|logger|paced|memory|logger-memory|history]\n");
+            std::printf("Usage: veltrak-bench [--rounds N] [--minutes N] [--only "
+                        "full|logger|paced|memory|logger-memory|history]\n");
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
