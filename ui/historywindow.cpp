@@ -599,8 +599,9 @@ void HistoryWindow::open(const QStringList& paths)
     // Read and summarised on a thread of its own: the window, and the main
     // window's polling, go on meanwhile. Results come back as queued calls.
     const auto cancelled = m_cancelled;
+    const quint64 generation = ++m_generation;
     QPointer<HistoryWindow> self(this);
-    m_loader = std::thread([self, paths, cancelled] {
+    m_loader = std::thread([self, paths, cancelled, generation] {
         auto data = std::make_shared<history::Data>();
         int lastPercent = -1;
         auto error = data->load(
@@ -622,16 +623,18 @@ void HistoryWindow::open(const QStringList& paths)
         if (self)
             QMetaObject::invokeMethod(
                 self,
-                [self, data, error] {
+                [self, data, error, generation] {
                     if (self)
-                        self->loadFinished(data, error);
+                        self->loadFinished(generation, data, error);
                 },
                 Qt::QueuedConnection);
     });
 }
 
-void HistoryWindow::loadFinished(std::shared_ptr<history::Data> data, std::optional<QString> error)
+void HistoryWindow::loadFinished(quint64 generation, std::shared_ptr<history::Data> data, std::optional<QString> error)
 {
+    if (generation != m_generation)
+        return; // a load replaced by a newer one: its thread was joined then
     if (m_loader.joinable())
         m_loader.join();
     m_progress->hide();

@@ -98,7 +98,7 @@ signals:
     void loaded(); // a load ended (rows or an error in the status line)
 
 private:
-    void loadFinished(std::shared_ptr<history::Data> data, std::optional<QString> error);
+    void loadFinished(quint64 generation, std::shared_ptr<history::Data> data, std::optional<QString> error);
     void followFiles();
     void showRow(qint64 row);
     void exportShown();
@@ -118,4 +118,5 @@ private:
     std::shared_ptr<history::Data> m_data;
     std::thread m_loader;
     std::shared_ptr<std::atomic<bool>> m_cancelled;
+    quint64 m_generation = 0; // of the load under way: an older one's end is ignored
 };
