@@ -3,6 +3,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 DeviceWatch::Actions DeviceWatch::start(qint64)
 {
     m_opening = true;
@@ -110,13 +112,18 @@ DeviceWatch::Actions DeviceWatch::timeout(qint64 now)
 QString DeviceWatch::silence(qint64 now) const
 {
     const qint64 seconds = m_settings.lostAfterMs / 1000;
+    // A sensor that still talks (a valid reply in the last half of the
+    // window) but completes no cycle is named by the letters it leaves
+    // unanswered; one that fell silent, perhaps after the first reply of a
+    // cycle, is simply silent.
+    const qint64 latest = *std::max_element(m_lastReply.begin(), m_lastReply.end());
+    if (now - latest >= m_settings.lostAfterMs / 2)
+        return QStringLiteral("no valid reply for %1 s").arg(seconds);
     QStringList unanswered;
     for (const auto& [quantity, letter] :
         {std::pair {Quantity::Pitch, "B"}, {Quantity::Roll, "C"}, {Quantity::Temperature, "D"}})
         if (now - m_lastReply[std::size_t(quantity)] >= m_settings.lostAfterMs)
             unanswered << QLatin1String(letter);
-    if (unanswered.size() == 3)
-        return QStringLiteral("no valid reply for %1 s").arg(seconds);
     if (unanswered.isEmpty())
         return QStringLiteral("no complete cycle for %1 s").arg(seconds);
     return QStringLiteral("no valid reply to %1 for %2 s").arg(unanswered.join(QLatin1String(" and "))).arg(seconds);

@@ -262,6 +262,10 @@ private slots:
                    {E::Cycle, 3200}, {E::Timeout, 8000}}
             << QStringList {"open", "down 'device not available: No such file or directory' wake 1000", "open",
                    "wake 3000", "open", "wake 8000", "up back", "", "wake 8200"};
+        QTest::newRow("silent just after a cycle's first reply")
+            << qint64(0)
+            << Events {{E::Opened, 0}, {E::Cycle, 100}, {E::Reply, 101, Quantity::Pitch}, {E::Timeout, 5100}}
+            << QStringList {"wake 5000", "up", "", "close down 'device lost: no valid reply for 5 s' wake 6100"};
         QTest::newRow("a failure, then late replies of the closed link")
             << qint64(0) << Events {{E::Opened, 0}, {E::Cycle, 10}, {E::Failed, 20}, {E::Cycle, 30}, {E::Failed, 40}}
             << QStringList {"wake 5000", "up", "close down 'device lost: Input/output error' wake 1020", "", ""};
