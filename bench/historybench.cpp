@@ -43,7 +43,7 @@ qint64 writeYear(const QString& dir, QStringList& paths)
         const QString path = QDir(dir).filePath(day.toString(Qt::ISODate) + QStringLiteral(".csv"));
         QByteArray content = "time,elapsed,pitch,roll,temperature,unit,alarm,pitch_min,pitch_max,roll_min,roll_max,"
                              "samples,pitch_change,roll_change\r\n";
-        content.reserve(RowsPerDay * 110);
+        content.reserve(qsizetype(RowsPerDay) * 110);
         for (int m = 0; m < RowsPerDay; ++m) {
             const double x = d + m / double(RowsPerDay);
             const double p = 2 + 1.5 * std::sin(x / 29.0) + 0.2 * std::sin(m / 7.0), r = -1 + 0.8 * std::cos(x / 41.0);

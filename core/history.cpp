@@ -115,7 +115,7 @@ bool isoUtc(const char* b, const char* e, qint64& ms)
     if (y1 < 0 || y2 < 0 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0
         || s > 60 || f1 < 0 || f2 < 0)
         return false;
-    ms = ((daysFromCivil(y1 * 100 + y2, mo, d) * 24 + h) * 60 + mi) * 60'000LL + s * 1000LL + f1 * 10 + f2;
+    ms = ((daysFromCivil(y1 * 100 + y2, mo, d) * 24 + h) * 60 + mi) * 60'000LL + s * 1000LL + qint64(f1) * 10 + f2;
     return true;
 }
 
@@ -580,7 +580,7 @@ void Data::finish(qint64 firstNew)
 
 void Data::rebuildBlocks(qint64 fromRow)
 {
-    const std::size_t first = std::size_t(fromRow / BlockRows);
+    const auto first = std::size_t(fromRow / BlockRows);
     m_blocks.resize((rows.size() + BlockRows - 1) / BlockRows);
     for (std::size_t b = first; b < m_blocks.size(); ++b) {
         Block& block = m_blocks[b];
@@ -617,7 +617,7 @@ bool Data::follow()
         grown = grown || (!f.refused && QFileInfo(f.path).size() > f.readTo);
     if (!grown)
         return false;
-    const qint64 before = qint64(rows.size());
+    const auto before = qint64(rows.size());
     // Only what came since: each file goes on from its last whole line.
     readFiles({}, nullptr);
     finish(before);
@@ -869,7 +869,7 @@ std::vector<Tick> ticks(qint64 fromMs, qint64 toMs, int wanted, bool utc, bool e
     static constexpr int Months[] = {1, 2, 3, 6, 12, 24, 60, 120};
     int months = Months[std::size(Months) - 1];
     for (const int m : Months)
-        if (span / (m * 30 * MsPerDay) <= wanted) {
+        if (span / (qint64(m) * 30 * MsPerDay) <= wanted) {
             months = m;
             break;
         }

@@ -167,7 +167,9 @@ void paintHistory(QPainter& p, const QRect& rect, const history::Data& data, con
     p.setPen(c.grid);
     p.drawRect(plot);
     const double step = niceStep(high - low, std::max(2, plot.height() / 60));
-    for (double v = std::ceil(low / step) * step; v <= high; v += step) {
+    // Counted in whole steps: a sum of steps would drift off round values.
+    for (auto k = qint64(std::ceil(low / step)); double(k) * step <= high; ++k) {
+        const double v = double(k) * step;
         const double y = yOf(v, low, high);
         p.setPen(c.grid);
         p.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
@@ -254,7 +256,7 @@ void paintHistory(QPainter& p, const QRect& rect, const history::Data& data, con
     auto drawSeries = [&](Series s, const QColor& colour, double lo, double hi) {
         const auto columns = data.envelope(s, view.fromMs, view.toMs, width);
         QVector<QLineF> lines;
-        lines.reserve(2 * width);
+        lines.reserve(2 * qsizetype(width));
         const history::Column* previous = nullptr;
         int previousX = 0;
         const auto valueAt = [&](qint64 row, const history::Column& col, bool last) {
@@ -290,9 +292,9 @@ void paintHistory(QPainter& p, const QRect& rect, const history::Data& data, con
             p.save();
             p.setPen(c.temperature);
             const double ts = niceStep(th - tl, std::max(2, plot.height() / 60));
-            for (double v = std::ceil(tl / ts) * ts; v <= th; v += ts)
-                p.drawText(QRectF(plot.right() + 4, yOf(v, tl, th) - 8, 52, 16), Qt::AlignLeft | Qt::AlignVCenter,
-                    QStringLiteral("%1 °C").arg(v, 0, 'g', 4));
+            for (auto k = qint64(std::ceil(tl / ts)); double(k) * ts <= th; ++k)
+                p.drawText(QRectF(plot.right() + 4, yOf(double(k) * ts, tl, th) - 8, 52, 16),
+                    Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("%1 °C").arg(double(k) * ts, 0, 'g', 4));
         }
     }
     p.restore();
@@ -384,7 +386,7 @@ void HistoryChart::zoom(double factor, qint64 aroundMs)
 {
     const qint64 from = aroundMs - qint64(double(aroundMs - m_view.fromMs) * factor);
     const qint64 to = aroundMs + qint64(double(m_view.toMs - aroundMs) * factor);
-    if (to - from >= 1000 && to - from <= 200 * 365 * Day)
+    if (to - from >= 1000 && to - from <= 200LL * 365 * Day)
         setSpan(from, to);
 }
 
