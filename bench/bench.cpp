@@ -4,7 +4,6 @@
 // pseudo-terminal, beside a bare QSerialPort ping-pong baseline.
 #include "../tests/brokerfixture.h"
 #include "core/eventloop.h"
-#include "link/serialport.h"
 #include "sim/simsensor.h"
 #include "ui/calibrationmenu.h"
 #include "ui/mainwindow.h"

@@ -5,6 +5,8 @@
 #include "core/hexreading.h"
 #include "core/numberformat.h"
 
+#include <algorithm>
+
 namespace {
 constexpr qsizetype CompleteReplyLength = 4;
 
@@ -13,6 +15,13 @@ Quantity quantityOf(char command)
     return command == 'B' ? Quantity::Pitch : command == 'C' ? Quantity::Roll : Quantity::Temperature;
 }
 } // namespace
+
+int ReplyDecoder::missing(char awaited) const
+{
+    if (awaited != 'B' && awaited != 'C' && awaited != 'D')
+        return 1;
+    return int(std::max<qsizetype>(1, CompleteReplyLength - m_buffer.size()));
+}
 
 ReplyDecoder::Result ReplyDecoder::take(
     const QString& chunk, char awaited, const Calibration& calibration, bool rawDisplay)

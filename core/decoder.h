@@ -30,6 +30,10 @@ public:
     // `awaited` is the command letter whose reply is expected, 0 for none.
     Result take(const QString& chunk, char awaited, const Calibration& calibration, bool rawDisplay);
 
+    // How many more characters complete the reply to `awaited` (at least 1:
+    // other answers are taken whole, from their first character).
+    int missing(char awaited) const;
+
     // The characters gathered so far of a reply not yet complete.
     const QString& partial() const { return m_buffer; }
     void clear() { m_buffer.clear(); }

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "link/sensorlink.h"
 
-#include "core/numberformat.h"
-#include "link/serialport.h"
+#include "link/serialline.h"
 
 #include <QDateTime>
 #include <QMetaObject>
@@ -11,17 +10,51 @@
 SensorLink::SensorLink(QObject* parent) : QObject(parent)
 {
     setObjectName(QStringLiteral("SensorLink"));
-    m_comm = new SerialPortComponent(this);
+    m_line = new SerialLine(this);
     m_watchdog = new QTimer(this);
     m_watchdog->setObjectName(QStringLiteral("Timer1"));
     m_watchdog->setInterval(1000);
     connect(m_watchdog, &QTimer::timeout, this, &SensorLink::onWatchdog);
-    connect(m_comm, &SerialPortComponent::OnComm, this, &SensorLink::onComm);
+    connect(m_line, &SerialLine::received, this, &SensorLink::onReceived);
 }
 
 SensorLink::~SensorLink()
 {
     end();
+}
+
+std::optional<LineFailure> SensorLink::open(const QString& device, const LineFormat& format)
+{
+    if (m_ended)
+        return LineFailure {LineFailure::Kind::NotOpen, device, QStringLiteral("Port is not open"), {}};
+    auto failure = m_line->open(device, format);
+    wakeForReply();
+    return failure;
+}
+
+void SensorLink::close()
+{
+    m_line->close();
+}
+
+bool SensorLink::isOpen() const
+{
+    return m_line->isOpen();
+}
+
+QString SensorLink::device() const
+{
+    return m_line->device();
+}
+
+LineFormat SensorLink::lineFormat() const
+{
+    return m_line->format();
+}
+
+std::optional<LineFailure> SensorLink::setLineFormat(const LineFormat& format)
+{
+    return m_line->setFormat(format);
 }
 
 void SensorLink::startPolling()
@@ -44,7 +77,7 @@ void SensorLink::stopPolling()
     m_watchdog->stop();
     m_framePitch.reset();
     m_frameRoll.reset();
-    (void)m_comm->setPortOpen(false);
+    m_line->close();
 }
 
 void SensorLink::setHold(bool on)
@@ -66,7 +99,7 @@ void SensorLink::end()
         return;
     m_ended = true;
     m_watchdog->stop();
-    (void)m_comm->setPortOpen(false);
+    m_line->close();
     disconnect(this, nullptr, nullptr, nullptr);
 }
 
@@ -77,7 +110,9 @@ void SensorLink::perform(const Poller::Actions& actions)
             return;
         switch (action.kind) {
         case Poller::Action::Write:
-            perform(m_poller.written(!m_comm->Output(action.bytes).has_value(), held()));
+            // Set before the command goes, so a quick reply already finds it.
+            m_line->setWakeAfter(m_decoder.missing(action.bytes.size() == 1 ? action.bytes.front() : '\0'));
+            perform(m_poller.written(m_line->write(action.bytes), held()));
             break;
         case Poller::Action::ArmWatchdog:
             m_watchdog->start();
@@ -86,10 +121,7 @@ void SensorLink::perform(const Poller::Actions& actions)
             m_watchdog->stop();
             break;
         case Poller::Action::Silent:
-            emit silentTick(action.ticks);
-            if (!m_ended)
-                emit status(
-                    QStringLiteral(" Waiting ") + m_decoder.partial() + numfmt::plainDecimal(double(action.ticks)));
+            emit silent(action.ticks, m_decoder.partial());
             break;
         case Poller::Action::ReportLater:
             // Not from inside the handler that found the failure.
@@ -97,12 +129,14 @@ void SensorLink::perform(const Poller::Actions& actions)
                 this, [this] { perform(m_poller.failureDue()); }, Qt::QueuedConnection);
             break;
         case Poller::Action::NoModel:
-            emit failure(QStringLiteral("Veltrak option has to be selected"), Prompter::Icon::None);
+            emit modelMissing();
             break;
         case Poller::Action::LineFailed:
             // A receiver may show this modally; the failing cycle blocks the
             // ones beneath it until it returns.
-            emit failure(QStringLiteral("Error RS232"), Prompter::Icon::Critical);
+            emit lineFailed(m_line->lastError().isEmpty()
+                    ? LineFailure {LineFailure::Kind::NotOpen, m_line->device(), {}, {}}
+                    : LineFailure {LineFailure::Kind::Broken, m_line->device(), m_line->lastError(), {}});
             if (!m_ended)
                 perform(m_poller.failureReported(held()));
             break;
@@ -112,30 +146,30 @@ void SensorLink::perform(const Poller::Actions& actions)
 
 void SensorLink::onWatchdog()
 {
+    // What came short of a whole reply is still the kernel's: the decoder
+    // sees it before the tick judges the silence.
+    m_line->takeWaiting();
     if (!m_ended)
-        perform(m_poller.watchdogTick(m_comm->PortOpen(), held()));
+        perform(m_poller.watchdogTick(m_line->isOpen(), held()));
+    wakeForReply();
 }
 
-// Every received chunk reaches the decoder in arrival order; other events of
-// the line (errors, modem lines) change nothing here: a failing port is
-// closed by the component and the next write reports it.
-void SensorLink::onComm()
+// Every received chunk reaches the decoder in arrival order; errors of the
+// line change nothing here: a failing line closes itself and the next write
+// reports it.
+void SensorLink::onReceived(const QByteArray& bytes)
 {
-    if (m_ended || m_comm->CommEvent() != SerialPortComponent::ReceivedEvent)
+    if (m_ended)
         return;
-    if (m_poller.awaited() == 'A' && m_comm->insideNotification()) {
-        // The answer to "A" may reset the port, which QSerialPort does not
-        // allow from inside its own notification: take this chunk from the
-        // event loop instead (nothing is read yet, so the order of chunks is
-        // kept).
-        m_comm->raiseReceivedLater();
-        return;
-    }
-    const QString chunk = m_comm->Input();
-    if (chunk.isEmpty())
-        return;
-    if (const auto seen = decode(chunk, m_poller.awaited()); seen && !m_ended)
+    if (const auto seen = decode(QString::fromLatin1(bytes), m_poller.awaited()); seen && !m_ended)
         perform(m_poller.replyConsumed(*seen, held()));
+    wakeForReply();
+}
+
+void SensorLink::wakeForReply()
+{
+    if (!m_ended)
+        m_line->setWakeAfter(m_decoder.missing(m_poller.awaited()));
 }
 
 std::optional<bool> SensorLink::decode(const QString& chunk, char awaited)
@@ -145,7 +179,7 @@ std::optional<bool> SensorLink::decode(const QString& chunk, char awaited)
         // Closed now, opened again from the event loop once what is pending
         // has run; nothing is written in between.
         m_portResetting = true;
-        (void)m_comm->setPortOpen(false);
+        m_line->close();
         QMetaObject::invokeMethod(this, &SensorLink::finishReset, Qt::QueuedConnection);
     }
     if (result.handshake)
@@ -188,7 +222,7 @@ void SensorLink::finishReset()
     // then reports "Error RS232".
     if (m_ended)
         return;
-    (void)m_comm->setPortOpen(true);
+    (void)m_line->open(m_line->device(), m_line->format());
     m_portResetting = false;
     perform(m_poller.resume(held()));
 }

@@ -9,17 +9,22 @@
 // window, the recorder, the chart, the logger and the alarms consume them. It
 // runs under QCoreApplication as well as under the window.
 //
-// A reply travels one way: QSerialPort -> SerialPortComponent::OnComm ->
-// onComm -> ReplyDecoder::take (a value: reading, handshake, reset) ->
-// deliver (time-stamped, readingReady, and after a temperature reply
-// frameReady); then Poller::replyConsumed returns the next command, which
-// perform() writes at once. end() is the one shutdown: the watchdog stops,
-// the port closes and every receiver is disconnected.
+// A reply travels one way: the kernel wakes the program once the awaited
+// reply's length has arrived -> SerialLine::received(bytes) -> onReceived ->
+// ReplyDecoder::take (a value: reading, handshake, reset) -> deliver
+// (time-stamped, readingReady, and after a temperature reply frameReady);
+// then Poller::replyConsumed returns the next command, which perform()
+// writes at once. Whatever arrived short of a whole reply is taken at the
+// watchdog's tick, before the tick judges the silence. end() is the one
+// shutdown: the watchdog stops, the port closes and every receiver is
+// disconnected. Failures leave the link as values; the window and the
+// logger word them.
 
 #include "core/calibration.h"
 #include "core/decoder.h"
+#include "core/linefailure.h"
+#include "core/lineformat.h"
 #include "core/poller.h"
-#include "core/prompter.h"
 #include "core/reading.h"
 
 #include <QObject>
@@ -27,7 +32,7 @@
 #include <optional>
 
 class QTimer;
-class SerialPortComponent;
+class SerialLine;
 
 class SensorLink : public QObject {
     Q_OBJECT
@@ -35,8 +40,15 @@ public:
     explicit SensorLink(QObject* parent = nullptr);
     ~SensorLink() override;
 
-    SerialPortComponent& port() { return *m_comm; }
-    QTimer& watchdog() { return *m_watchdog; }
+    // The serial line: opened on a device with a line format (an open line
+    // is closed first), closed, and its state. A line format set while
+    // closed holds for the next open.
+    [[nodiscard]] std::optional<LineFailure> open(const QString& device, const LineFormat& format);
+    void close();
+    bool isOpen() const;
+    QString device() const;
+    LineFormat lineFormat() const;
+    [[nodiscard]] std::optional<LineFailure> setLineFormat(const LineFormat& format);
 
     // What turns counts into values; applies from the next reply on.
     void setCalibration(const Calibration& calibration) { m_calibration = calibration; }
@@ -69,20 +81,25 @@ signals:
     void readingReady(const Reading& reading);
     void frameReady(const Frame& frame);
     void handshake(); // an answer to "A" was taken
-    void status(const QString& text); // for the status line
-    // "Error RS232" and the like; a receiver may show it modally: polling
-    // beneath waits for it to return.
-    void failure(const QString& text, Prompter::Icon icon);
-    // A watchdog tick found no reply since the last one; `ticks` so far.
-    void silentTick(qint64 ticks);
+    void status(const QString& text); // the thickness mode's count, for the status line
+    // Polling was asked for before a model was chosen.
+    void modelMissing();
+    // A command could not be written; a receiver may show this modally:
+    // polling beneath waits for it to return.
+    void lineFailed(const LineFailure& failure);
+    // A watchdog tick found no reply since the last one: `ticks` so far, and
+    // the characters of the reply gathered until now.
+    void silent(qint64 ticks, const QString& partial);
 
 private:
-    void onComm();
+    void onReceived(const QByteArray& bytes);
     void onWatchdog();
     void finishReset();
     // Decodes a chunk: the port reset, the handshake, the status and the
     // reading it brings; whether it consumed the awaited reply.
     std::optional<bool> decode(const QString& chunk, char awaited);
+    // Asks the kernel to wake the program once the rest of the awaited reply is in.
+    void wakeForReply();
     void deliver(Reading reading);
     // Performs the poller's answer: writes (each outcome told back), the
     // watchdog, reports.
@@ -92,7 +109,7 @@ private:
     Calibration m_calibration;
     ReplyDecoder m_decoder;
     Poller m_poller;
-    SerialPortComponent* m_comm = nullptr;
+    SerialLine* m_line = nullptr;
     QTimer* m_watchdog = nullptr;
     std::optional<Reading> m_framePitch; // of the cycle in progress
     std::optional<Reading> m_frameRoll;

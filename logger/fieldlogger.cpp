@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logger/fieldlogger.h"
 
-#include "link/serialport.h"
 
 #include <QDateTime>
 #include <QTime>
@@ -49,7 +48,6 @@ FieldLogger::FieldLogger(
     m_alarmsOn = m_alarm.active() && calibration.anglesInDegrees();
     m_journal = csvlog::standardErrorIsJournal();
     m_onClock = !m_options.alignStart && m_options.intervalMs >= 1000;
-    (void)m_link.port().setDevice(m_options.device);
     m_link.setCalibration(calibration);
     m_link.setModelChosen(true);
     connect(&m_link, &SensorLink::readingReady, this, &FieldLogger::onReading);
@@ -57,12 +55,10 @@ FieldLogger::FieldLogger(
     // Queued: the link is closed from the event loop, not from inside its
     // own report.
     connect(
-        &m_link, &SensorLink::failure, this,
-        [this] {
-            // The system's reason, not the window's "Error RS232".
-            const QString reason = m_link.port().lastError();
-            carryOut(m_watch.failed(
-                monotonicNowMs(), reason.isEmpty() ? QStringLiteral("the serial line stopped working") : reason));
+        &m_link, &SensorLink::lineFailed, this,
+        [this](const LineFailure& failure) {
+            carryOut(m_watch.failed(monotonicNowMs(),
+                failure.reason.isEmpty() ? QStringLiteral("the serial line stopped working") : failure.reason));
         },
         Qt::QueuedConnection);
     auto timer = [this](bool singleShot) {
@@ -170,8 +166,8 @@ void FieldLogger::carryOut(const DeviceWatch::Actions& a)
 
 void FieldLogger::openDevice()
 {
-    if (const auto error = m_link.port().setPortOpen(true))
-        return carryOut(m_watch.openFailed(monotonicNowMs(), *error));
+    if (const auto failure = m_link.open(m_options.device, LineFormat {}))
+        return carryOut(m_watch.openFailed(monotonicNowMs(), describeOpenFailure(*failure)));
     // Back only once the sensor completes a cycle: an open port may hide a
     // sensor that stays silent, which then waits its turn like a missing
     // device.

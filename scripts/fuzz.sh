@@ -12,7 +12,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVELTRAK_FUZZ=ON -DCMAKE_BUILD_TY
 cmake --build build-fuzz -j2
 mkdir -p build-fuzz/artifacts
 status=0
-for t in decoder coeffile lineformat interval; do
+for t in decoder coeffile interval; do
     work="build-fuzz/corpus-$t"
     mkdir -p "$work"
     echo "== fuzz_$t for ${seconds}s"

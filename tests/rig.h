@@ -6,7 +6,6 @@
 // scripted boxes and a recorded quit instead of the end of the process.
 #include "fakeprompter.h"
 #include "link/sensorlink.h"
-#include "link/serialport.h"
 #include "simline.h"
 #include "ui/mainwindow.h"
 

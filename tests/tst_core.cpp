@@ -284,27 +284,6 @@ private slots:
         for (const auto& [answer, ms] : intervals)
             QVERIFY2(interval::parseAnswer(QString::fromLatin1(answer)).value_or(0) == ms, answer);
 
-        for (const char* good : {"9600,E,7,2", "300,O,5,1.5", " 19200 ,n,8,1"})
-            QCOMPARE(
-                std::get<LineFormat>(parseLineFormat(good)).toText(), QString::fromLatin1(good).remove(' ').toUpper());
-        for (const char* bad : {"", "19200", "0,N,8,1", "19200,X,8,1", "19200,NE,8,1", "19200,N,9,1", "19200,N,4,1",
-                 "19200,N,8,3", "19200,N,8,1,0"}) {
-            const auto r = parseLineFormat(QString::fromLatin1(bad));
-            QVERIFY2(std::holds_alternative<QString>(r) && !std::get<QString>(r).isEmpty(), bad);
-        }
-
-        // The dialog reads each field at a fixed distance from the first comma.
-        auto all = [](const char* text) {
-            const LineFormatChoices c = readDialogChoices(QString::fromLatin1(text));
-            return c.baud19200 && c.parityNone && c.dataBits8 && c.stopBits1;
-        };
-        QVERIFY(all("19200,N,8,1") && all("19200,n,8,1") && all("19200,N,8,1.5") && all(" 19200,N,8,1"));
-        const LineFormatChoices other = readDialogChoices(QStringLiteral("9600,E,7,2"));
-        QVERIFY(!other.baud19200 && !other.parityNone && !other.dataBits8 && !other.stopBits1);
-        QVERIFY(!readDialogChoices(QStringLiteral("19200")).baud19200);
-        QVERIFY(!readDialogChoices(QStringLiteral("19200,N,8,2")).stopBits1);
-        QVERIFY(!readDialogChoices(QStringLiteral("19200,")).dataBits8); // short text reads past its end safely
-
         QCOMPARE(std::get<CommandLine>(parseCommandLine({})).ports.deviceFor(4), QStringLiteral("/dev/ttyS3"));
         const auto cl = std::get<CommandLine>(
             parseCommandLine({"--port", "1=/dev/ttyUSB0", "--port=4=/tmp/sim", "--data-dir", "/tmp/x", "--help"}));

@@ -3,7 +3,6 @@
 // simulated sensor over a real pseudo-terminal.
 #include "fakeprompter.h"
 #include "link/sensorlink.h"
-#include "link/serialport.h"
 #include "simline.h"
 
 #include <QCoreApplication>
@@ -15,20 +14,18 @@
 
 #include <memory>
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 namespace {
 struct Rig {
     std::unique_ptr<sim::SimSensor> sensor;
     SensorLink link;
     QList<Frame> frames;
-    QStringList failures;
+    QList<LineFailure> failures;
+    QString device;
     explicit Rig(sim::SimOptions o = {}, Model model = Model::Z1)
     {
         QObject::connect(&link, &SensorLink::frameReady, &link, [this](const Frame& f) { frames << f; });
-        QObject::connect(&link, &SensorLink::failure, &link, [this](const QString& t) { failures << t; });
+        QObject::connect(&link, &SensorLink::lineFailed, &link, [this](const LineFailure& f) { failures << f; });
         plug(std::move(o));
         Calibration cal;
         cal.coefficients = presetFor(model);
@@ -41,11 +38,11 @@ struct Rig {
         std::string error;
         if (!sensor->start(&error))
             qFatal("simulator: %s", error.c_str());
-        (void)link.port().setDevice(QString::fromStdString(o.linkPath.empty() ? sensor->devicePath() : o.linkPath));
+        device = QString::fromStdString(o.linkPath.empty() ? sensor->devicePath() : o.linkPath);
     }
     void start()
     {
-        QVERIFY(!link.port().setPortOpen(true));
+        QCOMPARE(link.open(device, LineFormat {}), std::nullopt);
         link.startPolling();
     }
     // The commands sent, without the initialisation's zeros.
@@ -75,7 +72,7 @@ private slots:
             f.pitch.text == "12.60" && f.pitch.value == 12.6 && f.roll.value == -23.84 && f.temperature.value == 25);
         QVERIFY(f.pitch.monotonicMs <= f.roll.monotonicMs && f.roll.monotonicMs <= f.temperature.monotonicMs);
         QVERIFY(f.pitch.wallMs >= wallBefore && f.pitch.wallMs <= QDateTime::currentMSecsSinceEpoch());
-        QVERIFY(r.link.watchdog().isActive());
+        QVERIFY(r.link.findChild<QTimer*>(QStringLiteral("Timer1"))->isActive());
         // Counts instead of values from the next reply on.
         r.link.setRawDisplay(true);
         QTRY_VERIFY(r.frames.last().temperature.rawDisplay);
@@ -109,7 +106,7 @@ private slots:
         Rig r(o, Model::Raw);
         r.start();
         QTRY_VERIFY(r.frames.size() >= 3);
-        QVERIFY(r.link.port().PortOpen() && !r.link.portResetting());
+        QVERIFY(r.link.isOpen() && !r.link.portResetting());
         // Closed and reopened with nothing written in between: the cycle goes on
         // with "B" right after the handshake.
         QVERIFY2(r.sent().startsWith(QStringLiteral("FABCD")), qPrintable(r.sent().left(20)));
@@ -119,7 +116,7 @@ private slots:
     void silentSensorIsResynchronised()
     {
         Rig r({}, Model::Raw);
-        QSignalSpy silent(&r.link, &SensorLink::silentTick);
+        QSignalSpy silent(&r.link, &SensorLink::silent);
         r.start();
         QTRY_VERIFY(r.frames.size() >= 3);
         r.sensor->setUnanswered("C"); // roll replies stop
@@ -135,7 +132,8 @@ private slots:
         r.sensor->setUnanswered("");
         QTRY_VERIFY_WITH_TIMEOUT(r.frames.size() > framesBefore + 20, 5000);
         const qint64 waits = r.link.silentTicks();
-        QTest::qWait(2500);
+        QSignalSpy ticks(r.link.findChild<QTimer*>(QStringLiteral("Timer1")), &QTimer::timeout);
+        QVERIFY(ticks.wait(3000) && ticks.wait(3000));
         QCOMPARE(r.link.silentTicks(), waits); // readings are back
         QVERIFY(r.failures.isEmpty());
     }
@@ -149,55 +147,28 @@ private slots:
         r.start();
         QTRY_VERIFY(r.frames.size() >= 3);
         r.sensor->stop(); // the adapter is pulled
-        QTRY_COMPARE_WITH_TIMEOUT(r.failures, QStringList {QStringLiteral("Error RS232")}, 5000);
-        QVERIFY(!r.link.port().PortOpen());
-        QTest::qWait(1500);
+        QTRY_COMPARE_WITH_TIMEOUT(r.failures.size(), 1, 5000);
+        // Named by the system, with the device; the line closed itself.
+        QCOMPARE(r.failures.first().kind, LineFailure::Kind::Broken);
+        QCOMPARE(r.failures.first().device, r.device);
+        QVERIFY(!r.failures.first().reason.isEmpty());
+        QVERIFY(!r.link.isOpen());
+        // Once: the watchdog's next ticks report nothing more.
+        auto* watchdog = r.link.findChild<QTimer*>(QStringLiteral("Timer1"));
+        QSignalSpy ticks(watchdog, &QTimer::timeout);
+        QVERIFY(!watchdog->isActive() || (ticks.wait(3000) && ticks.wait(3000)));
         QCOMPARE(r.failures.size(), 1);
-        // A write to the vanished device says why and raises one error event.
-        SerialPortComponent& port = r.link.port();
-        r.plug(o);
-        QVERIFY(!port.setPortOpen(true));
-        r.sensor->stop();
-        QList<int> events;
-        connect(&port, &SerialPortComponent::OnComm, this, [&] { events << port.CommEvent(); });
-        const auto error = port.Output("C");
-        QVERIFY(error && !error->isEmpty());
-        QCOMPARE(events, QList<int> {SerialPortComponent::ErrorEventBase + QSerialPort::WriteError});
-        QTRY_VERIFY(!port.PortOpen());
-        QCOMPARE(port.Output("D"), std::optional<QString>(QStringLiteral("Port is not open")));
-        // Back again: the link starts over.
+        // A device that is not there: refused with its name and the reason.
         r.link.stopPolling();
+        const auto missing = r.link.open(r.device, LineFormat {});
+        QVERIFY(missing && missing->kind == LineFailure::Kind::OpenFailed && missing->device == r.device);
+        QCOMPARE(describeOpenFailure(*missing), r.device + QStringLiteral(": ") + missing->reason);
+        // Back again: the link starts over.
         r.plug(o);
         const qsizetype before = r.frames.size();
         r.start();
         QTRY_VERIFY(r.frames.size() >= before + 3);
         QVERIFY(r.sent().startsWith(QStringLiteral("FABCD")));
-    }
-
-    void aFullDriverIsNoFailedLine()
-    {
-        // A line whose other end stops reading for a while: commands wait, in
-        // order, and go out once it reads again.
-        const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
-        SerialPortComponent port;
-        QVERIFY(!port.setDevice(QString::fromLatin1(::ptsname(master))) && !port.setPortOpen(true));
-        QByteArray sent;
-        for (int i = 0; i < 400; ++i) { // far more than the driver holds
-            const QByteArray chunk = QByteArray::number(i).rightJustified(64, 'x');
-            QCOMPARE(port.Output(chunk), std::optional<QString>());
-            sent += chunk;
-        }
-        QByteArray got;
-        QTRY_VERIFY_WITH_TIMEOUT(([&] {
-            char buf[4096];
-            for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
-                got.append(buf, n);
-            return got.size() >= sent.size();
-        }()),
-            10000);
-        QVERIFY(got == sent && port.PortOpen());
-        ::close(master);
     }
 };
 

@@ -65,7 +65,7 @@ private slots:
         // The device vanishes: one "Error RS232" (its idle CPU is in the benchmark).
         line.sensor.stop();
         QTRY_COMPARE_WITH_TIMEOUT(r.prompter.texts().count(QStringLiteral("Error RS232")), 1, 5000);
-        QVERIFY(!r.form->link().port().PortOpen());
+        QVERIFY(!r.form->link().isOpen());
         QTest::qWait(1500); // a watchdog period: still the one box
         QCOMPARE(r.prompter.messages.size(), 1);
 

@@ -64,9 +64,9 @@ private slots:
         QVERIFY(d->isVisible() && !r.form->isVisible() && d->findChild<QRadioButton*>("ComPort(4)")->isChecked());
         QVERIFY(!r.a("mnuRecording")->isChecked() && r.a("mnuRecording")->isEnabled());
         QTest::keyClick(d, Qt::Key_Return); // OK: port 4 opens, the model dialog follows
-        SerialPortComponent& port = r.form->link().port();
-        QCOMPARE(port.lineFormat().toText(), QStringLiteral("19200,N,8,1"));
-        QVERIFY(port.PortOpen() && r.form->modelDialog()->isVisible() && !r.w<QPushButton>("Start")->isEnabled());
+        SensorLink& link = r.form->link();
+        QCOMPARE(link.lineFormat(), LineFormat {});
+        QVERIFY(link.isOpen() && r.form->modelDialog()->isVisible() && !r.w<QPushButton>("Start")->isEnabled());
         r.form->modelDialog()->findChild<QRadioButton*>("Option4")->click();
         QVERIFY(r.a("MZ3")->isChecked() && r.w<QPushButton>("Start")->isEnabled());
         r.form->modelDialog()->close(); // the frame's close acts as OK
@@ -84,8 +84,8 @@ private slots:
         QCOMPARE(r.prompter.messages.last().icon, Prompter::Icon::Warning);
         QVERIFY(r.prompter.messages.last().text.contains(QStringLiteral("/nonexistent/com2")));
         QCOMPARE(r.form->ports().number, 4);
-        QCOMPARE(port.device(), r.form->ports().map.deviceFor(4));
-        QVERIFY(!port.PortOpen() && d->isVisible());
+        QCOMPARE(link.device(), r.form->ports().map.deviceFor(4));
+        QVERIFY(!link.isOpen() && d->isVisible());
         QTest::keyClick(d, Qt::Key_Escape);
         QVERIFY(r.form->isVisible() && (!r.form->modelDialog() || !r.form->modelDialog()->isVisible()));
     }
@@ -136,16 +136,16 @@ private slots:
         QCOMPARE(form->portDialog()->findChild<QComboBox*>("PortDevice")->currentText(), byId);
         QVERIFY(form->portDialog()->findChild<QLabel*>("PortNote")->text().contains(byId));
         ok(*form);
-        QVERIFY(form->link().port().PortOpen() && form->link().port().device() == byId);
+        QVERIFY(form->link().isOpen() && form->link().device() == byId);
         // Kept: another number mapped to a typed path.
         form = start(PortMap());
         QCOMPARE(form->ports().map.sourceOf(4), PortMap::Source::Remembered);
-        QCOMPARE(form->link().port().device(), byId);
+        QCOMPARE(form->ports().map.deviceFor(form->ports().number), byId);
         QVERIFY(form->portDialog()->findChild<QLabel*>("PortNote")->text().isEmpty());
         form->portDialog()->findChild<QRadioButton*>("ComPort(1)")->click();
         form->portDialog()->findChild<QComboBox*>("PortDevice")->setEditText(adapter.device);
         ok(*form);
-        QCOMPARE(form->link().port().device(), adapter.device);
+        QCOMPARE(form->link().device(), adapter.device);
         // --port wins for its run; its absent device is not preselected.
         PortMap given;
         given.setDevice(1, QStringLiteral("/nonexistent/usb"));
@@ -453,7 +453,7 @@ private slots:
         r.a("MnuCustom")->trigger(); // "Reading coefficients", then no file
         QCOMPARE(r.prompter.messages.size(), boxes);
         QCOMPARE(r.quits, 1);
-        QVERIFY(!r.form->link().port().PortOpen());
+        QVERIFY(!r.form->link().isOpen());
         QVERIFY(!r.w<QTimer>("RecTimer")->isActive());
         QTest::qWait(100); // bytes written before the close reach the sensor
         const qsizetype atClose = line.received().size();

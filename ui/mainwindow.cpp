@@ -3,8 +3,8 @@
 
 #include "core/about.h"
 #include "core/calibration.h"
+#include "core/numberformat.h"
 #include "link/sensorlink.h"
-#include "link/serialport.h"
 #include "ui/alarmmenu.h"
 #include "ui/artwork.h"
 #include "ui/calibrationmenu.h"
@@ -64,7 +64,6 @@ MainWindow::MainWindow(Prompter& prompter, AppPaths paths, const PortMap& ports,
             m_ports.number = number;
         m_ports.remembered = number != 0 || m_ports.map.anyRemembered();
     }
-    (void)m_link->port().setDevice(m_ports.map.deviceFor(m_ports.number));
     m_calibration = new CalibrationMenu(m_prompter, m_paths.coefficientDirs(), *m_link, this);
     m_recording = new RecordingMenu(m_prompter, this);
     m_alarms = new AlarmMenu(m_paths.alarmFile(), this);
@@ -90,7 +89,13 @@ MainWindow::MainWindow(Prompter& prompter, AppPaths paths, const PortMap& ports,
         setCaption(Lbl8ROLL, QStringLiteral("OK"));
     });
     connect(m_link, &SensorLink::status, this, [this](const QString& text) { setCaption(Ldebug, text); });
-    connect(m_link, &SensorLink::failure, this, &MainWindow::message);
+    connect(m_link, &SensorLink::silent, this, [this](qint64 ticks, const QString& partial) {
+        setCaption(Ldebug, QStringLiteral(" Waiting ") + partial + numfmt::plainDecimal(double(ticks)));
+    });
+    connect(m_link, &SensorLink::modelMissing, this,
+        [this] { message(QStringLiteral("Veltrak option has to be selected"), Prompter::Icon::None); });
+    connect(m_link, &SensorLink::lineFailed, this,
+        [this] { message(QStringLiteral("Error RS232"), Prompter::Icon::Critical); });
     connect(m_link, &SensorLink::readingReady, m_alarms, &AlarmMenu::take);
     connect(m_alarms, &AlarmMenu::alarmState, this, &MainWindow::showAlarm);
     connect(m_alarms, &AlarmMenu::status, this, [this](const QString& text) { setCaption(Ldebug, text); });
@@ -316,11 +321,6 @@ void MainWindow::showDataDirectory()
     Ldebug->adjustSize();
 }
 
-void MainWindow::exitFromMenu(int /*index*/)
-{
-    closeProgram();
-}
-
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     closeProgram();
@@ -340,10 +340,44 @@ void MainWindow::openPortSettings()
     m_modelDialog->hide();
     if (m_config)
         m_config->deleteLater();
-    m_config = new PortDialog(m_link->port(), m_ports, m_pendingPort, m_prompter, this);
+    m_config = new PortDialog(m_ports, m_pendingPort, this);
+    connect(m_config, &PortDialog::portChosen, this, &MainWindow::applyPortChoice);
     connect(m_config, &PortDialog::portConfirmed, this, &MainWindow::showModelDialog);
     connect(m_config, &PortDialog::cancelled, this, &MainWindow::showMainWindow);
-    m_config->openDialog();
+    m_config->openDialog(m_link->lineFormat());
+}
+
+// OK in the port dialog. A new port number or device moves an open line to
+// it; when that fails the line stays closed, the old number holds and the
+// dialog stays open. Then the line format; then the line opens if it is
+// not open yet, and the model dialog follows even when it does not.
+void MainWindow::applyPortChoice(const PortChoice& choice)
+{
+    auto refuse = [this](const QString& text) { message(text, Prompter::Icon::Warning); };
+    const int oldNumber = m_ports.number;
+    if (choice.number != oldNumber || choice.device != m_ports.map.deviceFor(oldNumber)) {
+        if (choice.number < PortMap::FirstPort || choice.number > PortMap::LastPort)
+            return refuse(QStringLiteral("Invalid port number %1").arg(choice.number));
+        if (m_link->isOpen()) {
+            m_link->close();
+            if (const auto failure = m_link->open(choice.device, m_link->lineFormat())) {
+                m_link->close();
+                return refuse(describeOpenFailure(*failure));
+            }
+        }
+        m_ports.number = choice.number;
+    }
+    m_config->keepChoices();
+    if (!choice.format)
+        return refuse(QStringLiteral("Invalid line format: not every setting is chosen"));
+    if (const auto failure = m_link->setLineFormat(*choice.format))
+        return refuse(describeOpenFailure(*failure));
+    // Said at once, so the operator does not learn of it only from a later
+    // "Error RS232".
+    if (!m_link->isOpen())
+        if (const auto failure = m_link->open(choice.device, *choice.format))
+            refuse(describeOpenFailure(*failure));
+    m_config->finish();
 }
 
 void MainWindow::showModelDialog()

@@ -56,7 +56,6 @@ public:
     // Start-up and shutdown.
     void startUp();
     void closeProgram();
-    void exitFromMenu(int index);
     // What ends the program once shutdown is done; tests replace it.
     void setQuitAction(std::function<void()> quit) { m_quit = std::move(quit); }
     bool ended() const;
@@ -97,6 +96,7 @@ protected:
 private:
     void buildControls();
     void buildMenus();
+    void applyPortChoice(const PortChoice& choice);
     void showReading(const Reading& reading);
     void setCaption(QLabel* label, const QString& text);
     QString fitted(QLabel* label, const QString& text, double value) const;
@@ -111,7 +111,7 @@ private:
     CalibrationMenu* m_calibration = nullptr;
     RecordingMenu* m_recording = nullptr;
     AlarmMenu* m_alarms = nullptr;
-    PortChoice m_pendingPort;
+    PendingPortValues m_pendingPort;
     PortSelection m_ports;
     QPointer<PortDialog> m_config;
     QPointer<ModelDialog> m_modelDialog;

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/portdialog.h"
 
-#include "core/lineformat.h"
-#include "link/serialport.h"
 #include "ui/artwork.h"
 
 #include <QButtonGroup>
@@ -35,13 +33,17 @@ QString details(const SerialDevice& d)
 }
 } // namespace
 
-PortDialog::PortDialog(
-    SerialPortComponent& port, PortSelection& selection, PortChoice& pending, Prompter& prompter, QWidget* parent)
+std::optional<LineFormat> PendingPortValues::lineFormat() const
+{
+    if (!baud || !parity || !dataBits || !stopBits)
+        return std::nullopt;
+    return LineFormat {*baud, *parity, *dataBits, *stopBits, flow};
+}
+
+PortDialog::PortDialog(PortSelection& selection, PendingPortValues& pending, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_port(port),
       m_selection(selection),
-      m_pending(pending),
-      m_prompter(prompter)
+      m_pending(pending)
 {
     setObjectName(QStringLiteral("ConfigScrn"));
     setWindowTitle(QStringLiteral("Communication PORT select"));
@@ -59,7 +61,7 @@ PortDialog::PortDialog(
         b->setObjectName(QStringLiteral("ComPort(%1)").arg(n));
         b->setGeometry(tw(360), tw(240 + (n - 1) * 330), tw(852), tw(252));
         connect(b, &QRadioButton::clicked, this, [this, n] {
-            m_pending.NewPort = n;
+            m_pending.port = n;
             showDeviceOf(n);
         });
         m_portGroup->addButton(b, n);
@@ -90,43 +92,43 @@ PortDialog::PortDialog(
     m_poll->setInterval(PollMs);
     connect(m_poll, &QTimer::timeout, this, &PortDialog::refreshDevices);
 
-    OKButton = new QPushButton(QStringLiteral("OK"), this);
-    OKButton->setObjectName(QStringLiteral("OKButton"));
-    OKButton->setGeometry(tw(6720), tw(240), tw(975), tw(375));
-    OKButton->setDefault(true);
-    OKButton->setAutoDefault(true);
-    CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
-    CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    CancelButton->setGeometry(tw(7800), tw(240), tw(975), tw(375));
-    CancelButton->setAutoDefault(false);
-    connect(OKButton, &QPushButton::clicked, this, &PortDialog::confirm);
-    connect(CancelButton, &QPushButton::clicked, this, &PortDialog::dismiss);
+    m_ok = new QPushButton(QStringLiteral("OK"), this);
+    m_ok->setObjectName(QStringLiteral("OKButton"));
+    m_ok->setGeometry(tw(6720), tw(240), tw(975), tw(375));
+    m_ok->setDefault(true);
+    m_ok->setAutoDefault(true);
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel->setObjectName(QStringLiteral("CancelButton"));
+    m_cancel->setGeometry(tw(7800), tw(240), tw(975), tw(375));
+    m_cancel->setAutoDefault(false);
+    connect(m_ok, &QPushButton::clicked, this, &PortDialog::confirm);
+    connect(m_cancel, &QPushButton::clicked, this, &PortDialog::dismiss);
 
     // The single choices of the line format lie below the visible area: the
     // dialog selects them itself when it opens.
-    auto frame = [this](const char* name, const QString& caption, const char* optName, const QString& optText, int left,
-                     int top, auto record) {
+    auto frame = [this](const char* name, const QString& caption, const char* optionName, const QString& optionText,
+                     int left, int top, auto record) {
         auto* box = new QGroupBox(caption, this);
         box->setObjectName(QString::fromLatin1(name));
         box->setGeometry(tw(left), tw(top), tw(1455), tw(615));
-        auto* b = new QRadioButton(optText, box);
-        b->setObjectName(QString::fromLatin1(optName));
+        auto* b = new QRadioButton(optionText, box);
+        b->setObjectName(QString::fromLatin1(optionName));
         b->setGeometry(tw(120), tw(240), tw(1215), tw(255));
         (new QButtonGroup(box))->addButton(b);
         b->setChecked(true);
         connect(b, &QRadioButton::clicked, this, record);
         return b;
     };
-    baud192 = frame("FrameBaud", QStringLiteral("&Baud Rate"), "baud192", QStringLiteral("19200"), 240, 3600,
-        [this] { m_pending.NewBaud = QStringLiteral("19200"); });
-    NoParity = frame("FrameParity", QStringLiteral("&Parity"), "NoParity", QStringLiteral("None"), 1800, 3600,
-        [this] { m_pending.NewParity = QStringLiteral("N"); });
-    Data8 = frame("FrameDataBits", QStringLiteral("&Data Bits"), "Data8", QStringLiteral("8"), 3360, 3600,
-        [this] { m_pending.NewDataBits = QStringLiteral("8"); });
-    Stop1 = frame("FrameStopBits", QStringLiteral("&Stop Bits"), "Stop1", QStringLiteral("1"), 240, 4320,
-        [this] { m_pending.NewStopBits = QStringLiteral("1"); });
-    NoFlow = frame("FrameFlow", QStringLiteral("&Flow Control"), "NoFlow", QStringLiteral("None"), 1800, 4320,
-        [this] { m_pending.NewHandshake = 0; });
+    m_baud19200 = frame("FrameBaud", QStringLiteral("&Baud Rate"), "baud192", QStringLiteral("19200"), 240, 3600,
+        [this] { m_pending.baud = 19200; });
+    m_noParity = frame("FrameParity", QStringLiteral("&Parity"), "NoParity", QStringLiteral("None"), 1800, 3600,
+        [this] { m_pending.parity = QLatin1Char('N'); });
+    m_dataBits8 = frame("FrameDataBits", QStringLiteral("&Data Bits"), "Data8", QStringLiteral("8"), 3360, 3600,
+        [this] { m_pending.dataBits = 8; });
+    m_stopBits1 = frame("FrameStopBits", QStringLiteral("&Stop Bits"), "Stop1", QStringLiteral("1"), 240, 4320,
+        [this] { m_pending.stopBits = QStringLiteral("1"); });
+    m_noFlowControl = frame("FrameFlow", QStringLiteral("&Flow Control"), "NoFlow", QStringLiteral("None"), 1800,
+        4320, [this] { m_pending.flow = FlowControl::None; });
 }
 
 int PortDialog::tw(int twips) const
@@ -134,28 +136,28 @@ int PortDialog::tw(int twips) const
     return artwork::twipsToPixels(parentWidget() ? parentWidget() : this, twips);
 }
 
-void PortDialog::openDialog()
+void PortDialog::openDialog(const LineFormat& current)
 {
     show();
     raise();
     activateWindow();
 
-    SerialPortComponent& port = m_port;
     const int number = preselect(m_selection.number);
     if (number >= PortMap::FirstPort && number <= PortMap::LastPort)
         m_comPort[number]->click();
-    const LineFormatChoices choices = readDialogChoices(port.lineFormat().toText());
-    if (choices.baud19200)
-        baud192->click();
-    if (choices.parityNone)
-        NoParity->click();
-    if (choices.dataBits8)
-        Data8->click();
-    if (choices.stopBits1)
-        Stop1->click();
-    if (port.Handshaking() == 0)
-        NoFlow->click();
-    OKButton->setFocus();
+    // Each hidden choice is selected (and so recorded) when the line's
+    // current value is the one it offers; another value leaves it unrecorded.
+    if (current.baud == 19200)
+        m_baud19200->click();
+    if (current.parity.toUpper() == QLatin1Char('N'))
+        m_noParity->click();
+    if (current.dataBits == 8)
+        m_dataBits8->click();
+    if (current.stopBits == QLatin1String("1"))
+        m_stopBits1->click();
+    if (current.flow == FlowControl::None)
+        m_noFlowControl->click();
+    m_ok->setFocus();
 }
 
 void PortDialog::showEvent(QShowEvent* event)
@@ -297,67 +299,13 @@ void PortDialog::keepChoices()
     m_selection.remembered = true;
 }
 
-void PortDialog::failOk(const QString& text)
-{
-    m_prompter.message(text, Prompter::Icon::Warning, AppTitle);
-}
-
 void PortDialog::confirm()
 {
-    SerialPortComponent& port = m_port;
-    const PortChoice& pending = m_pending;
-    std::optional<QString> failure; // the first failure of the steps so far
-    auto note = [&failure](std::optional<QString> result) {
-        if (result && !failure)
-            failure = std::move(result);
-    };
+    emit portChosen(PortChoice {m_pending.port, m_devices.value(m_pending.port), m_pending.lineFormat()});
+}
 
-    const int oldPort = m_selection.number;
-    const QString oldDevice = m_selection.map.deviceFor(oldPort);
-    const QString newDevice = m_devices.value(pending.NewPort);
-    if (pending.NewPort != oldPort || newDevice != oldDevice) {
-        bool wasOpen = false;
-        if (port.PortOpen()) {
-            note(port.setPortOpen(false));
-            wasOpen = true;
-        }
-        if (pending.NewPort < PortMap::FirstPort || pending.NewPort > PortMap::LastPort)
-            note(QStringLiteral("Invalid port number %1").arg(pending.NewPort));
-        else
-            note(port.setDevice(newDevice));
-        if (!failure && wasOpen)
-            note(port.setPortOpen(true));
-        if (failure) {
-            failOk(*failure);
-            if (port.PortOpen())
-                (void)port.setPortOpen(false);
-            (void)port.setDevice(oldDevice);
-            return;
-        }
-        m_selection.number = pending.NewPort;
-    }
-    keepChoices();
-    const auto format = parseLineFormat(pending.NewBaud + QLatin1Char(',') + pending.NewParity + QLatin1Char(',')
-        + pending.NewDataBits + QLatin1Char(',') + pending.NewStopBits);
-    if (const QString* error = std::get_if<QString>(&format))
-        note(*error);
-    else
-        note(port.setLineFormat(std::get<LineFormat>(format)));
-    if (failure) {
-        failOk(*failure);
-        return;
-    }
-    note(port.setHandshaking(pending.NewHandshake));
-    if (failure) {
-        failOk(*failure);
-        return;
-    }
-    if (!port.PortOpen()) {
-        // Reported, so the operator does not learn of it only from a later
-        // "Error RS232"; the chain goes on with the port closed.
-        if (const auto error = port.setPortOpen(true))
-            failOk(*error);
-    }
+void PortDialog::finish()
+{
     hide();
     deleteLater();
     emit portConfirmed();

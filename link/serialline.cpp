@@ -1,0 +1,261 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "link/serialline.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <utility>
+#include <unistd.h>
+
+namespace {
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool brokenLine(QSerialPort::SerialPortError error)
+{
+    return error == QSerialPort::ReadError || error == QSerialPort::WriteError || error == QSerialPort::ResourceError;
+}
+
+LineFailure openFailure(const QString& device, const QSerialPort& port)
+{
+    LineFailure failure {LineFailure::Kind::OpenFailed, device, port.errorString(), {}};
+    if (port.error() == QSerialPort::PermissionError) {
+        const QFileInfo info(device);
+        // Qt reports a device another program holds (its lock) as a
+        // permission error; the operator needs to hear which it is.
+        if (info.exists() && info.isReadable() && info.isWritable()) {
+            failure.kind = LineFailure::Kind::InUse;
+        } else {
+            failure.kind = LineFailure::Kind::NoPermission;
+            if (info.exists())
+                failure.group = info.group();
+        }
+    }
+    return failure;
+}
+} // namespace
+
+SerialLine::SerialLine(QObject* parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("MSComm1"));
+    m_port.setReadBufferSize(0); // unlimited: never drop received characters
+    connect(&m_port, &QSerialPort::readyRead, this, &SerialLine::onReadyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &SerialLine::onError);
+}
+
+SerialLine::~SerialLine()
+{
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+std::optional<LineFailure> SerialLine::open(const QString& device, const LineFormat& format)
+{
+    if (m_closing)
+        closeNow(); // a close asked from inside a notification, not yet done
+    if (m_port.isOpen())
+        m_port.close();
+    m_format = format;
+    m_port.setPortName(device);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const LineFailure failure = openFailure(device, m_port);
+        m_port.clearError();
+        return failure;
+    }
+    const QString previous = std::exchange(m_device, device);
+    if (auto failure = applyFormat()) {
+        m_port.close();
+        m_device = previous;
+        return failure;
+    }
+    m_port.clear(QSerialPort::AllDirections); // drop anything left from before
+    m_lastError.clear();
+    return std::nullopt;
+}
+
+void SerialLine::close()
+{
+    if (!m_port.isOpen())
+        return;
+    if (!m_inNotification)
+        return closeNow();
+    if (m_closing)
+        return;
+    m_closing = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_closing)
+                closeNow();
+        },
+        Qt::QueuedConnection);
+}
+
+void SerialLine::closeNow()
+{
+    m_closing = false;
+    if (m_port.isOpen())
+        m_port.close();
+    m_port.clearError();
+}
+
+std::optional<LineFailure> SerialLine::setFormat(const LineFormat& format)
+{
+    m_format = format;
+    return isOpen() ? applyFormat() : std::nullopt;
+}
+
+std::optional<LineFailure> SerialLine::applyFormat()
+{
+    bool ok = m_port.setBaudRate(m_format.baud);
+    ok = m_port.setDataBits(static_cast<QSerialPort::DataBits>(m_format.dataBits)) && ok;
+    QSerialPort::Parity parity = QSerialPort::NoParity;
+    switch (m_format.parity.toLatin1()) {
+    case 'E':
+        parity = QSerialPort::EvenParity;
+        break;
+    case 'O':
+        parity = QSerialPort::OddParity;
+        break;
+    case 'M':
+        parity = QSerialPort::MarkParity;
+        break;
+    case 'S':
+        parity = QSerialPort::SpaceParity;
+        break;
+    default:
+        break;
+    }
+    ok = m_port.setParity(parity) && ok;
+    const QSerialPort::StopBits stop = m_format.stopBits == QLatin1String("2") ? QSerialPort::TwoStop
+        : m_format.stopBits == QLatin1String("1.5")                            ? QSerialPort::OneAndHalfStop
+                                                                               : QSerialPort::OneStop;
+    ok = m_port.setStopBits(stop) && ok;
+    const QSerialPort::FlowControl flow = m_format.flow == FlowControl::Software ? QSerialPort::SoftwareControl
+        : m_format.flow == FlowControl::Hardware                                 ? QSerialPort::HardwareControl
+                                                                                 : QSerialPort::NoFlowControl;
+    ok = m_port.setFlowControl(flow) && ok;
+    if (!ok) {
+        const LineFailure failure {LineFailure::Kind::SettingsRefused, m_device, m_port.errorString(), {}};
+        m_port.clearError();
+        return failure;
+    }
+    applyWakeAfter();
+    return std::nullopt;
+}
+
+void SerialLine::setWakeAfter(int bytes)
+{
+    bytes = std::clamp(bytes, 1, 255);
+    if (bytes == m_wakeAfter)
+        return;
+    m_wakeAfter = bytes;
+    applyWakeAfter();
+}
+
+// The line discipline reports the descriptor readable only once VMIN bytes
+// wait (VTIME 0); reads stay non-blocking and return what is there.
+void SerialLine::applyWakeAfter()
+{
+    if (!isOpen())
+        return;
+    termios settings {};
+    if (::tcgetattr(m_port.handle(), &settings) != 0)
+        return; // a line that cannot say simply wakes at every character
+    if (settings.c_cc[VMIN] == m_wakeAfter && settings.c_cc[VTIME] == 0)
+        return;
+    settings.c_cc[VMIN] = cc_t(m_wakeAfter);
+    settings.c_cc[VTIME] = 0;
+    (void)::tcsetattr(m_port.handle(), TCSANOW, &settings);
+}
+
+void SerialLine::takeWaiting()
+{
+    if (!isOpen())
+        return;
+    QByteArray bytes = m_port.readAll();
+    int waiting = 0;
+    if (::ioctl(m_port.handle(), FIONREAD, &waiting) == 0 && waiting > 0) {
+        const qsizetype had = bytes.size();
+        bytes.resize(had + waiting);
+        const ssize_t n = ::read(m_port.handle(), bytes.data() + had, std::size_t(waiting));
+        bytes.resize(had + std::max<qsizetype>(n, 0));
+    }
+    if (!bytes.isEmpty())
+        emit received(bytes);
+}
+
+bool SerialLine::write(const QByteArray& bytes)
+{
+    if (!isOpen())
+        return false;
+    qsizetype done = 0;
+    // Straight to the driver while nothing is queued: QSerialPort's own
+    // buffer arms and disarms a write notifier for every command, which
+    // costs two extra turns of the event loop per reading.
+    if (m_port.bytesToWrite() == 0) {
+        const ssize_t n = ::write(m_port.handle(), bytes.constData(), std::size_t(bytes.size()));
+        if (n > 0) {
+            done = n;
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            breakLine(systemReason(errno));
+            return false;
+        }
+    }
+    if (done < bytes.size()) {
+        const QByteArray rest = bytes.mid(done);
+        if (m_port.write(rest) != rest.size())
+            return false;
+        // The rest waits in QSerialPort's buffer until the driver can take
+        // it: forcing it out now would meet the same full driver and be
+        // reported as a failed line.
+        if (m_port.error() == QSerialPort::WriteError || m_port.error() == QSerialPort::ResourceError)
+            return false;
+    }
+    return true;
+}
+
+void SerialLine::onReadyRead()
+{
+    if (!isOpen())
+        return; // closing: nothing more is delivered
+    const QByteArray bytes = m_port.readAll();
+    if (bytes.isEmpty())
+        return;
+    m_inNotification = true;
+    emit received(bytes);
+    m_inNotification = false;
+}
+
+void SerialLine::onError(QSerialPort::SerialPortError error)
+{
+    if (!brokenLine(error))
+        return; // framing, parity and the like: the reply simply comes out wrong
+    // QSerialPort's own text may carry whatever errno a later call left
+    // ("Inappropriate ioctl for device"): a device gone from /dev is named
+    // so, a resource that vanished under us is an I/O error.
+    if (::access(QFile::encodeName(m_device).constData(), F_OK) != 0)
+        breakLine(systemReason(errno));
+    else
+        breakLine(error == QSerialPort::ResourceError ? systemReason(EIO) : m_port.errorString());
+}
+
+void SerialLine::breakLine(const QString& reason)
+{
+    m_lastError = reason;
+    // Closing from inside QSerialPort's own notification is not safe; the
+    // port closes as soon as control is back in the event loop.
+    const bool inside = m_inNotification;
+    m_inNotification = true;
+    close();
+    m_inNotification = inside;
+    emit failed(LineFailure {LineFailure::Kind::Broken, m_device, m_lastError, {}});
+}
