@@ -244,6 +244,9 @@ private slots:
         r.reply('B', "801\n");
         QCOMPARE(r.text("LabelPitch"), QStringLiteral("1.0E+300"));
         QCOMPARE(r.form->size(), window);
+        // A reply cut short: what came of it is shown while the watchdog waits.
+        QVERIFY(r.peer.answer('C', "8F"));
+        QTRY_COMPARE_WITH_TIMEOUT(r.text("Ldebug"), QStringLiteral(" Waiting 8F1"), 5000);
     }
 
     void recordingTakesReadingsNotLabels()
