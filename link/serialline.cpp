@@ -10,8 +10,8 @@
 #include <cstring>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 QString systemReason(int error)

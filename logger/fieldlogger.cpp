@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logger/fieldlogger.h"
 
-
 #include <QDateTime>
 #include <QTime>
 #include <QTimer>

@@ -14,7 +14,6 @@
 
 #include <memory>
 
-
 namespace {
 struct Rig {
     std::unique_ptr<sim::SimSensor> sensor;

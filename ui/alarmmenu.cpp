@@ -87,9 +87,9 @@ AlarmSettings TiltAlarm::settings() const
 AlarmMenu::AlarmMenu(QString logPath, QObject* parent) : QObject(parent), m_logPath(std::move(logPath))
 {
     setObjectName(QStringLiteral("AlarmMenu"));
-    mnuAlarm = new QAction(QStringLiteral("Tilt alarm..."), this);
-    mnuAlarm->setObjectName(QStringLiteral("mnuAlarm"));
-    connect(mnuAlarm, &QAction::triggered, this, &AlarmMenu::openAlarmSettings);
+    m_alarmAction = new QAction(QStringLiteral("Tilt alarm..."), this);
+    m_alarmAction->setObjectName(QStringLiteral("mnuAlarm"));
+    connect(m_alarmAction, &QAction::triggered, this, &AlarmMenu::openAlarmSettings);
     const QSettings stored;
     m_wanted.enabled = stored.value(Group + QStringLiteral("on"), false).toBool();
     m_wanted.pitchLimit = stored.value(Group + QStringLiteral("pitch"), 5.0).toDouble();

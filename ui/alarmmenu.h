@@ -44,7 +44,7 @@ class AlarmMenu : public QObject {
 public:
     AlarmMenu(QString logPath, QObject* parent = nullptr);
 
-    QAction* action() const { return mnuAlarm; }
+    QAction* action() const { return m_alarmAction; }
     const AlarmRule& rule() const { return m_rule; }
     void take(const Reading& reading);
     void setCalibration(const Calibration& calibration);
@@ -70,5 +70,5 @@ private:
     bool m_rawDisplay = false;
     bool m_pitch = false;
     bool m_roll = false;
-    QAction* mnuAlarm = nullptr;
+    QAction* m_alarmAction = nullptr;
 };

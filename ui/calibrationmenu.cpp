@@ -20,41 +20,41 @@ CalibrationMenu::CalibrationMenu(Prompter& prompter, QStringList coefficientDirs
             connect(a, &QAction::triggered, this, handler);
         return a;
     };
-    MZ1 = item("MZ1", QStringLiteral("VELTRAK_Z1"), true, &CalibrationMenu::chooseZ1);
-    MZ2 = item("MZ2", QStringLiteral("VELTRAK_Z2"), true, &CalibrationMenu::chooseZ2);
-    MZ3 = item("MZ3", QStringLiteral("VELTRAK_Z3"), true, &CalibrationMenu::chooseZ3);
-    DualComp = item("DualComp", QStringLiteral("Dual compensation"), false, nullptr);
-    MZ4 = item("MZ4", QStringLiteral("Raw data - 2048"), true, &CalibrationMenu::chooseRaw);
-    MnuCustom = item("MnuCustom", QStringLiteral("Custom"), true, &CalibrationMenu::loadCustom);
-    MnuThickness = item("MnuThickness", QStringLiteral("Thickness"), true, &CalibrationMenu::toggleThickness);
-    MnuShow = item("MnuShow", QStringLiteral("Coefficients"), false, &CalibrationMenu::showEquation);
-    Mnumm = item("Mnumm", QStringLiteral("mm"), true, &CalibrationMenu::showMillimetres);
-    Mnudegrees = item("Mnudegrees", QStringLiteral("degrees"), true, &CalibrationMenu::showDegrees);
-    MnuInch = item("MnuInch", QStringLiteral("in"), true, &CalibrationMenu::showInches);
-    MnuZero = item("MnuZero", QStringLiteral("Zero"), false, &CalibrationMenu::setZero);
-    MnuTrueZero = item("MnuTrueZero", QStringLiteral("True Zero"), false, &CalibrationMenu::setTrueZero);
+    m_modelZ1 = item("MZ1", QStringLiteral("VELTRAK_Z1"), true, &CalibrationMenu::chooseZ1);
+    m_modelZ2 = item("MZ2", QStringLiteral("VELTRAK_Z2"), true, &CalibrationMenu::chooseZ2);
+    m_modelZ3 = item("MZ3", QStringLiteral("VELTRAK_Z3"), true, &CalibrationMenu::chooseZ3);
+    m_dualCompensation = item("DualComp", QStringLiteral("Dual compensation"), false, nullptr);
+    m_modelRaw = item("MZ4", QStringLiteral("Raw data - 2048"), true, &CalibrationMenu::chooseRaw);
+    m_custom = item("MnuCustom", QStringLiteral("Custom"), true, &CalibrationMenu::loadCustom);
+    m_thickness = item("MnuThickness", QStringLiteral("Thickness"), true, &CalibrationMenu::toggleThickness);
+    m_showEquation = item("MnuShow", QStringLiteral("Coefficients"), false, &CalibrationMenu::showEquation);
+    m_unitMm = item("Mnumm", QStringLiteral("mm"), true, &CalibrationMenu::showMillimetres);
+    m_unitDegrees = item("Mnudegrees", QStringLiteral("degrees"), true, &CalibrationMenu::showDegrees);
+    m_unitInch = item("MnuInch", QStringLiteral("in"), true, &CalibrationMenu::showInches);
+    m_zero = item("MnuZero", QStringLiteral("Zero"), false, &CalibrationMenu::setZero);
+    m_trueZero = item("MnuTrueZero", QStringLiteral("True Zero"), false, &CalibrationMenu::setTrueZero);
 
     // At most one model carries the mark; none before the first choice.
     m_models = new QActionGroup(this);
     m_models->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
-    for (QAction* a : {MZ1, MZ2, MZ3, MZ4, MnuCustom, MnuThickness})
+    for (QAction* a : {m_modelZ1, m_modelZ2, m_modelZ3, m_modelRaw, m_custom, m_thickness})
         m_models->addAction(a);
     auto* units = new QActionGroup(this);
-    for (QAction* a : {Mnumm, Mnudegrees, MnuInch})
+    for (QAction* a : {m_unitMm, m_unitDegrees, m_unitInch})
         units->addAction(a);
-    Mnumm->setChecked(true);
-    MnuZero->setEnabled(false);
+    m_unitMm->setChecked(true);
+    m_zero->setEnabled(false);
     m_link.setCalibration(m_cal);
 }
 
 QList<QAction*> CalibrationMenu::modelActions() const
 {
-    return {MZ1, MZ2, MZ3, DualComp, MZ4, MnuCustom, MnuThickness, MnuShow};
+    return {m_modelZ1, m_modelZ2, m_modelZ3, m_dualCompensation, m_modelRaw, m_custom, m_thickness, m_showEquation};
 }
 
 QList<QAction*> CalibrationMenu::unitActions() const
 {
-    return {Mnumm, Mnudegrees, MnuInch};
+    return {m_unitMm, m_unitDegrees, m_unitInch};
 }
 
 void CalibrationMenu::choose(Choice choice)
@@ -79,7 +79,7 @@ void CalibrationMenu::publish()
 {
     m_link.setCalibration(m_cal);
     m_link.setModelChosen(m_modelChosen);
-    MnuZero->setEnabled(m_cal.thickness);
+    m_zero->setEnabled(m_cal.thickness);
     emit calibrationChanged(m_cal);
     emit modelChosenChanged(m_modelChosen);
 }
@@ -110,19 +110,19 @@ void CalibrationMenu::applyPreset(Model model, QAction* item)
 
 void CalibrationMenu::chooseZ1()
 {
-    applyPreset(Model::Z1, MZ1);
+    applyPreset(Model::Z1, m_modelZ1);
 }
 void CalibrationMenu::chooseZ2()
 {
-    applyPreset(Model::Z2, MZ2);
+    applyPreset(Model::Z2, m_modelZ2);
 }
 void CalibrationMenu::chooseZ3()
 {
-    applyPreset(Model::Z3, MZ3);
+    applyPreset(Model::Z3, m_modelZ3);
 }
 void CalibrationMenu::chooseRaw()
 {
-    applyPreset(Model::Raw, MZ4);
+    applyPreset(Model::Raw, m_modelRaw);
 }
 
 void CalibrationMenu::loadCustom()
@@ -145,7 +145,7 @@ void CalibrationMenu::loadCustom()
             message(QStringLiteral("The file 'KVDcoef.txt' Has the wrong format"));
         return;
     }
-    setModelMark(MnuCustom);
+    setModelMark(m_custom);
     m_cal.coefficients = std::get<Coefficients>(result);
     m_cal.counts = false;
     m_cal.thickness = false; // the value is an angle again
@@ -163,7 +163,7 @@ void CalibrationMenu::showEquation()
 
 void CalibrationMenu::toggleThickness()
 {
-    setModelMark(MnuThickness);
+    setModelMark(m_thickness);
     m_cal.thickness = true;
     publish();
 }
@@ -177,15 +177,15 @@ void CalibrationMenu::setUnit(conversion::ThicknessUnit unit, QAction* item)
 
 void CalibrationMenu::showMillimetres()
 {
-    setUnit(conversion::ThicknessUnit::Millimetres, Mnumm);
+    setUnit(conversion::ThicknessUnit::Millimetres, m_unitMm);
 }
 void CalibrationMenu::showDegrees()
 {
-    setUnit(conversion::ThicknessUnit::Degrees, Mnudegrees);
+    setUnit(conversion::ThicknessUnit::Degrees, m_unitDegrees);
 }
 void CalibrationMenu::showInches()
 {
-    setUnit(conversion::ThicknessUnit::Inches, MnuInch);
+    setUnit(conversion::ThicknessUnit::Inches, m_unitInch);
 }
 
 void CalibrationMenu::setZero()

@@ -24,12 +24,12 @@ public:
 
     CalibrationMenu(Prompter& prompter, QStringList coefficientDirs, SensorLink& link, QObject* parent = nullptr);
 
-    // In menu order: MZ1, MZ2, MZ3, DualComp, MZ4, MnuCustom, MnuThickness, MnuShow.
+    // In menu order (object names): MZ1, MZ2, MZ3, DualComp, MZ4, MnuCustom, MnuThickness, MnuShow.
     QList<QAction*> modelActions() const;
     // Mnumm, Mnudegrees, MnuInch.
     QList<QAction*> unitActions() const;
-    QAction* zeroAction() const { return MnuZero; }
-    QAction* trueZeroAction() const { return MnuTrueZero; }
+    QAction* zeroAction() const { return m_zero; }
+    QAction* trueZeroAction() const { return m_trueZero; }
 
     const Calibration& calibration() const { return m_cal; }
     bool modelChosen() const { return m_modelChosen; }
@@ -68,17 +68,17 @@ private:
     QAction* m_modelMark = nullptr; // the model item the last operation checked
     QActionGroup* m_models = nullptr;
 
-    QAction* MZ1 = nullptr;
-    QAction* MZ2 = nullptr;
-    QAction* MZ3 = nullptr;
-    QAction* DualComp = nullptr;
-    QAction* MZ4 = nullptr;
-    QAction* MnuCustom = nullptr;
-    QAction* MnuThickness = nullptr;
-    QAction* MnuShow = nullptr;
-    QAction* Mnumm = nullptr;
-    QAction* Mnudegrees = nullptr;
-    QAction* MnuInch = nullptr;
-    QAction* MnuZero = nullptr;
-    QAction* MnuTrueZero = nullptr;
+    QAction* m_modelZ1 = nullptr;
+    QAction* m_modelZ2 = nullptr;
+    QAction* m_modelZ3 = nullptr;
+    QAction* m_dualCompensation = nullptr;
+    QAction* m_modelRaw = nullptr;
+    QAction* m_custom = nullptr;
+    QAction* m_thickness = nullptr;
+    QAction* m_showEquation = nullptr;
+    QAction* m_unitMm = nullptr;
+    QAction* m_unitDegrees = nullptr;
+    QAction* m_unitInch = nullptr;
+    QAction* m_zero = nullptr;
+    QAction* m_trueZero = nullptr;
 };

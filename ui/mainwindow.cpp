@@ -85,12 +85,12 @@ MainWindow::MainWindow(Prompter& prompter, AppPaths paths, const PortMap& ports,
     connect(m_link, &SensorLink::readingReady, this, &MainWindow::showReading);
     connect(m_link, &SensorLink::readingReady, m_recording, &RecordingMenu::take);
     connect(m_link, &SensorLink::handshake, this, [this] {
-        setCaption(Lbl7PITCH, QStringLiteral("OK"));
-        setCaption(Lbl8ROLL, QStringLiteral("OK"));
+        setCaption(m_pitchCount, QStringLiteral("OK"));
+        setCaption(m_rollCount, QStringLiteral("OK"));
     });
-    connect(m_link, &SensorLink::status, this, [this](const QString& text) { setCaption(Ldebug, text); });
+    connect(m_link, &SensorLink::status, this, [this](const QString& text) { setCaption(m_status, text); });
     connect(m_link, &SensorLink::silent, this, [this](qint64 ticks, const QString& partial) {
-        setCaption(Ldebug, QStringLiteral(" Waiting ") + partial + numfmt::plainDecimal(double(ticks)));
+        setCaption(m_status, QStringLiteral(" Waiting ") + partial + numfmt::plainDecimal(double(ticks)));
     });
     connect(m_link, &SensorLink::modelMissing, this,
         [this] { message(QStringLiteral("Veltrak option has to be selected"), Prompter::Icon::None); });
@@ -98,18 +98,18 @@ MainWindow::MainWindow(Prompter& prompter, AppPaths paths, const PortMap& ports,
         [this] { message(QStringLiteral("Error RS232"), Prompter::Icon::Critical); });
     connect(m_link, &SensorLink::readingReady, m_alarms, &AlarmMenu::take);
     connect(m_alarms, &AlarmMenu::alarmState, this, &MainWindow::showAlarm);
-    connect(m_alarms, &AlarmMenu::status, this, [this](const QString& text) { setCaption(Ldebug, text); });
+    connect(m_alarms, &AlarmMenu::status, this, [this](const QString& text) { setCaption(m_status, text); });
     connect(m_calibration, &CalibrationMenu::calibrationChanged, this, &MainWindow::layOut);
     connect(m_calibration, &CalibrationMenu::calibrationChanged, m_alarms, &AlarmMenu::setCalibration);
-    connect(m_calibration, &CalibrationMenu::modelChosenChanged, Start, &QPushButton::setEnabled);
-    connect(Opt1, &QRadioButton::toggled, m_link, &SensorLink::setRawDisplay);
-    connect(Start, &QPushButton::clicked, this, &MainWindow::startPolling);
+    connect(m_calibration, &CalibrationMenu::modelChosenChanged, m_start, &QPushButton::setEnabled);
+    connect(m_rawDisplay, &QRadioButton::toggled, m_link, &SensorLink::setRawDisplay);
+    connect(m_start, &QPushButton::clicked, this, &MainWindow::startPolling);
 }
 
 MainWindow::~MainWindow()
 {
     m_link->end();
-    delete m_config;
+    delete m_portDialog;
     delete m_modelDialog;
 }
 
@@ -138,53 +138,53 @@ void MainWindow::buildControls()
     const QFont rowFont = artwork::msSansSerif(13.5, true);
     const Qt::Alignment centred = Qt::AlignHCenter | Qt::AlignTop;
 
-    KVDLOGO = new QLabel(client);
-    KVDLOGO->setObjectName(QStringLiteral("KVDLOGO"));
-    KVDLOGO->setPixmap(artwork::makerLogo());
-    KVDLOGO->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    place(KVDLOGO, 120, 120, 1170, 480);
+    m_makerLogo = new QLabel(client);
+    m_makerLogo->setObjectName(QStringLiteral("KVDLOGO"));
+    m_makerLogo->setPixmap(artwork::makerLogo());
+    m_makerLogo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    place(m_makerLogo, 120, 120, 1170, 480);
 
-    Label3 = label("Label3", about::MakerName, 1200, 120, 7452, 612, artwork::msSansSerif(18, false));
-    Label3->setIndent(tw(120)); // clear of the logo
-    setTextColour(Label3, Navy);
-    Label5 = label("Label5", QStringLiteral("VELTRAK Dual Axis    Digital Inclinometer"), 120, 960, 8175, 615,
+    m_makerName = label("Label3", about::MakerName, 1200, 120, 7452, 612, artwork::msSansSerif(18, false));
+    m_makerName->setIndent(tw(120)); // clear of the logo
+    setTextColour(m_makerName, Navy);
+    m_productTitle = label("Label5", QStringLiteral("VELTRAK Dual Axis    Digital Inclinometer"), 120, 960, 8175, 615,
         artwork::tahoma(19.5, false), Qt::AlignHCenter | Qt::AlignTop);
-    setTextColour(Label5, Navy);
+    setTextColour(m_productTitle, Navy);
 
-    Option2 = new QRadioButton(QStringLiteral("ANGLE DATA (Deg.)"), client);
-    Option2->setObjectName(QStringLiteral("Option2"));
-    Option2->setFont(artwork::msSansSerif(12, true));
-    place(Option2, 960, 1920, 3132, 372);
-    Option2->setChecked(true);
-    Opt1 = new QRadioButton(QStringLiteral("RAW DATA (Binary)"), client);
-    Opt1->setObjectName(QStringLiteral("Opt1"));
-    Opt1->setFont(artwork::msSansSerif(12, true));
-    place(Opt1, 5280, 1920, 3012, 372);
+    m_angleDisplay = new QRadioButton(QStringLiteral("ANGLE DATA (Deg.)"), client);
+    m_angleDisplay->setObjectName(QStringLiteral("Option2"));
+    m_angleDisplay->setFont(artwork::msSansSerif(12, true));
+    place(m_angleDisplay, 960, 1920, 3132, 372);
+    m_angleDisplay->setChecked(true);
+    m_rawDisplay = new QRadioButton(QStringLiteral("RAW DATA (Binary)"), client);
+    m_rawDisplay->setObjectName(QStringLiteral("Opt1"));
+    m_rawDisplay->setFont(artwork::msSansSerif(12, true));
+    place(m_rawDisplay, 5280, 1920, 3012, 372);
 
-    Label4[0] = label("Label4(0)", QStringLiteral("PITCH"), 240, 2640, 2175, 495, rowFont);
-    Label4[1] = label("Label4(1)", QStringLiteral("ROLL"), 240, 3360, 975, 495, rowFont);
-    Label2 = label("Label2", QStringLiteral("TEMP (Deg C.)"), 240, 4080, 2415, 495, rowFont);
-    for (QLabel* l : {Label4[0], Label4[1], Label2})
+    m_rowTitle[0] = label("Label4(0)", QStringLiteral("PITCH"), 240, 2640, 2175, 495, rowFont);
+    m_rowTitle[1] = label("Label4(1)", QStringLiteral("ROLL"), 240, 3360, 975, 495, rowFont);
+    m_temperatureTitle = label("Label2", QStringLiteral("TEMP (Deg C.)"), 240, 4080, 2415, 495, rowFont);
+    for (QLabel* l : {m_rowTitle[0], m_rowTitle[1], m_temperatureTitle})
         setTextColour(l, Red);
 
-    LabelPitch = label("LabelPitch", QString(), 2520, 2640, 1575, 495, rowFont, centred);
-    LabelRoll = label("LabelRoll", QString(), 2520, 3240, 1575, 495, rowFont, centred);
-    LabelTemperature = label("LabelTemperature", QString(), 2520, 3960, 1572, 492, rowFont, centred);
-    Lbl7PITCH = label("Lbl7PITCH", QString(), 5160, 2520, 972, 492, rowFont, centred);
-    Lbl8ROLL = label("Lbl8ROLL", QString(), 5160, 3120, 972, 492, rowFont, centred);
-    Lbl6TEMP = label("Lbl6TEMP", QString(), 5160, 3840, 972, 492, rowFont, centred);
+    m_pitchValue = label("LabelPitch", QString(), 2520, 2640, 1575, 495, rowFont, centred);
+    m_rollValue = label("LabelRoll", QString(), 2520, 3240, 1575, 495, rowFont, centred);
+    m_temperatureValue = label("LabelTemperature", QString(), 2520, 3960, 1572, 492, rowFont, centred);
+    m_pitchCount = label("Lbl7PITCH", QString(), 5160, 2520, 972, 492, rowFont, centred);
+    m_rollCount = label("Lbl8ROLL", QString(), 5160, 3120, 972, 492, rowFont, centred);
+    m_temperatureCount = label("Lbl6TEMP", QString(), 5160, 3840, 972, 492, rowFont, centred);
     // The value labels change hundreds of times a second: painting their own
     // (cyan) background spares repainting the window beneath them each time.
-    for (QLabel* l : {LabelPitch, LabelRoll, LabelTemperature, Lbl7PITCH, Lbl8ROLL, Lbl6TEMP})
+    for (QLabel* l : {m_pitchValue, m_rollValue, m_temperatureValue, m_pitchCount, m_rollCount, m_temperatureCount})
         l->setAutoFillBackground(true);
 
-    Start = new QPushButton(QStringLiteral("Start communication"), client);
-    Start->setObjectName(QStringLiteral("Start"));
-    Start->setFont(artwork::msSansSerif(8, true));
-    place(Start, 6720, 2520, 1572, 492);
-    Start->setEnabled(false);
+    m_start = new QPushButton(QStringLiteral("Start communication"), client);
+    m_start->setObjectName(QStringLiteral("Start"));
+    m_start->setFont(artwork::msSansSerif(8, true));
+    place(m_start, 6720, 2520, 1572, 492);
+    m_start->setEnabled(false);
 
-    Ldebug = label("Ldebug", QStringLiteral("Information"), 6720, 3120, 1575, 375, artwork::msSansSerif(8, false));
+    m_status = label("Ldebug", QStringLiteral("Information"), 6720, 3120, 1575, 375, artwork::msSansSerif(8, false));
 
     artwork::growToFit(client);
     const int width = std::max(tw(8655), client->childrenRect().right() + tw(120));
@@ -227,8 +227,8 @@ void MainWindow::buildMenus()
     record->addAction(m_recording->intervalAction());
 
     QMenu* format = menu(bar, nullptr, "MnuFormat", QStringLiteral("F&ormat"));
-    MnuInmm = menu(nullptr, format, "MnuInmm", QStringLiteral("Unit"));
-    MnuInmm->addActions(m_calibration->unitActions());
+    m_unitMenu = menu(nullptr, format, "MnuInmm", QStringLiteral("Unit"));
+    m_unitMenu->addActions(m_calibration->unitActions());
     format->addAction(m_calibration->zeroAction());
     format->addAction(m_calibration->trueZeroAction());
 
@@ -248,12 +248,12 @@ void MainWindow::buildMenus()
 void MainWindow::layOut(const Calibration& calibration)
 {
     const bool thickness = calibration.thickness;
-    Label4[0]->setText(thickness ? calibration.unitTitle() : QStringLiteral("PITCH"));
+    m_rowTitle[0]->setText(thickness ? calibration.unitTitle() : QStringLiteral("PITCH"));
     for (QWidget* w : std::initializer_list<QWidget*> {
-             Label4[1], Label2, Opt1, Option2, Lbl6TEMP, Lbl7PITCH, Lbl8ROLL, LabelTemperature, LabelRoll})
+             m_rowTitle[1], m_temperatureTitle, m_rawDisplay, m_angleDisplay, m_temperatureCount, m_pitchCount, m_rollCount, m_temperatureValue, m_rollValue})
         w->setVisible(!thickness);
-    MnuInmm->setEnabled(thickness);
-    MnuInmm->menuAction()->setEnabled(thickness);
+    m_unitMenu->setEnabled(thickness);
+    m_unitMenu->menuAction()->setEnabled(thickness);
     if (m_trend)
         m_trend->setUnit(calibration.unitName());
 }
@@ -295,7 +295,7 @@ void MainWindow::closeProgram()
     m_displayRefresh->stop();
     m_calibration->disconnect();
     m_alarms->disconnect();
-    for (QObject* dialog : std::initializer_list<QObject*> {m_config.data(), m_modelDialog.data()}) {
+    for (QObject* dialog : std::initializer_list<QObject*> {m_portDialog.data(), m_modelDialog.data()}) {
         if (dialog) {
             dialog->disconnect(this);
             dialog->disconnect(m_calibration);
@@ -304,7 +304,7 @@ void MainWindow::closeProgram()
     for (QAction* action : findChildren<QAction*>())
         action->setEnabled(false);
     for (QWidget* w :
-        std::initializer_list<QWidget*> {m_config.data(), m_modelDialog.data(), m_trend.data(), m_history.data()}) {
+        std::initializer_list<QWidget*> {m_portDialog.data(), m_modelDialog.data(), m_trend.data(), m_history.data()}) {
         if (w)
             w->hide();
     }
@@ -316,9 +316,9 @@ void MainWindow::closeProgram()
 void MainWindow::showDataDirectory()
 {
     const QString dir = QDir::toNativeSeparators(m_paths.dataDir());
-    Ldebug->setText(QStringLiteral("Files in ") + dir);
-    Ldebug->setToolTip(QStringLiteral("kvddt.txt and kvdcoef.txt are kept in %1").arg(dir));
-    Ldebug->adjustSize();
+    m_status->setText(QStringLiteral("Files in ") + dir);
+    m_status->setToolTip(QStringLiteral("kvddt.txt and kvdcoef.txt are kept in %1").arg(dir));
+    m_status->adjustSize();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -338,13 +338,13 @@ void MainWindow::openPortSettings()
         connect(m_calibration, &CalibrationMenu::customLoadFailed, m_modelDialog, &ModelDialog::clearCustom);
     }
     m_modelDialog->hide();
-    if (m_config)
-        m_config->deleteLater();
-    m_config = new PortDialog(m_ports, m_pendingPort, this);
-    connect(m_config, &PortDialog::portChosen, this, &MainWindow::applyPortChoice);
-    connect(m_config, &PortDialog::portConfirmed, this, &MainWindow::showModelDialog);
-    connect(m_config, &PortDialog::cancelled, this, &MainWindow::showMainWindow);
-    m_config->openDialog(m_link->lineFormat());
+    if (m_portDialog)
+        m_portDialog->deleteLater();
+    m_portDialog = new PortDialog(m_ports, m_pendingPort, this);
+    connect(m_portDialog, &PortDialog::portChosen, this, &MainWindow::applyPortChoice);
+    connect(m_portDialog, &PortDialog::portConfirmed, this, &MainWindow::showModelDialog);
+    connect(m_portDialog, &PortDialog::cancelled, this, &MainWindow::showMainWindow);
+    m_portDialog->openDialog(m_link->lineFormat());
 }
 
 // OK in the port dialog. A new port number or device moves an open line to
@@ -367,7 +367,7 @@ void MainWindow::applyPortChoice(const PortChoice& choice)
         }
         m_ports.number = choice.number;
     }
-    m_config->keepChoices();
+    m_portDialog->keepChoices();
     if (!choice.format)
         return refuse(QStringLiteral("Invalid line format: not every setting is chosen"));
     if (const auto failure = m_link->setLineFormat(*choice.format))
@@ -377,7 +377,7 @@ void MainWindow::applyPortChoice(const PortChoice& choice)
     if (!m_link->isOpen())
         if (const auto failure = m_link->open(choice.device, *choice.format))
             refuse(describeOpenFailure(*failure));
-    m_config->finish();
+    m_portDialog->finish();
 }
 
 void MainWindow::showModelDialog()
@@ -410,7 +410,7 @@ void MainWindow::message(const QString& text, Prompter::Icon icon)
 // box, so nothing waits for the operator.
 void MainWindow::showAlarm(bool pitch, bool roll)
 {
-    for (auto [label, on] : {std::pair {LabelPitch, pitch}, {LabelRoll, roll}}) {
+    for (auto [label, on] : {std::pair {m_pitchValue, pitch}, {m_rollValue, roll}}) {
         QPalette pal = label->palette();
         pal.setColor(QPalette::Window, on ? QColor(255, 0, 0) : Cyan);
         label->setPalette(pal);
@@ -458,20 +458,20 @@ void MainWindow::openTrendChart()
 
 void MainWindow::showReading(const Reading& reading)
 {
-    QLabel* value = LabelPitch;
-    QLabel* raw = Lbl7PITCH;
+    QLabel* value = m_pitchValue;
+    QLabel* raw = m_pitchCount;
     switch (reading.quantity) {
     case Quantity::Pitch:
         m_pitchNow = reading;
         break;
     case Quantity::Roll:
         m_rollNow = reading;
-        value = LabelRoll;
-        raw = Lbl8ROLL;
+        value = m_rollValue;
+        raw = m_rollCount;
         break;
     case Quantity::Temperature:
-        value = LabelTemperature;
-        raw = Lbl6TEMP;
+        value = m_temperatureValue;
+        raw = m_temperatureCount;
         break;
     }
     setCaption(value, fitted(value, reading.valueColumnText(), reading.value));

@@ -53,7 +53,7 @@ public:
     MainWindow(Prompter& prompter, AppPaths paths, const PortMap& ports, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Start-up and shutdown.
+    // m_start-up and shutdown.
     void startUp();
     void closeProgram();
     // What ends the program once shutdown is done; tests replace it.
@@ -67,7 +67,7 @@ public:
     void showModelDialog();
     void showMainWindow();
     ModelDialog* modelDialog() const { return m_modelDialog; }
-    PortDialog* portDialog() const { return m_config; }
+    PortDialog* portDialog() const { return m_portDialog; }
 
     void startPolling();
     void showAbout();
@@ -113,7 +113,7 @@ private:
     AlarmMenu* m_alarms = nullptr;
     PendingPortValues m_pendingPort;
     PortSelection m_ports;
-    QPointer<PortDialog> m_config;
+    QPointer<PortDialog> m_portDialog;
     QPointer<ModelDialog> m_modelDialog;
     QPointer<TrendChart> m_trend;
     QPointer<HistoryWindow> m_history;
@@ -124,22 +124,23 @@ private:
     QTimer* m_displayRefresh = nullptr;
     std::function<void()> m_quit;
 
-    // Controls, named as in the operator documentation.
-    QLabel* KVDLOGO = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label5 = nullptr;
-    QRadioButton* Option2 = nullptr;
-    QRadioButton* Opt1 = nullptr;
-    QLabel* Label4[2] = {nullptr, nullptr};
-    QLabel* Label2 = nullptr;
-    QLabel* LabelPitch = nullptr;
-    QLabel* LabelRoll = nullptr;
-    QLabel* LabelTemperature = nullptr;
-    QLabel* Lbl7PITCH = nullptr;
-    QLabel* Lbl8ROLL = nullptr;
-    QLabel* Lbl6TEMP = nullptr;
-    QPushButton* Start = nullptr;
-    QLabel* Ldebug = nullptr;
+    // The controls; their object names are the ones operators and their
+    // tools know (KVDLOGO, Label4(0), Lbl7PITCH, Ldebug...).
+    QLabel* m_makerLogo = nullptr;
+    QLabel* m_makerName = nullptr;
+    QLabel* m_productTitle = nullptr;
+    QRadioButton* m_angleDisplay = nullptr;
+    QRadioButton* m_rawDisplay = nullptr;
+    QLabel* m_rowTitle[2] = {nullptr, nullptr}; // pitch (or the thickness unit), roll
+    QLabel* m_temperatureTitle = nullptr;
+    QLabel* m_pitchValue = nullptr;
+    QLabel* m_rollValue = nullptr;
+    QLabel* m_temperatureValue = nullptr;
+    QLabel* m_pitchCount = nullptr;
+    QLabel* m_rollCount = nullptr;
+    QLabel* m_temperatureCount = nullptr;
+    QPushButton* m_start = nullptr;
+    QLabel* m_status = nullptr;
 
-    QMenu* MnuInmm = nullptr;
+    QMenu* m_unitMenu = nullptr;
 };

@@ -127,8 +127,8 @@ PortDialog::PortDialog(PortSelection& selection, PendingPortValues& pending, QWi
         [this] { m_pending.dataBits = 8; });
     m_stopBits1 = frame("FrameStopBits", QStringLiteral("&Stop Bits"), "Stop1", QStringLiteral("1"), 240, 4320,
         [this] { m_pending.stopBits = QStringLiteral("1"); });
-    m_noFlowControl = frame("FrameFlow", QStringLiteral("&Flow Control"), "NoFlow", QStringLiteral("None"), 1800,
-        4320, [this] { m_pending.flow = FlowControl::None; });
+    m_noFlowControl = frame("FrameFlow", QStringLiteral("&Flow Control"), "NoFlow", QStringLiteral("None"), 1800, 4320,
+        [this] { m_pending.flow = FlowControl::None; });
 }
 
 int PortDialog::tw(int twips) const

@@ -9,16 +9,16 @@
 RecordingMenu::RecordingMenu(Prompter& prompter, QObject* parent) : QObject(parent), m_prompter(prompter)
 {
     setObjectName(QStringLiteral("RecordingMenu"));
-    mnuRecording = new QAction(QStringLiteral("Recording to kvddt.txt"), this);
-    mnuRecording->setObjectName(QStringLiteral("mnuRecording"));
-    mnuRecording->setCheckable(true);
-    mnuInterval = new QAction(QStringLiteral("Set interval"), this);
-    mnuInterval->setObjectName(QStringLiteral("mnuInterval"));
+    m_recordingAction = new QAction(QStringLiteral("Recording to kvddt.txt"), this);
+    m_recordingAction->setObjectName(QStringLiteral("mnuRecording"));
+    m_recordingAction->setCheckable(true);
+    m_intervalAction = new QAction(QStringLiteral("Set interval"), this);
+    m_intervalAction->setObjectName(QStringLiteral("mnuInterval"));
     m_recordTimer = new QTimer(this);
     m_recordTimer->setObjectName(QStringLiteral("RecTimer"));
     m_recordTimer->setInterval(interval::Default);
-    connect(mnuRecording, &QAction::triggered, this, &RecordingMenu::toggleRecording);
-    connect(mnuInterval, &QAction::triggered, this, &RecordingMenu::askInterval);
+    connect(m_recordingAction, &QAction::triggered, this, &RecordingMenu::toggleRecording);
+    connect(m_intervalAction, &QAction::triggered, this, &RecordingMenu::askInterval);
     connect(m_recordTimer, &QTimer::timeout, this, &RecordingMenu::recordTick);
 }
 
@@ -30,8 +30,8 @@ void RecordingMenu::message(const QString& text, Prompter::Icon icon)
 void RecordingMenu::openFile(const QString& path)
 {
     if (const auto error = m_recorder.open(path)) {
-        mnuRecording->setEnabled(false);
-        mnuInterval->setEnabled(false);
+        m_recordingAction->setEnabled(false);
+        m_intervalAction->setEnabled(false);
         message(QStringLiteral(
                     "The recording file \"%1\" could not be created: %2\nRecording is not available in this run.")
                     .arg(path, *error),
@@ -61,7 +61,7 @@ void RecordingMenu::toggleRecording()
         else
             m_recordTimer->start();
     }
-    mnuRecording->setChecked(m_recordTimer->isActive());
+    m_recordingAction->setChecked(m_recordTimer->isActive());
 }
 
 void RecordingMenu::askInterval()
@@ -91,7 +91,7 @@ void RecordingMenu::recordTick()
     if (!error)
         return;
     m_recordTimer->stop();
-    mnuRecording->setChecked(false);
+    m_recordingAction->setChecked(false);
     message(QStringLiteral("Recording stopped: could not write to \"%1\": %2").arg(m_recorder.path(), *error),
         Prompter::Icon::Warning);
 }

@@ -18,8 +18,8 @@ class RecordingMenu : public QObject {
 public:
     RecordingMenu(Prompter& prompter, QObject* parent = nullptr);
 
-    QAction* recordingAction() const { return mnuRecording; }
-    QAction* intervalAction() const { return mnuInterval; }
+    QAction* recordingAction() const { return m_recordingAction; }
+    QAction* intervalAction() const { return m_intervalAction; }
     QTimer* timer() const { return m_recordTimer; }
     Recorder& recorder() { return m_recorder; }
 
@@ -41,7 +41,7 @@ private:
     Recorder m_recorder;
     QString m_pitch; // what the value labels show now
     QString m_roll;
-    QAction* mnuRecording = nullptr;
-    QAction* mnuInterval = nullptr;
+    QAction* m_recordingAction = nullptr;
+    QAction* m_intervalAction = nullptr;
     QTimer* m_recordTimer = nullptr;
 };
