@@ -35,8 +35,8 @@ QStringList sorted(QStringList names)
 
 bool SerialDevice::isUsbAdapter() const
 {
-    static const QRegularExpression UsbTty(QStringLiteral("^tty(USB|ACM)[0-9]+$"));
-    if (UsbTty.match(QFileInfo(path).fileName()).hasMatch())
+    static const QRegularExpression usbTty(QStringLiteral("^tty(USB|ACM)[0-9]+$"));
+    if (usbTty.match(QFileInfo(path).fileName()).hasMatch())
         return true;
     return std::any_of(byId.begin(), byId.end(),
         [](const QString& name) { return QFileInfo(name).fileName().startsWith(QLatin1String("usb-")); });
@@ -100,8 +100,8 @@ bool devicePresent(const QString& path, const QList<SerialDevice>& found)
         return false;
     if (deviceAt(path, found))
         return true;
-    static const QRegularExpression UartNode(QStringLiteral("^ttyS[0-9]+$"));
-    return !UartNode.match(QFileInfo(info.canonicalFilePath()).fileName()).hasMatch();
+    static const QRegularExpression uartNode(QStringLiteral("^ttyS[0-9]+$"));
+    return !uartNode.match(QFileInfo(info.canonicalFilePath()).fileName()).hasMatch();
 }
 
 QString serialDevicesText()

@@ -326,9 +326,9 @@ void SimSensor::run()
             // The last stretch before a paced character is spun, not slept:
             // a sleeping thread wakes tens of microseconds late, which would
             // make the simulated line slower than a real one.
-            constexpr auto spin = std::chrono::microseconds(150);
+            constexpr auto SpinMargin = std::chrono::microseconds(150);
             if (m_opt.baud > 0)
-                wait = wait > spin ? wait - spin : Clock::duration::zero();
+                wait = wait > SpinMargin ? wait - SpinMargin : Clock::duration::zero();
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
             timeout.tv_sec = ns / 1'000'000'000;
             timeout.tv_nsec = ns % 1'000'000'000;
