@@ -2,6 +2,7 @@
 #include "logger/publisher.h"
 
 #include "core/safefile.h"
+#include "logger/topicrules.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -95,12 +96,6 @@ QString lossText(int rc, int savedErrno, const QString& host)
     default:
         return QString::fromUtf8(mosquitto_strerror(rc));
     }
-}
-
-bool validTopicLevel(const QString& level)
-{
-    return !level.isEmpty() && !level.contains(QLatin1Char('+')) && !level.contains(QLatin1Char('#'))
-        && !level.contains(QChar(0));
 }
 
 // 0 once the non-blocking connect of `fd` has succeeded, else its errno
@@ -275,13 +270,13 @@ std::optional<QString> Publisher::start()
     if (m_mosq)
         return QStringLiteral("the publisher is already started");
     const Settings& s = m_settings;
-    if (!validTopicLevel(s.topicPrefix))
-        return QStringLiteral("the MQTT topic prefix must not be empty nor contain + or #");
-    // Brokers keep such topics for themselves and drop what clients publish there.
+    // The options' own rules: a prefix they let through is never refused here.
     if (s.topicPrefix.startsWith(QLatin1Char('$')))
         return QStringLiteral("the MQTT topic prefix must not start with $");
-    if (!validTopicLevel(s.sensorId) || s.sensorId.contains(QLatin1Char('/')))
-        return QStringLiteral("the sensor id must not be empty nor contain /, + or #");
+    if (!topicrules::isPrefix(s.topicPrefix))
+        return QStringLiteral("the MQTT topic prefix must be %1").arg(QLatin1String(topicrules::PrefixRule));
+    if (!topicrules::isLevel(s.sensorId))
+        return QStringLiteral("the sensor id must be %1").arg(QLatin1String(topicrules::LevelRule));
     if (s.host.isEmpty() || s.port < 1 || s.port > 65535)
         return QStringLiteral("the MQTT broker needs a host and a port between 1 and 65535");
     if (s.qos < 0 || s.qos > 1)
