@@ -26,7 +26,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -232,7 +231,8 @@ Publisher::Publisher(Settings settings, QObject* parent)
     : QObject(parent),
       m_settings(std::move(settings)),
       m_readingTopic(topic("reading").toUtf8()),
-      m_statusTopic(topic("status").toUtf8())
+      m_statusTopic(topic("status").toUtf8()),
+      m_queue(PublishQueue::Limits {m_settings.queueSize, m_settings.eventQueueSize, m_settings.maxInFlight})
 {
     ensureLibrary();
 }
@@ -335,6 +335,7 @@ std::optional<QString> Publisher::start()
         m_mosq = mosq;
         m_stopping = m_quit = m_threadDone = m_offlineConfirmed = m_retainUnavailable = false;
         m_offlineMid = -1;
+        m_queue.open();
     }
     m_thread = std::thread(&Publisher::run, this);
     return std::nullopt;
@@ -344,7 +345,7 @@ void Publisher::publishReading(const QByteArray& json)
 {
     // Retained, so a subscriber that comes late (a restarted dashboard) has
     // the last row at once.
-    enqueue(Message {0, false, m_settings.qos, true, m_readingTopic, json});
+    enqueue(PublishQueue::Message {0, false, m_settings.qos, true, m_readingTopic, json});
 }
 
 void Publisher::publishReading(const QJsonObject& reading)
@@ -369,16 +370,14 @@ void Publisher::publishEvent(const char* leaf, const QByteArray& payload, int qo
 
 void Publisher::publishEventTo(const QString& topicName, const QByteArray& payload, int qos, bool retain)
 {
-    enqueue(Message {0, true, qos, retain, topicName.toUtf8(), payload});
+    enqueue(PublishQueue::Message {0, true, qos, retain, topicName.toUtf8(), payload});
 }
 
 Publisher::Counters Publisher::counters() const
 {
     std::lock_guard lock(m_mutex);
-    Counters c = m_counters;
-    c.queued = m_readings.size() + m_events.size();
-    c.inFlight = m_inFlight.size();
-    return c;
+    const PublishQueue::Counters q = m_queue.counters();
+    return Counters {q.published, q.dropped, q.droppedEvents, q.queued, q.inFlight, m_connectAttempts};
 }
 
 bool Publisher::isConnected() const
@@ -387,47 +386,27 @@ bool Publisher::isConnected() const
     return m_connected;
 }
 
-void Publisher::enqueue(Message message)
+void Publisher::enqueue(PublishQueue::Message message)
 {
     std::lock_guard lock(m_mutex);
-    if (m_stopping) {
-        ++droppedOf(message);
-        return;
-    }
-    message.seq = m_nextSeq++;
-    queueOf(message).push_back(std::move(message));
-    trimLocked();
+    m_queue.add(std::move(message));
     pumpLocked();
-}
-
-void Publisher::trimLocked()
-{
-    for (const bool events : {false, true}) {
-        std::deque<Message>& queue = events ? m_events : m_readings;
-        const auto limit = static_cast<size_t>(events ? m_settings.eventQueueSize : m_settings.queueSize);
-        for (; queue.size() > limit; queue.pop_front())
-            ++droppedOf(queue.front());
-    }
 }
 
 void Publisher::pumpLocked()
 {
-    while (m_connected && m_inFlight.size() < static_cast<size_t>(m_settings.maxInFlight)) {
-        // The older of the two heads: the order in which they were given.
-        const bool event = !m_events.empty() && (m_readings.empty() || m_events.front().seq < m_readings.front().seq);
-        std::deque<Message>& queue = event ? m_events : m_readings;
-        if (queue.empty())
+    while (m_connected) {
+        std::optional<PublishQueue::Message> message = m_queue.takeNext();
+        if (!message)
             return;
-        Message message = std::move(queue.front());
-        queue.pop_front();
-        if (!handOverLocked(message)) {
-            queue.push_front(std::move(message));
+        if (!handOverLocked(*message)) {
+            m_queue.giveBack(std::move(*message));
             return;
         }
     }
 }
 
-bool Publisher::handOverLocked(Message& message)
+bool Publisher::handOverLocked(PublishQueue::Message& message)
 {
     int mid = 0;
     const int rc = mosquitto_publish(m_mosq, &mid, message.topic.constData(), int(message.payload.size()),
@@ -435,13 +414,13 @@ bool Publisher::handOverLocked(Message& message)
     // A QoS 1 message stays with libmosquitto even when the socket has just
     // gone, and is sent again after the reconnect.
     if (rc == MOSQ_ERR_SUCCESS || (rc == MOSQ_ERR_NO_CONN && message.qos > 0)) {
-        m_inFlight.emplace(mid, std::move(message));
+        m_queue.handedOver(mid, std::move(message));
         return true;
     }
     if (rc == MOSQ_ERR_NO_CONN)
         return false;
     // Too big or otherwise unsendable: retrying would block the queue forever.
-    ++droppedOf(message);
+    m_queue.dropUnsendable(message);
     notice(QStringLiteral("message to %1 dropped: %2 bytes, %3")
                .arg(QString::fromUtf8(message.topic))
                .arg(message.payload.size())
@@ -475,7 +454,7 @@ void Publisher::run()
         if (!socketOpen) {
             {
                 std::lock_guard lock(m_mutex);
-                ++m_counters.connectAttempts;
+                ++m_connectAttempts;
                 m_refusal.clear();
                 m_closeRc = MOSQ_ERR_SUCCESS;
             }
@@ -561,21 +540,8 @@ void Publisher::connectionLost(int rc, int savedErrno, bool beforeConnack, bool 
     {
         std::lock_guard lock(m_mutex);
         m_connected = false;
-        // libmosquitto discards unwritten QoS 0 packets with the connection;
-        // they go back to the head of their queue, oldest first.
-        std::vector<Message> unsent;
-        for (auto it = m_inFlight.begin(); it != m_inFlight.end();) {
-            if (it->second.qos == 0) {
-                unsent.push_back(std::move(it->second));
-                it = m_inFlight.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        std::sort(unsent.begin(), unsent.end(), [](const Message& a, const Message& b) { return a.seq > b.seq; });
-        for (Message& message : unsent)
-            queueOf(message).push_front(std::move(message));
-        trimLocked();
+        // libmosquitto discards unwritten QoS 0 packets with the connection.
+        m_queue.connectionLost();
         m_changed.notify_all();
         if (m_stopping)
             return;
@@ -622,9 +588,7 @@ void Publisher::report(bool up, const QString& reason, bool authentication)
     quint64 dropped = 0;
     if (change) {
         std::lock_guard lock(m_mutex);
-        const quint64 total = m_counters.dropped + m_counters.droppedEvents;
-        dropped = total - m_droppedReported;
-        m_droppedReported = total;
+        dropped = m_queue.takeDroppedSinceReport();
     }
     QMetaObject::invokeMethod(
         this,
@@ -651,13 +615,14 @@ void Publisher::stop(int timeoutMs)
     {
         std::unique_lock lock(m_mutex);
         m_stopping = true;
+        m_queue.close();
         m_changed.notify_all();
         if (m_connected) {
             m_changed.wait_until(lock, now + milliseconds(std::max(timeoutMs, 0) / 2),
-                [this] { return !m_connected || (m_readings.empty() && m_events.empty() && m_inFlight.empty()); });
+                [this] { return !m_connected || m_queue.isEmpty(); });
         }
         if (m_connected && !m_settings.presence) {
-            clean = m_readings.empty() && m_events.empty() && m_inFlight.empty();
+            clean = m_queue.isEmpty();
         } else if (m_connected) {
             int mid = 0;
             if (mosquitto_publish(m_mosq, &mid, m_statusTopic.constData(), int(Offline.size()), Offline.constData(), 1,
@@ -668,10 +633,7 @@ void Publisher::stop(int timeoutMs)
             }
             clean = m_offlineConfirmed;
         }
-        m_counters.dropped += m_readings.size();
-        m_counters.droppedEvents += m_events.size();
-        m_readings.clear();
-        m_events.clear();
+        m_queue.dropWaiting();
         m_quit = !clean;
     }
     if (clean)
@@ -692,7 +654,7 @@ void Publisher::stop(int timeoutMs)
     mosquitto_destroy(m_mosq);
     std::lock_guard lock(m_mutex);
     m_mosq = nullptr;
-    m_inFlight.clear();
+    m_queue.forgetInFlight();
 }
 
 void Publisher::abortConnection()
@@ -774,8 +736,7 @@ void Publisher::onPublish(mosquitto*, void* self, int mid)
     std::lock_guard lock(publisher->m_mutex);
     if (mid == publisher->m_offlineMid) {
         publisher->m_offlineConfirmed = true;
-    } else if (publisher->m_inFlight.erase(mid)) {
-        ++publisher->m_counters.published;
+    } else if (publisher->m_queue.confirm(mid)) {
         publisher->pumpLocked();
     }
     publisher->m_changed.notify_all();
