@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logger/publisher.h"
 
+#include "core/backoff.h"
 #include "core/safefile.h"
 #include "logger/topicrules.h"
 
@@ -438,7 +439,13 @@ void Publisher::run()
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     const QByteArray host = m_settings.host.toUtf8();
-    int delayMs = m_settings.reconnectMinMs;
+    // The pause between attempts is the logger's Backoff, the one its device
+    // uses, rather than libmosquitto's mosquitto_reconnect_delay_set(): that
+    // one only paces mosquitto_loop_forever() and the library's own thread,
+    // whereas this thread connects by itself, so that stop() can cut a pause
+    // short, a taken-over connection can be waited out, and a connection that
+    // lasted starts the pauses afresh.
+    Backoff backoff(m_settings.reconnectMinMs, m_settings.reconnectMaxMs);
     bool socketOpen = false;
     bool connackSeen = false; // on the present socket
     Clock::time_point connectedAt;
@@ -513,12 +520,10 @@ void Publisher::run()
         else if (rc == MOSQ_ERR_CONN_LOST || m_closeRc == MOSQ_ERR_CONN_LOST)
             ++shortConnections;
         if (lasted)
-            delayMs = m_settings.reconnectMinMs;
+            backoff.reset();
         connectionLost(rc, savedErrno, !connackSeen, shortConnections >= 2);
         std::unique_lock lock(m_mutex);
-        if (m_changed.wait_for(lock, milliseconds(delayMs), [this] { return m_quit || m_stopping; }))
-            continue;
-        delayMs = std::min(delayMs * 2, m_settings.reconnectMaxMs);
+        m_changed.wait_for(lock, milliseconds(backoff.next()), [this] { return m_quit || m_stopping; });
     }
     std::lock_guard lock(m_mutex);
     m_connected = false;
