@@ -11,10 +11,6 @@
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
-#include <openssl/err.h>
-#include <openssl/pem.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,11 +18,9 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -36,7 +30,6 @@ const QByteArray Online = QByteArrayLiteral("online");
 const QByteArray Offline = QByteArrayLiteral("offline");
 const QByteArray CertificateBlock = QByteArrayLiteral("-----BEGIN CERTIFICATE-----");
 constexpr qint64 MaxCaFileBytes = 16 << 20; // far above any system bundle
-constexpr int TlsDiagnosisMs = 5000;
 const QString TlsFailed = QStringLiteral("TLS failed (certificate or handshake)");
 
 // libmosquitto wants exactly one init and one cleanup per process, whatever
@@ -127,105 +120,6 @@ int awaitConnect(int fd, Clock::time_point deadline, const std::function<bool()>
         error = taken != 0 && taken != EINPROGRESS && taken != EAGAIN ? taken : errno;
     return error;
 }
-
-// A TCP connection to host:port within the deadline, non-blocking, or -1.
-int connectBefore(const QByteArray& host, int port, Clock::time_point deadline, const std::function<bool()>& cancelled)
-{
-    addrinfo hints {};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.constData(), QByteArray::number(port).constData(), &hints, &found) != 0)
-        return -1;
-    int fd = -1;
-    for (addrinfo* a = found; a && fd < 0 && !cancelled(); a = a->ai_next) {
-        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0)
-            continue;
-        const bool up = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0
-            || (errno == EINPROGRESS && awaitConnect(fd, deadline, cancelled) == 0);
-        if (!up) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
-    freeaddrinfo(found);
-    return fd;
-}
-
-// What a handshake of our own tells about a TLS failure, which libmosquitto
-// reports as MOSQ_ERR_TLS whatever went wrong: the trust, the name or a port
-// that does not speak TLS at all. The checks are made as libmosquitto makes
-// them, but without letting them end the handshake, so that the broker's
-// certificate is seen whatever its fault. Nothing when it cannot tell.
-std::optional<QString> tlsDiagnosis(
-    const QString& hostName, int port, const QByteArray& caPem, const std::function<bool()>& cancelled)
-{
-    const auto deadline = Clock::now() + milliseconds(TlsDiagnosisMs);
-    const QByteArray host = hostName.toUtf8();
-    const int fd = connectBefore(host, port, deadline, cancelled);
-    if (fd < 0)
-        return std::nullopt;
-    const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
-    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(ctx ? SSL_new(ctx.get()) : nullptr, SSL_free);
-    if (!ssl) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    const std::unique_ptr<BIO, decltype(&BIO_free)> pem(
-        BIO_new_mem_buf(caPem.constData(), int(caPem.size())), BIO_free);
-    while (X509* cert = pem ? PEM_read_bio_X509(pem.get(), nullptr, nullptr, nullptr) : nullptr) {
-        X509_STORE_add_cert(SSL_CTX_get_cert_store(ctx.get()), cert);
-        X509_free(cert);
-    }
-    X509_VERIFY_PARAM* param = SSL_get0_param(ssl.get());
-    if (!X509_VERIFY_PARAM_set1_ip_asc(param, host.constData())) {
-        X509_VERIFY_PARAM_set1_host(param, host.constData(), 0);
-        SSL_set_tlsext_host_name(ssl.get(), host.constData());
-    }
-    // Whether anything of TLS came back: a port of another protocol answers
-    // the greeting with garbage, silence or a close.
-    bool spoken = false;
-    SSL_set_msg_callback(ssl.get(), [](int written, int, int type, const void*, size_t, SSL*, void* arg) {
-        if (!written && (type == SSL3_RT_HANDSHAKE || type == SSL3_RT_ALERT))
-            *static_cast<bool*>(arg) = true;
-    });
-    SSL_set_msg_callback_arg(ssl.get(), &spoken);
-    SSL_set_fd(ssl.get(), fd);
-    int rc = 0;
-    while ((rc = SSL_connect(ssl.get())) != 1 && !cancelled() && Clock::now() < deadline) {
-        const int error = SSL_get_error(ssl.get(), rc);
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
-            break;
-        pollfd p {fd, short(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
-        ::poll(&p, 1, 100);
-    }
-    ERR_clear_error(); // libmosquitto reads the same per-thread error queue
-    ::close(fd);
-    if (cancelled())
-        return std::nullopt;
-    if (rc != 1)
-        return spoken ? std::nullopt
-                      : std::optional(QStringLiteral("TLS failed: the broker does not speak TLS on port %1").arg(port));
-    switch (const long result = SSL_get_verify_result(ssl.get())) {
-    case X509_V_OK:
-        return std::nullopt;
-    case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return QStringLiteral("TLS failed: the broker's certificate does not match the host name %1").arg(hostName);
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
-    case X509_V_ERR_CERT_UNTRUSTED:
-        return QStringLiteral("TLS failed: the broker's certificate is not trusted (unknown issuer)");
-    default:
-        return QStringLiteral("TLS failed: the broker's certificate: %1")
-            .arg(QString::fromUtf8(X509_verify_cert_error_string(result)));
-    }
-}
 } // namespace
 
 Publisher::Publisher(Settings settings, QObject* parent)
@@ -289,12 +183,19 @@ std::optional<QString> Publisher::start()
         return QStringLiteral("the MQTT keepalive must be between 5 and 65535 seconds");
     if (auto refusal = checkSecurity(s))
         return refusal;
-    // libmosquitto would open the path itself, and stay blocked on a FIFO.
+    // The TLS context from the file's bytes, read safely and once (here,
+    // unless the settings bring them): libmosquitto would open the path
+    // itself, and stay blocked on a FIFO.
+    m_tls.reset();
     if (!s.caFile.isEmpty()) {
-        auto ca = readCaFile(s.caFile);
+        std::variant<QByteArray, QString> ca = s.caContent;
+        if (s.caContent.isEmpty())
+            ca = readCaFile(s.caFile);
         if (const QString* error = std::get_if<QString>(&ca))
             return QStringLiteral("cannot use the CA file %1").arg(*error);
-        m_caPem = std::get<QByteArray>(ca);
+        m_tls = BrokerTls::create(std::get<QByteArray>(ca), s.host);
+        if (!m_tls)
+            return QStringLiteral("cannot use the CA file %1").arg(s.caFile);
     }
 
     const QByteArray clientId = s.clientId.isEmpty() ? clientIdFor(s.sensorId) : s.clientId.toUtf8();
@@ -319,11 +220,12 @@ std::optional<QString> Publisher::start()
         if (mosquitto_username_pw_set(mosq, user.constData(), s.password.isEmpty() ? nullptr : password.constData()))
             return fail(QStringLiteral("the MQTT user name or password is not valid UTF-8"));
     }
-    if (!s.caFile.isEmpty()) {
-        const QByteArray caFile = s.caFile.toLocal8Bit();
-        if (mosquitto_tls_set(mosq, caFile.constData(), nullptr, nullptr, nullptr, nullptr))
-            return fail(QStringLiteral("cannot use the CA file %1").arg(s.caFile));
-    }
+    // Our context as it is: libmosquitto's defaults would load the CA file
+    // again by its path.
+    if (m_tls
+        && (mosquitto_int_option(mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0)
+            || mosquitto_void_option(mosq, MOSQ_OPT_SSL_CTX, m_tls->context())))
+        return fail(QStringLiteral("cannot use the CA file %1").arg(s.caFile));
     if (s.presence
         && mosquitto_will_set(mosq, m_statusTopic.constData(), int(Offline.size()), Offline.constData(), 1, true))
         return fail(QStringLiteral("cannot set the MQTT last will on %1").arg(QString::fromUtf8(m_statusTopic)));
@@ -465,15 +367,19 @@ void Publisher::run()
                 m_refusal.clear();
                 m_closeRc = MOSQ_ERR_SUCCESS;
             }
+            if (m_tls)
+                m_tls->beginAttempt();
             errno = 0;
             rc = mosquitto_connect_async(m_mosq, host.constData(), m_settings.port, m_settings.keepAliveSeconds);
             savedErrno = errno;
             socketOpen = rc == MOSQ_ERR_SUCCESS;
             connackSeen = false;
+            // A handshake that failed at once had a TCP connection to fail on.
+            m_tlsReached = rc == MOSQ_ERR_TLS;
             // With TLS, libmosquitto begins the handshake before the TCP
             // connect is done and takes a refusal for a slow handshake: it
             // would wait the whole keepalive, then blame the broker's silence.
-            if (socketOpen && !m_caPem.isEmpty()) {
+            if (socketOpen && m_tls) {
                 const int error = awaitConnect(
                     mosquitto_socket(m_mosq), Clock::now() + std::chrono::seconds(m_settings.keepAliveSeconds),
                     [this] { return leaving(); }, savedErrno);
@@ -482,6 +388,9 @@ void Publisher::run()
                     savedErrno = error;
                     socketOpen = false;
                 }
+                // A reset, unlike a refusal, comes from a peer that had
+                // accepted the connection: one that may not speak TLS.
+                m_tlsReached = error == 0 || error == ECONNRESET || error == EPIPE;
             }
         }
         if (socketOpen) {
@@ -564,17 +473,15 @@ void Publisher::connectionLost(int rc, int savedErrno, bool beforeConnack, bool 
             reason = lossText(rc, savedErrno, m_settings.host);
             // Whatever went wrong in the handshake, libmosquitto tells no
             // more than this; a broker that is simply away needs no look.
-            diagnose = !m_caPem.isEmpty() && beforeConnack && rc != MOSQ_ERR_EAI
+            diagnose = m_tls && m_tlsReached && beforeConnack && rc != MOSQ_ERR_EAI
                 && !(rc == MOSQ_ERR_ERRNO
                     && (savedErrno == ECONNREFUSED || savedErrno == EHOSTUNREACH || savedErrno == ENETUNREACH
                         || savedErrno == ETIMEDOUT));
         }
     }
     if (diagnose) {
-        // Seconds at most, and given up at stop(); no publish waits on it.
-        const auto found = tlsDiagnosis(m_settings.host, m_settings.port, m_caPem, [this] { return leaving(); });
-        if (found)
-            reason = *found;
+        if (const auto fault = m_tls->fault(m_settings.port))
+            reason = *fault;
     }
     report(false, reason, authentication);
 }

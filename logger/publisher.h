@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "logger/brokertls.h"
 #include "logger/publishqueue.h"
 
 #include <QByteArray>
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -44,6 +46,7 @@ public:
         QString user;
         QString password; // from a file or the environment, never from the command line
         QString caFile; // set: TLS, the broker's certificate checked against it and the host
+        QByteArray caContent; // caFile as readCaFile() gave it; empty: start() reads caFile
         bool insecure = false; // allows the password to travel in clear text
         int keepAliveSeconds = 30; // a silent network is noticed after 1.5 times this
         int reconnectMinMs = 1000; // doubled after each failed attempt
@@ -104,9 +107,8 @@ signals:
     void connected();
     // At the first failed attempt, at each loss, and when the reason changes
     // while down (e.g. "closed" then "refused"); not repeated otherwise.
-    // A failed TLS handshake is looked into by a handshake of our own, so
-    // that the reason names the check that failed (trust, host name, a port
-    // without TLS).
+    // A failed TLS handshake is told by the check that failed (trust, host
+    // name, a port without TLS), as the TLS context watched it.
     void disconnected(const QString& reason);
     // Only when up or down changes (and at the first failed attempt);
     // `dropped` counts the readings and events the full queues pushed out
@@ -137,7 +139,7 @@ private:
 
     const Settings m_settings;
     const QByteArray m_readingTopic, m_statusTopic;
-    QByteArray m_caPem; // read by start(), before the network thread exists
+    std::unique_ptr<BrokerTls> m_tls; // made by start(), before the network thread exists
     mosquitto* m_mosq = nullptr;
     std::thread m_thread;
 
@@ -159,6 +161,7 @@ private:
 
     // The network thread's own.
     bool m_connackOk = false;
+    bool m_tlsReached = false; // TCP is connected on the present attempt: a handshake failure is TLS's
     bool m_reportedOnce = false;
     bool m_reportedUp = false;
     QString m_reportedReason;

@@ -86,9 +86,10 @@ std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(
     s.caFile = m.caFile;
     s.insecure = m.insecure;
     if (!s.caFile.isEmpty()) {
-        const auto ca = Publisher::readCaFile(s.caFile);
+        auto ca = Publisher::readCaFile(s.caFile);
         if (const QString* error = std::get_if<QString>(&ca))
             return QStringLiteral("--mqtt-cafile: %1").arg(*error);
+        s.caContent = std::move(std::get<QByteArray>(ca)); // read once: the publisher takes these bytes
     }
     const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
     const QString credential = credentials.isEmpty() ? QString() : QDir(credentials).filePath(PasswordCredential);
