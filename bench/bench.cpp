@@ -2,7 +2,7 @@
 // veltrak-bench: throughput, turnaround, CPU and memory of the program's
 // poller, decoder and main window against the simulated sensor over a real
 // pseudo-terminal, beside a bare QSerialPort ping-pong baseline.
-#include "../tests/brokerfixture.h"
+#include "brokerfixture.h"
 #include "core/eventloop.h"
 #include "sim/simsensor.h"
 #include "ui/calibrationmenu.h"

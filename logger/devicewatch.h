@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "core/backoff.h"
 #include "core/reading.h"
 
 #include <QString>
@@ -9,25 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <optional>
-
-// The pause before each attempt to open a lost device again: doubled after
-// each failed attempt up to its cap, back to the first once the sensor
-// answers.
-class Backoff {
-public:
-    static constexpr int FirstMs = 1000;
-    static constexpr int CapMs = 30'000;
-    int next()
-    {
-        const int delay = m_next;
-        m_next = std::min(m_next * 2, CapMs);
-        return delay;
-    }
-    void reset() { m_next = FirstMs; }
-
-private:
-    int m_next = FirstMs;
-};
 
 // The life of the logger's device as a value, like the poller: it takes what
 // happened (opened, a valid reply, a complete cycle, a failure, a wake-up)

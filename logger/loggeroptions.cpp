@@ -3,6 +3,7 @@
 
 #include "core/numberformat.h"
 #include "core/safefile.h"
+#include "logger/topicrules.h"
 
 #include <QCommandLineParser>
 #include <QHash>
@@ -209,19 +210,9 @@ bool setBroker(MqttOptions& mqtt, const QString& text)
     return true;
 }
 
-bool isTopicLevel(const QString& level)
-{
-    return !level.isEmpty() && std::none_of(level.cbegin(), level.cend(), [](QChar c) {
-        return c == QLatin1Char('+') || c == QLatin1Char('#') || c == QLatin1Char('/') || c.isSpace()
-            || c.category() == QChar::Other_Control;
-    });
-}
-
 bool setTopicPrefix(MqttOptions& mqtt, const QString& text)
 {
-    // Brokers keep $ topics for themselves and drop what clients publish there.
-    const QStringList levels = text.split(QLatin1Char('/'));
-    if (text.startsWith(QLatin1Char('$')) || !std::all_of(levels.cbegin(), levels.cend(), isTopicLevel))
+    if (!topicrules::isPrefix(text))
         return false;
     mqtt.topicPrefix = text;
     return true;
@@ -336,11 +327,9 @@ const Option Options[] = {
     {"mqtt", "HOST[:PORT]", "HOST, HOST:PORT or [IPV6]:PORT with PORT from 1 to 65535",
         "publish readings to this MQTT broker",
         [](LoggerOptions& o, const QString& v) { return setBroker(o.mqtt, v.trimmed()); }},
-    {"topic-prefix", "TOPIC", "topic levels separated by /, without +, #, blanks or empty levels, not starting with $",
-        "first levels of the published topics (default veltrak)",
+    {"topic-prefix", "TOPIC", topicrules::PrefixRule, "first levels of the published topics (default veltrak)",
         [](LoggerOptions& o, const QString& v) { return setTopicPrefix(o.mqtt, v); }},
-    {"ha-discovery", "[PREFIX]",
-        "topic levels separated by /, without +, #, blanks or empty levels, not starting with $",
+    {"ha-discovery", "[PREFIX]", topicrules::PrefixRule,
         "publish Home Assistant discovery configurations under PREFIX\n(default homeassistant) on each connect",
         [](LoggerOptions& o, const QString& v) {
             MqttOptions discovery;
@@ -350,9 +339,9 @@ const Option Options[] = {
             return true;
         },
         true, "homeassistant"},
-    {"sensor-id", "ID", "one topic level: no /, +, # or blanks", "the sensor's topic level",
+    {"sensor-id", "ID", topicrules::LevelRule, "the sensor's topic level",
         [](LoggerOptions& o, const QString& v) {
-            if (!isTopicLevel(v))
+            if (!topicrules::isLevel(v))
                 return false;
             o.mqtt.sensorId = v;
             return true;

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logger/publisher.h"
 
+#include "core/backoff.h"
 #include "core/safefile.h"
+#include "logger/topicrules.h"
 
 #include <QCryptographicHash>
 #include <QJsonDocument>
@@ -9,10 +11,6 @@
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
-#include <openssl/err.h>
-#include <openssl/pem.h>
-#include <openssl/ssl.h>
-#include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,12 +18,9 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -35,7 +30,6 @@ const QByteArray Online = QByteArrayLiteral("online");
 const QByteArray Offline = QByteArrayLiteral("offline");
 const QByteArray CertificateBlock = QByteArrayLiteral("-----BEGIN CERTIFICATE-----");
 constexpr qint64 MaxCaFileBytes = 16 << 20; // far above any system bundle
-constexpr int TlsDiagnosisMs = 5000;
 const QString TlsFailed = QStringLiteral("TLS failed (certificate or handshake)");
 
 // libmosquitto wants exactly one init and one cleanup per process, whatever
@@ -97,12 +91,6 @@ QString lossText(int rc, int savedErrno, const QString& host)
     }
 }
 
-bool validTopicLevel(const QString& level)
-{
-    return !level.isEmpty() && !level.contains(QLatin1Char('+')) && !level.contains(QLatin1Char('#'))
-        && !level.contains(QChar(0));
-}
-
 // 0 once the non-blocking connect of `fd` has succeeded, else its errno
 // (ETIMEDOUT at the deadline, ECANCELED when cancelled). A write on the
 // socket before takes the errno of a failed connect with it: `taken` is
@@ -132,112 +120,14 @@ int awaitConnect(int fd, Clock::time_point deadline, const std::function<bool()>
         error = taken != 0 && taken != EINPROGRESS && taken != EAGAIN ? taken : errno;
     return error;
 }
-
-// A TCP connection to host:port within the deadline, non-blocking, or -1.
-int connectBefore(const QByteArray& host, int port, Clock::time_point deadline, const std::function<bool()>& cancelled)
-{
-    addrinfo hints {};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.constData(), QByteArray::number(port).constData(), &hints, &found) != 0)
-        return -1;
-    int fd = -1;
-    for (addrinfo* a = found; a && fd < 0 && !cancelled(); a = a->ai_next) {
-        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-        if (fd < 0)
-            continue;
-        const bool up = ::connect(fd, a->ai_addr, a->ai_addrlen) == 0
-            || (errno == EINPROGRESS && awaitConnect(fd, deadline, cancelled) == 0);
-        if (!up) {
-            ::close(fd);
-            fd = -1;
-        }
-    }
-    freeaddrinfo(found);
-    return fd;
-}
-
-// What a handshake of our own tells about a TLS failure, which libmosquitto
-// reports as MOSQ_ERR_TLS whatever went wrong: the trust, the name or a port
-// that does not speak TLS at all. The checks are made as libmosquitto makes
-// them, but without letting them end the handshake, so that the broker's
-// certificate is seen whatever its fault. Nothing when it cannot tell.
-std::optional<QString> tlsDiagnosis(
-    const QString& hostName, int port, const QByteArray& caPem, const std::function<bool()>& cancelled)
-{
-    const auto deadline = Clock::now() + milliseconds(TlsDiagnosisMs);
-    const QByteArray host = hostName.toUtf8();
-    const int fd = connectBefore(host, port, deadline, cancelled);
-    if (fd < 0)
-        return std::nullopt;
-    const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> ctx(SSL_CTX_new(TLS_client_method()), SSL_CTX_free);
-    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(ctx ? SSL_new(ctx.get()) : nullptr, SSL_free);
-    if (!ssl) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    const std::unique_ptr<BIO, decltype(&BIO_free)> pem(
-        BIO_new_mem_buf(caPem.constData(), int(caPem.size())), BIO_free);
-    while (X509* cert = pem ? PEM_read_bio_X509(pem.get(), nullptr, nullptr, nullptr) : nullptr) {
-        X509_STORE_add_cert(SSL_CTX_get_cert_store(ctx.get()), cert);
-        X509_free(cert);
-    }
-    X509_VERIFY_PARAM* param = SSL_get0_param(ssl.get());
-    if (!X509_VERIFY_PARAM_set1_ip_asc(param, host.constData())) {
-        X509_VERIFY_PARAM_set1_host(param, host.constData(), 0);
-        SSL_set_tlsext_host_name(ssl.get(), host.constData());
-    }
-    // Whether anything of TLS came back: a port of another protocol answers
-    // the greeting with garbage, silence or a close.
-    bool spoken = false;
-    SSL_set_msg_callback(ssl.get(), [](int written, int, int type, const void*, size_t, SSL*, void* arg) {
-        if (!written && (type == SSL3_RT_HANDSHAKE || type == SSL3_RT_ALERT))
-            *static_cast<bool*>(arg) = true;
-    });
-    SSL_set_msg_callback_arg(ssl.get(), &spoken);
-    SSL_set_fd(ssl.get(), fd);
-    int rc = 0;
-    while ((rc = SSL_connect(ssl.get())) != 1 && !cancelled() && Clock::now() < deadline) {
-        const int error = SSL_get_error(ssl.get(), rc);
-        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE)
-            break;
-        pollfd p {fd, short(error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT), 0};
-        ::poll(&p, 1, 100);
-    }
-    ERR_clear_error(); // libmosquitto reads the same per-thread error queue
-    ::close(fd);
-    if (cancelled())
-        return std::nullopt;
-    if (rc != 1)
-        return spoken ? std::nullopt
-                      : std::optional(QStringLiteral("TLS failed: the broker does not speak TLS on port %1").arg(port));
-    switch (const long result = SSL_get_verify_result(ssl.get())) {
-    case X509_V_OK:
-        return std::nullopt;
-    case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return QStringLiteral("TLS failed: the broker's certificate does not match the host name %1").arg(hostName);
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
-    case X509_V_ERR_CERT_UNTRUSTED:
-        return QStringLiteral("TLS failed: the broker's certificate is not trusted (unknown issuer)");
-    default:
-        return QStringLiteral("TLS failed: the broker's certificate: %1")
-            .arg(QString::fromUtf8(X509_verify_cert_error_string(result)));
-    }
-}
 } // namespace
 
 Publisher::Publisher(Settings settings, QObject* parent)
     : QObject(parent),
       m_settings(std::move(settings)),
       m_readingTopic(topic("reading").toUtf8()),
-      m_statusTopic(topic("status").toUtf8())
+      m_statusTopic(topic("status").toUtf8()),
+      m_queue(PublishQueue::Limits {m_settings.queueSize, m_settings.eventQueueSize, m_settings.maxInFlight})
 {
     ensureLibrary();
 }
@@ -275,13 +165,13 @@ std::optional<QString> Publisher::start()
     if (m_mosq)
         return QStringLiteral("the publisher is already started");
     const Settings& s = m_settings;
-    if (!validTopicLevel(s.topicPrefix))
-        return QStringLiteral("the MQTT topic prefix must not be empty nor contain + or #");
-    // Brokers keep such topics for themselves and drop what clients publish there.
+    // The options' own rules: a prefix they let through is never refused here.
     if (s.topicPrefix.startsWith(QLatin1Char('$')))
         return QStringLiteral("the MQTT topic prefix must not start with $");
-    if (!validTopicLevel(s.sensorId) || s.sensorId.contains(QLatin1Char('/')))
-        return QStringLiteral("the sensor id must not be empty nor contain /, + or #");
+    if (!topicrules::isPrefix(s.topicPrefix))
+        return QStringLiteral("the MQTT topic prefix must be %1").arg(QLatin1String(topicrules::PrefixRule));
+    if (!topicrules::isLevel(s.sensorId))
+        return QStringLiteral("the sensor id must be %1").arg(QLatin1String(topicrules::LevelRule));
     if (s.host.isEmpty() || s.port < 1 || s.port > 65535)
         return QStringLiteral("the MQTT broker needs a host and a port between 1 and 65535");
     if (s.qos < 0 || s.qos > 1)
@@ -293,12 +183,19 @@ std::optional<QString> Publisher::start()
         return QStringLiteral("the MQTT keepalive must be between 5 and 65535 seconds");
     if (auto refusal = checkSecurity(s))
         return refusal;
-    // libmosquitto would open the path itself, and stay blocked on a FIFO.
+    // The TLS context from the file's bytes, read safely and once (here,
+    // unless the settings bring them): libmosquitto would open the path
+    // itself, and stay blocked on a FIFO.
+    m_tls.reset();
     if (!s.caFile.isEmpty()) {
-        auto ca = readCaFile(s.caFile);
+        std::variant<QByteArray, QString> ca = s.caContent;
+        if (s.caContent.isEmpty())
+            ca = readCaFile(s.caFile);
         if (const QString* error = std::get_if<QString>(&ca))
             return QStringLiteral("cannot use the CA file %1").arg(*error);
-        m_caPem = std::get<QByteArray>(ca);
+        m_tls = BrokerTls::create(std::get<QByteArray>(ca), s.host);
+        if (!m_tls)
+            return QStringLiteral("cannot use the CA file %1").arg(s.caFile);
     }
 
     const QByteArray clientId = s.clientId.isEmpty() ? clientIdFor(s.sensorId) : s.clientId.toUtf8();
@@ -323,11 +220,12 @@ std::optional<QString> Publisher::start()
         if (mosquitto_username_pw_set(mosq, user.constData(), s.password.isEmpty() ? nullptr : password.constData()))
             return fail(QStringLiteral("the MQTT user name or password is not valid UTF-8"));
     }
-    if (!s.caFile.isEmpty()) {
-        const QByteArray caFile = s.caFile.toLocal8Bit();
-        if (mosquitto_tls_set(mosq, caFile.constData(), nullptr, nullptr, nullptr, nullptr))
-            return fail(QStringLiteral("cannot use the CA file %1").arg(s.caFile));
-    }
+    // Our context as it is: libmosquitto's defaults would load the CA file
+    // again by its path.
+    if (m_tls
+        && (mosquitto_int_option(mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 0)
+            || mosquitto_void_option(mosq, MOSQ_OPT_SSL_CTX, m_tls->context())))
+        return fail(QStringLiteral("cannot use the CA file %1").arg(s.caFile));
     if (s.presence
         && mosquitto_will_set(mosq, m_statusTopic.constData(), int(Offline.size()), Offline.constData(), 1, true))
         return fail(QStringLiteral("cannot set the MQTT last will on %1").arg(QString::fromUtf8(m_statusTopic)));
@@ -340,6 +238,7 @@ std::optional<QString> Publisher::start()
         m_mosq = mosq;
         m_stopping = m_quit = m_threadDone = m_offlineConfirmed = m_retainUnavailable = false;
         m_offlineMid = -1;
+        m_queue.open();
     }
     m_thread = std::thread(&Publisher::run, this);
     return std::nullopt;
@@ -349,7 +248,7 @@ void Publisher::publishReading(const QByteArray& json)
 {
     // Retained, so a subscriber that comes late (a restarted dashboard) has
     // the last row at once.
-    enqueue(Message {0, false, m_settings.qos, true, m_readingTopic, json});
+    enqueue(PublishQueue::Message {0, false, m_settings.qos, true, m_readingTopic, json});
 }
 
 void Publisher::publishReading(const QJsonObject& reading)
@@ -374,16 +273,14 @@ void Publisher::publishEvent(const char* leaf, const QByteArray& payload, int qo
 
 void Publisher::publishEventTo(const QString& topicName, const QByteArray& payload, int qos, bool retain)
 {
-    enqueue(Message {0, true, qos, retain, topicName.toUtf8(), payload});
+    enqueue(PublishQueue::Message {0, true, qos, retain, topicName.toUtf8(), payload});
 }
 
 Publisher::Counters Publisher::counters() const
 {
     std::lock_guard lock(m_mutex);
-    Counters c = m_counters;
-    c.queued = m_readings.size() + m_events.size();
-    c.inFlight = m_inFlight.size();
-    return c;
+    const PublishQueue::Counters q = m_queue.counters();
+    return Counters {q.published, q.dropped, q.droppedEvents, q.queued, q.inFlight, m_connectAttempts};
 }
 
 bool Publisher::isConnected() const
@@ -392,47 +289,27 @@ bool Publisher::isConnected() const
     return m_connected;
 }
 
-void Publisher::enqueue(Message message)
+void Publisher::enqueue(PublishQueue::Message message)
 {
     std::lock_guard lock(m_mutex);
-    if (m_stopping) {
-        ++droppedOf(message);
-        return;
-    }
-    message.seq = m_nextSeq++;
-    queueOf(message).push_back(std::move(message));
-    trimLocked();
+    m_queue.add(std::move(message));
     pumpLocked();
-}
-
-void Publisher::trimLocked()
-{
-    for (const bool events : {false, true}) {
-        std::deque<Message>& queue = events ? m_events : m_readings;
-        const auto limit = static_cast<size_t>(events ? m_settings.eventQueueSize : m_settings.queueSize);
-        for (; queue.size() > limit; queue.pop_front())
-            ++droppedOf(queue.front());
-    }
 }
 
 void Publisher::pumpLocked()
 {
-    while (m_connected && m_inFlight.size() < static_cast<size_t>(m_settings.maxInFlight)) {
-        // The older of the two heads: the order in which they were given.
-        const bool event = !m_events.empty() && (m_readings.empty() || m_events.front().seq < m_readings.front().seq);
-        std::deque<Message>& queue = event ? m_events : m_readings;
-        if (queue.empty())
+    while (m_connected) {
+        std::optional<PublishQueue::Message> message = m_queue.takeNext();
+        if (!message)
             return;
-        Message message = std::move(queue.front());
-        queue.pop_front();
-        if (!handOverLocked(message)) {
-            queue.push_front(std::move(message));
+        if (!handOverLocked(*message)) {
+            m_queue.giveBack(std::move(*message));
             return;
         }
     }
 }
 
-bool Publisher::handOverLocked(Message& message)
+bool Publisher::handOverLocked(PublishQueue::Message& message)
 {
     int mid = 0;
     const int rc = mosquitto_publish(m_mosq, &mid, message.topic.constData(), int(message.payload.size()),
@@ -440,13 +317,13 @@ bool Publisher::handOverLocked(Message& message)
     // A QoS 1 message stays with libmosquitto even when the socket has just
     // gone, and is sent again after the reconnect.
     if (rc == MOSQ_ERR_SUCCESS || (rc == MOSQ_ERR_NO_CONN && message.qos > 0)) {
-        m_inFlight.emplace(mid, std::move(message));
+        m_queue.handedOver(mid, std::move(message));
         return true;
     }
     if (rc == MOSQ_ERR_NO_CONN)
         return false;
     // Too big or otherwise unsendable: retrying would block the queue forever.
-    ++droppedOf(message);
+    m_queue.dropUnsendable(message);
     notice(QStringLiteral("message to %1 dropped: %2 bytes, %3")
                .arg(QString::fromUtf8(message.topic))
                .arg(message.payload.size())
@@ -464,7 +341,13 @@ void Publisher::run()
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     const QByteArray host = m_settings.host.toUtf8();
-    int delayMs = m_settings.reconnectMinMs;
+    // The pause between attempts is the logger's Backoff, the one its device
+    // uses, rather than libmosquitto's mosquitto_reconnect_delay_set(): that
+    // one only paces mosquitto_loop_forever() and the library's own thread,
+    // whereas this thread connects by itself, so that stop() can cut a pause
+    // short, a taken-over connection can be waited out, and a connection that
+    // lasted starts the pauses afresh.
+    Backoff backoff(m_settings.reconnectMinMs, m_settings.reconnectMaxMs);
     bool socketOpen = false;
     bool connackSeen = false; // on the present socket
     Clock::time_point connectedAt;
@@ -480,19 +363,23 @@ void Publisher::run()
         if (!socketOpen) {
             {
                 std::lock_guard lock(m_mutex);
-                ++m_counters.connectAttempts;
+                ++m_connectAttempts;
                 m_refusal.clear();
                 m_closeRc = MOSQ_ERR_SUCCESS;
             }
+            if (m_tls)
+                m_tls->beginAttempt();
             errno = 0;
             rc = mosquitto_connect_async(m_mosq, host.constData(), m_settings.port, m_settings.keepAliveSeconds);
             savedErrno = errno;
             socketOpen = rc == MOSQ_ERR_SUCCESS;
             connackSeen = false;
+            // A handshake that failed at once had a TCP connection to fail on.
+            m_tlsReached = rc == MOSQ_ERR_TLS;
             // With TLS, libmosquitto begins the handshake before the TCP
             // connect is done and takes a refusal for a slow handshake: it
             // would wait the whole keepalive, then blame the broker's silence.
-            if (socketOpen && !m_caPem.isEmpty()) {
+            if (socketOpen && m_tls) {
                 const int error = awaitConnect(
                     mosquitto_socket(m_mosq), Clock::now() + std::chrono::seconds(m_settings.keepAliveSeconds),
                     [this] { return leaving(); }, savedErrno);
@@ -501,6 +388,9 @@ void Publisher::run()
                     savedErrno = error;
                     socketOpen = false;
                 }
+                // A reset, unlike a refusal, comes from a peer that had
+                // accepted the connection: one that may not speak TLS.
+                m_tlsReached = error == 0 || error == ECONNRESET || error == EPIPE;
             }
         }
         if (socketOpen) {
@@ -539,12 +429,10 @@ void Publisher::run()
         else if (rc == MOSQ_ERR_CONN_LOST || m_closeRc == MOSQ_ERR_CONN_LOST)
             ++shortConnections;
         if (lasted)
-            delayMs = m_settings.reconnectMinMs;
+            backoff.reset();
         connectionLost(rc, savedErrno, !connackSeen, shortConnections >= 2);
         std::unique_lock lock(m_mutex);
-        if (m_changed.wait_for(lock, milliseconds(delayMs), [this] { return m_quit || m_stopping; }))
-            continue;
-        delayMs = std::min(delayMs * 2, m_settings.reconnectMaxMs);
+        m_changed.wait_for(lock, milliseconds(backoff.next()), [this] { return m_quit || m_stopping; });
     }
     std::lock_guard lock(m_mutex);
     m_connected = false;
@@ -566,21 +454,8 @@ void Publisher::connectionLost(int rc, int savedErrno, bool beforeConnack, bool 
     {
         std::lock_guard lock(m_mutex);
         m_connected = false;
-        // libmosquitto discards unwritten QoS 0 packets with the connection;
-        // they go back to the head of their queue, oldest first.
-        std::vector<Message> unsent;
-        for (auto it = m_inFlight.begin(); it != m_inFlight.end();) {
-            if (it->second.qos == 0) {
-                unsent.push_back(std::move(it->second));
-                it = m_inFlight.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        std::sort(unsent.begin(), unsent.end(), [](const Message& a, const Message& b) { return a.seq > b.seq; });
-        for (Message& message : unsent)
-            queueOf(message).push_front(std::move(message));
-        trimLocked();
+        // libmosquitto discards unwritten QoS 0 packets with the connection.
+        m_queue.connectionLost();
         m_changed.notify_all();
         if (m_stopping)
             return;
@@ -598,17 +473,15 @@ void Publisher::connectionLost(int rc, int savedErrno, bool beforeConnack, bool 
             reason = lossText(rc, savedErrno, m_settings.host);
             // Whatever went wrong in the handshake, libmosquitto tells no
             // more than this; a broker that is simply away needs no look.
-            diagnose = !m_caPem.isEmpty() && beforeConnack && rc != MOSQ_ERR_EAI
+            diagnose = m_tls && m_tlsReached && beforeConnack && rc != MOSQ_ERR_EAI
                 && !(rc == MOSQ_ERR_ERRNO
                     && (savedErrno == ECONNREFUSED || savedErrno == EHOSTUNREACH || savedErrno == ENETUNREACH
                         || savedErrno == ETIMEDOUT));
         }
     }
     if (diagnose) {
-        // Seconds at most, and given up at stop(); no publish waits on it.
-        const auto found = tlsDiagnosis(m_settings.host, m_settings.port, m_caPem, [this] { return leaving(); });
-        if (found)
-            reason = *found;
+        if (const auto fault = m_tls->fault(m_settings.port))
+            reason = *fault;
     }
     report(false, reason, authentication);
 }
@@ -627,9 +500,7 @@ void Publisher::report(bool up, const QString& reason, bool authentication)
     quint64 dropped = 0;
     if (change) {
         std::lock_guard lock(m_mutex);
-        const quint64 total = m_counters.dropped + m_counters.droppedEvents;
-        dropped = total - m_droppedReported;
-        m_droppedReported = total;
+        dropped = m_queue.takeDroppedSinceReport();
     }
     QMetaObject::invokeMethod(
         this,
@@ -656,13 +527,14 @@ void Publisher::stop(int timeoutMs)
     {
         std::unique_lock lock(m_mutex);
         m_stopping = true;
+        m_queue.close();
         m_changed.notify_all();
         if (m_connected) {
             m_changed.wait_until(lock, now + milliseconds(std::max(timeoutMs, 0) / 2),
-                [this] { return !m_connected || (m_readings.empty() && m_events.empty() && m_inFlight.empty()); });
+                [this] { return !m_connected || m_queue.isEmpty(); });
         }
         if (m_connected && !m_settings.presence) {
-            clean = m_readings.empty() && m_events.empty() && m_inFlight.empty();
+            clean = m_queue.isEmpty();
         } else if (m_connected) {
             int mid = 0;
             if (mosquitto_publish(m_mosq, &mid, m_statusTopic.constData(), int(Offline.size()), Offline.constData(), 1,
@@ -673,10 +545,7 @@ void Publisher::stop(int timeoutMs)
             }
             clean = m_offlineConfirmed;
         }
-        m_counters.dropped += m_readings.size();
-        m_counters.droppedEvents += m_events.size();
-        m_readings.clear();
-        m_events.clear();
+        m_queue.dropWaiting();
         m_quit = !clean;
     }
     if (clean)
@@ -697,7 +566,7 @@ void Publisher::stop(int timeoutMs)
     mosquitto_destroy(m_mosq);
     std::lock_guard lock(m_mutex);
     m_mosq = nullptr;
-    m_inFlight.clear();
+    m_queue.forgetInFlight();
 }
 
 void Publisher::abortConnection()
@@ -779,8 +648,7 @@ void Publisher::onPublish(mosquitto*, void* self, int mid)
     std::lock_guard lock(publisher->m_mutex);
     if (mid == publisher->m_offlineMid) {
         publisher->m_offlineConfirmed = true;
-    } else if (publisher->m_inFlight.erase(mid)) {
-        ++publisher->m_counters.published;
+    } else if (publisher->m_queue.confirm(mid)) {
         publisher->pumpLocked();
     }
     publisher->m_changed.notify_all();

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "logger/brokertls.h"
+#include "logger/publishqueue.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
 
 #include <condition_variable>
-#include <deque>
-#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -21,16 +23,10 @@
 // The thread that polls the sensor must never wait for the network, so every
 // call here returns at once except the bounded stop(). libmosquitto is driven
 // by a thread of this class; publish calls only put the message in a bounded
-// queue and, while the broker is connected and fewer than maxInFlight
-// messages are unconfirmed, hand it to libmosquitto, which never holds more
-// than that. Messages leave in the order they were given.
-//
-// Readings and events (alarm transitions, states) wait in separate queues: a
-// full reading queue drops its oldest reading, since the newest matter most
-// to whoever watches the sensor, but never an event: a lost alarm would
-// leave a subscriber believing the wrong state. Events have a bound of their
-// own, far above what an outage brings, so that only an alarm flapping for
-// hours drops events, the oldest first.
+// PublishQueue (whose rules say what waits, what is dropped and what a
+// reconnect sends again) and, while the broker is connected and fewer than
+// maxInFlight messages are unconfirmed, hand it to libmosquitto, which never
+// holds more than that.
 //
 // Signals are emitted on the thread this object lives in (queued from the
 // network thread), so a caller without an event loop running gets them
@@ -50,6 +46,7 @@ public:
         QString user;
         QString password; // from a file or the environment, never from the command line
         QString caFile; // set: TLS, the broker's certificate checked against it and the host
+        QByteArray caContent; // caFile as readCaFile() gave it; empty: start() reads caFile
         bool insecure = false; // allows the password to travel in clear text
         int keepAliveSeconds = 30; // a silent network is noticed after 1.5 times this
         int reconnectMinMs = 1000; // doubled after each failed attempt
@@ -110,9 +107,8 @@ signals:
     void connected();
     // At the first failed attempt, at each loss, and when the reason changes
     // while down (e.g. "closed" then "refused"); not repeated otherwise.
-    // A failed TLS handshake is looked into by a handshake of our own, so
-    // that the reason names the check that failed (trust, host name, a port
-    // without TLS).
+    // A failed TLS handshake is told by the check that failed (trust, host
+    // name, a port without TLS), as the TLS context watched it.
     void disconnected(const QString& reason);
     // Only when up or down changes (and at the first failed attempt);
     // `dropped` counts the readings and events the full queues pushed out
@@ -126,21 +122,9 @@ signals:
     void limitNoticed(const QString& text);
 
 private:
-    struct Message {
-        quint64 seq = 0;
-        bool event = false;
-        int qos = 0;
-        bool retain = false;
-        QByteArray topic;
-        QByteArray payload;
-    };
-
-    void enqueue(Message message);
-    std::deque<Message>& queueOf(const Message& message) { return message.event ? m_events : m_readings; }
-    quint64& droppedOf(const Message& message) { return message.event ? m_counters.droppedEvents : m_counters.dropped; }
-    void trimLocked();
+    void enqueue(PublishQueue::Message message);
     void pumpLocked();
-    bool handOverLocked(Message& message);
+    bool handOverLocked(PublishQueue::Message& message);
     void run();
     void connectionLost(int rc, int savedErrno, bool beforeConnack, bool takenOver);
     void notice(const QString& text); // limitNoticed, from any thread
@@ -155,17 +139,14 @@ private:
 
     const Settings m_settings;
     const QByteArray m_readingTopic, m_statusTopic;
-    QByteArray m_caPem; // read by start(), before the network thread exists
+    std::unique_ptr<BrokerTls> m_tls; // made by start(), before the network thread exists
     mosquitto* m_mosq = nullptr;
     std::thread m_thread;
 
     mutable std::mutex m_mutex; // everything below, and every mosquitto_publish
     std::condition_variable m_changed;
-    std::deque<Message> m_readings, m_events;
-    std::map<int, Message> m_inFlight; // by message id
-    Counters m_counters;
-    quint64 m_nextSeq = 0;
-    quint64 m_droppedReported = 0;
+    PublishQueue m_queue;
+    quint64 m_connectAttempts = 0;
     bool m_connected = false; // CONNACK accepted and not lost since: messages may be handed over
     QString m_refusal; // CONNACK text of the attempt in progress
     int m_refusalCode = 0;
@@ -180,6 +161,7 @@ private:
 
     // The network thread's own.
     bool m_connackOk = false;
+    bool m_tlsReached = false; // TCP is connected on the present attempt: a handshake failure is TLS's
     bool m_reportedOnce = false;
     bool m_reportedUp = false;
     QString m_reportedReason;

@@ -2,6 +2,7 @@
 #include "logger/sitepublishing.h"
 
 #include "core/safefile.h"
+#include "logger/topicrules.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -20,7 +21,6 @@ namespace {
 // With LoadCredential=mqtt-password:/path in the service unit, systemd hands
 // the password over in a private folder named by CREDENTIALS_DIRECTORY.
 const QString PasswordCredential = QStringLiteral("mqtt-password");
-constexpr qsizetype MaxTopicBytes = 65535;
 
 // The password on the first line of `path` into `password`, or why it
 // cannot be used: only a regular file (a FIFO would hold up the start for
@@ -39,15 +39,6 @@ std::optional<QString> readPassword(const QString& path, QString& password, QStr
     if (warnings && ::stat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)))
         *warnings << QStringLiteral("%1 can be read by other users; chmod 600 it").arg(path);
     return std::nullopt;
-}
-
-// A topic level may not hold these.
-QString topicSafe(QString text)
-{
-    for (QChar& c : text)
-        if (c == QLatin1Char('/') || c == QLatin1Char('+') || c == QLatin1Char('#'))
-            c = QLatin1Char('_');
-    return text;
 }
 
 // With the CSV's six decimals at most: 12.6, not 12.599999999999998.
@@ -71,17 +62,15 @@ std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(
     Publisher::Settings s;
     s.host = m.host;
     s.port = m.port.value_or(m.caFile.isEmpty() ? 1883 : 8883);
-    s.sensorId = topicSafe(m.sensorId.isEmpty()
+    s.sensorId = topicrules::levelFrom(m.sensorId.isEmpty()
             ? QSysInfo::machineHostName() + QLatin1Char('-') + QFileInfo(options.device).fileName()
             : m.sensorId);
     s.topicPrefix = m.topicPrefix;
-    // MQTT carries a topic of at most 65535 bytes; a longer one would be
-    // dropped by the broker without a word, every time.
     const qsizetype sensorTopic = s.topicPrefix.toUtf8().size() + s.sensorId.toUtf8().size() + 16;
     const qsizetype discoveryTopic = m.haDiscovery.isEmpty()
         ? 0
         : m.haDiscovery.toUtf8().size() + discovery::nodeId(s.sensorId).toUtf8().size() + 40;
-    if (std::max(sensorTopic, discoveryTopic) > MaxTopicBytes) {
+    if (std::max(sensorTopic, discoveryTopic) > topicrules::MaxTopicBytes) {
         const qsizetype id = s.sensorId.toUtf8().size(), prefix = s.topicPrefix.toUtf8().size(),
                         ha = m.haDiscovery.toUtf8().size();
         const char* option = id >= prefix && id >= ha ? "--sensor-id"
@@ -89,7 +78,7 @@ std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(
                                                       : "--ha-discovery";
         return QStringLiteral("%1: the MQTT topics would be longer than %2 bytes")
             .arg(QLatin1String(option))
-            .arg(MaxTopicBytes);
+            .arg(topicrules::MaxTopicBytes);
     }
     s.qos = m.qos;
     s.queueSize = m.queueSize;
@@ -97,9 +86,10 @@ std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(
     s.caFile = m.caFile;
     s.insecure = m.insecure;
     if (!s.caFile.isEmpty()) {
-        const auto ca = Publisher::readCaFile(s.caFile);
+        auto ca = Publisher::readCaFile(s.caFile);
         if (const QString* error = std::get_if<QString>(&ca))
             return QStringLiteral("--mqtt-cafile: %1").arg(*error);
+        s.caContent = std::move(std::get<QByteArray>(ca)); // read once: the publisher takes these bytes
     }
     const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
     const QString credential = credentials.isEmpty() ? QString() : QDir(credentials).filePath(PasswordCredential);
