@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logger/csvlog.h"
 
-#include "core/alarm.h"
 #include "core/numberformat.h"
+#include "core/timeformat.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -36,14 +36,14 @@ QString number(const Record& record, Column column, double value)
     if (!std::isfinite(value))
         return {};
     if (record.lastCycle)
-        return alarmcsv::angle(value);
+        return numfmt::angle(value);
     return numfmt::pattern(value, 1, column == Column::Mean || column == Column::Change ? 4 : 2);
 }
 
 QString row(const Record& r)
 {
     // QString::number ignores the locale.
-    QStringList fields {alarmcsv::isoUtc(r.wallMsUtc), QString::number(r.elapsedS, 'f', 3),
+    QStringList fields {timefmt::isoUtc(r.wallMsUtc), QString::number(r.elapsedS, 'f', 3),
         number(r, Column::Mean, r.pitch), number(r, Column::Mean, r.roll),
         number(r, Column::Temperature, r.temperature), field(r.unit), field(r.alarm),
         number(r, Column::Extreme, r.pitchMin), number(r, Column::Extreme, r.pitchMax),
@@ -92,7 +92,7 @@ QString eventLine(qint64 wallMsUtc, const QString& text, std::optional<Priority>
     flat.replace(QLatin1Char('\r'), QLatin1Char(' '));
     flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
     const QString prefix = journal ? QStringLiteral("<%1>").arg(int(*journal)) : QString();
-    return prefix + alarmcsv::isoUtc(wallMsUtc) + QLatin1Char(' ') + flat + QLatin1Char('\n');
+    return prefix + timefmt::isoUtc(wallMsUtc) + QLatin1Char(' ') + flat + QLatin1Char('\n');
 }
 
 bool standardErrorIsJournal()

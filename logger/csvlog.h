@@ -33,7 +33,7 @@ struct Record {
 // and the temperature with the display's 2, always that many, so a column
 // never changes its precision from row to row; "" for NaN or infinity.
 // A row of the last cycle gives its readings as displayed
-// (alarmcsv::angle()). The JSON of a row carries these same numbers.
+// (numfmt::angle()). The JSON of a row carries these same numbers.
 enum class Column { Mean, Extreme, Temperature, Change };
 QString number(const Record& record, Column column, double value);
 

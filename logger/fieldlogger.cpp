@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logger/fieldlogger.h"
 
+#include "core/numberformat.h"
 #include "link/serialport.h"
 
 #include <QDateTime>
@@ -124,7 +125,7 @@ std::optional<QString> FieldLogger::start(const QString& publishing)
     if (!m_options.referenceFile.isEmpty())
         settings += m_reference
             ? QStringLiteral(", reference %1 (pitch %2 roll %3)")
-                  .arg(m_options.referenceFile, alarmcsv::angle(m_reference->pitch), alarmcsv::angle(m_reference->roll))
+                  .arg(m_options.referenceFile, numfmt::angle(m_reference->pitch), numfmt::angle(m_reference->roll))
             : QStringLiteral(", reference %1 taken from the first interval").arg(m_options.referenceFile);
     if (m_alarm.active())
         settings += m_alarmsOn ? QStringLiteral(", alarm pitch %1 roll %2 hysteresis %3 hold %4 ms")
@@ -229,7 +230,7 @@ void FieldLogger::onFrame(const Frame& frame)
             report(t->raised ? csvlog::Priority::Warning : csvlog::Priority::Notice,
                 QStringLiteral("alarm %1: %2 %3")
                     .arg(t->raised ? QStringLiteral("raised") : QStringLiteral("cleared"), axisName(t->axis),
-                        alarmcsv::angle(t->value)));
+                        numfmt::angle(t->value)));
             emit alarmChanged(reading.wallMs, *t);
         }
     }
@@ -354,13 +355,13 @@ std::optional<QString> FieldLogger::storeReference(const Reference& taken)
         m_reference = *theirs;
         report(csvlog::Priority::Notice,
             QStringLiteral("reference zero taken by another logger first: pitch %1 roll %2, read from %3")
-                .arg(alarmcsv::angle(theirs->pitch), alarmcsv::angle(theirs->roll), m_options.referenceFile));
+                .arg(numfmt::angle(theirs->pitch), numfmt::angle(theirs->roll), m_options.referenceFile));
         return std::nullopt;
     }
     m_reference = taken;
     report(csvlog::Priority::Notice,
         QStringLiteral("reference zero taken: pitch %1 roll %2, stored in %3")
-            .arg(alarmcsv::angle(taken.pitch), alarmcsv::angle(taken.roll), m_options.referenceFile));
+            .arg(numfmt::angle(taken.pitch), numfmt::angle(taken.roll), m_options.referenceFile));
     return std::nullopt;
 }
 

@@ -2,6 +2,7 @@
 #include "logger/sitepublishing.h"
 
 #include "core/safefile.h"
+#include "core/timeformat.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -180,7 +181,7 @@ void SitePublishing::publishStates(bool sensor, bool alarm)
     if (sensor)
         m_publisher->publishEvent("sensor", m_sensorUp ? "connected" : "lost", 1, true);
     if (alarm) {
-        const QJsonObject json {{QStringLiteral("time"), alarmcsv::isoUtc(QDateTime::currentMSecsSinceEpoch())},
+        const QJsonObject json {{QStringLiteral("time"), timefmt::isoUtc(QDateTime::currentMSecsSinceEpoch())},
             {QStringLiteral("pitch"), m_logger.alarmState(AlarmAxis::Pitch)},
             {QStringLiteral("roll"), m_logger.alarmState(AlarmAxis::Roll)}};
         m_publisher->publishEvent("alarm/state", QJsonDocument(json).toJson(QJsonDocument::Compact), 1, true);
@@ -206,7 +207,7 @@ void SitePublishing::stop()
 QJsonObject SitePublishing::readingJson(const csvlog::Record& r)
 {
     using csvlog::Column;
-    QJsonObject json {{QStringLiteral("time"), alarmcsv::isoUtc(r.wallMsUtc)},
+    QJsonObject json {{QStringLiteral("time"), timefmt::isoUtc(r.wallMsUtc)},
         {QStringLiteral("elapsed"), std::round(r.elapsedS * 1000.0) / 1000.0},
         {QStringLiteral("pitch"), rowNumber(r, Column::Mean, r.pitch)},
         {QStringLiteral("roll"), rowNumber(r, Column::Mean, r.roll)},
@@ -226,7 +227,7 @@ QJsonObject SitePublishing::readingJson(const csvlog::Record& r)
 
 QJsonObject SitePublishing::alarmJson(qint64 wallMs, const AlarmTransition& t)
 {
-    return QJsonObject {{QStringLiteral("time"), alarmcsv::isoUtc(wallMs)}, {QStringLiteral("axis"), axisName(t.axis)},
+    return QJsonObject {{QStringLiteral("time"), timefmt::isoUtc(wallMs)}, {QStringLiteral("axis"), axisName(t.axis)},
         {QStringLiteral("state"), t.raised ? QStringLiteral("raised") : QStringLiteral("cleared")},
         {QStringLiteral("value"), number(t.value)}};
 }
