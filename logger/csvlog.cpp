@@ -9,8 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace csvlog {
 
@@ -83,29 +81,6 @@ std::optional<QString> DayRoller::due(qint64 wallMsUtc)
         return std::nullopt;
     m_day = day;
     return dayFileName(wallMsUtc);
-}
-
-QString eventLine(qint64 wallMsUtc, const QString& text, std::optional<Priority> journal)
-{
-    QString flat = text;
-    flat.replace(QLatin1String("\r\n"), QLatin1String(" "));
-    flat.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    const QString prefix = journal ? QStringLiteral("<%1>").arg(int(*journal)) : QString();
-    return prefix + timefmt::isoUtc(wallMsUtc) + QLatin1Char(' ') + flat + QLatin1Char('\n');
-}
-
-bool standardErrorIsJournal()
-{
-    const QByteArray stream = qgetenv("JOURNAL_STREAM");
-    const qsizetype colon = stream.indexOf(':');
-    struct stat st { };
-    if (colon <= 0 || ::fstat(STDERR_FILENO, &st) != 0)
-        return false;
-    bool devOk = false, inoOk = false;
-    const qulonglong dev = stream.left(colon).toULongLong(&devOk);
-    const qulonglong ino = stream.mid(colon + 1).toULongLong(&inoOk);
-    return devOk && inoOk && dev == qulonglong(st.st_dev) && ino == qulonglong(st.st_ino);
 }
 
 } // namespace csvlog

@@ -19,7 +19,7 @@ struct Record {
     double roll = 0.0;
     double temperature = 0.0;
     QString unit;
-    QString alarm; // AlarmRule::stateText(), or "" without an alarm
+    QString alarm; // AlarmRule::stateText(), or "ok" without an alarm
     // Of the interval's cycles; pitch, roll and temperature are their means.
     double pitchMin = 0.0, pitchMax = 0.0, rollMin = 0.0, rollMax = 0.0;
     quint64 samples = 0;
@@ -72,18 +72,5 @@ public:
 private:
     std::optional<qint64> m_day;
 };
-
-// How much an event needs a person, as syslog numbers it: the journal
-// reads it from a "<N>" in front of the line.
-enum class Priority { Error = 3, Warning = 4, Notice = 5, Info = 6 };
-
-// "<iso time> <text>\n" for stderr, with "<N>" in front for the journal.
-// Line breaks inside the text become blanks, so one event stays one line for
-// whoever reads the log.
-QString eventLine(qint64 wallMsUtc, const QString& text, std::optional<Priority> journal = std::nullopt);
-
-// Standard error is the systemd journal's stream (JOURNAL_STREAM names its
-// device and inode), not a terminal or file it was redirected to since.
-bool standardErrorIsJournal();
 
 } // namespace csvlog

@@ -9,7 +9,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 constexpr int BadReplyReportMs = 60'000;
@@ -36,8 +35,9 @@ QString describeReply(const Reading& reading)
 } // namespace
 
 FieldLogger::FieldLogger(
-    LoggerOptions options, Calibration calibration, std::optional<Reference> reference, QObject* parent)
+    LoggerOptions options, Calibration calibration, EventLog& log, std::optional<Reference> reference, QObject* parent)
     : QObject(parent),
+      m_log(log),
       m_options(std::move(options)),
       m_alarm(m_options.alarm),
       m_csv(
@@ -48,7 +48,6 @@ FieldLogger::FieldLogger(
       m_reference(reference)
 {
     m_alarmsOn = m_alarm.active() && calibration.anglesInDegrees();
-    m_journal = csvlog::standardErrorIsJournal();
     m_onClock = !m_options.alignStart && m_options.intervalMs >= 1000;
     (void)m_link.port().setDevice(m_options.device);
     m_link.setCalibration(calibration);
@@ -85,15 +84,6 @@ FieldLogger::FieldLogger(
 FieldLogger::~FieldLogger()
 {
     m_link.end();
-}
-
-void FieldLogger::report(csvlog::Priority priority, const QString& text) const
-{
-    const QByteArray line = csvlog::eventLine(
-        QDateTime::currentMSecsSinceEpoch(), text, m_journal ? std::optional(priority) : std::nullopt)
-                                .toUtf8();
-    std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
-    std::fflush(stderr);
 }
 
 std::optional<QString> FieldLogger::start(const QString& publishing)
@@ -137,9 +127,9 @@ std::optional<QString> FieldLogger::start(const QString& publishing)
                                : QStringLiteral(", alarm off (the values are not angles)");
     if (!publishing.isEmpty())
         settings += QStringLiteral(", ") + publishing;
-    report(csvlog::Priority::Info, settings);
+    m_log.report(EventLog::Priority::Info, settings);
     for (const QString& note : std::as_const(notes))
-        report(csvlog::Priority::Notice, note);
+        m_log.report(EventLog::Priority::Notice, note);
     m_tickWallMs = QDateTime::currentMSecsSinceEpoch();
     m_tickMonoMs = monotonicNowMs();
     armRecordTimer(m_tickWallMs);
@@ -152,9 +142,9 @@ void FieldLogger::carryOut(const DeviceWatch::Actions& a)
     if (m_link.ended())
         return;
     if (!a.announce.isEmpty())
-        report(csvlog::Priority::Warning, a.announce);
+        m_log.report(EventLog::Priority::Warning, a.announce);
     if (a.back)
-        report(csvlog::Priority::Notice, QStringLiteral("device back: %1").arg(m_options.device));
+        m_log.report(EventLog::Priority::Notice, QStringLiteral("device back: %1").arg(m_options.device));
     if (a.close) {
         m_alarm.missing();
         m_link.stopPolling();
@@ -198,7 +188,7 @@ void FieldLogger::reportBadReplies()
 {
     if (m_badUnreported == 0)
         return; // quiet again: the timer stays off
-    report(csvlog::Priority::Warning,
+    m_log.report(EventLog::Priority::Warning,
         QStringLiteral("bad replies from the sensor: %1 since the last report, the last %2; %3 in all")
             .arg(m_badUnreported)
             .arg(m_lastBadReply)
@@ -227,7 +217,7 @@ void FieldLogger::onFrame(const Frame& frame)
             emit alarmJudged(); // first found below its limit: now known to be fine
         if (t) {
             m_alarmsRaised += t->raised ? 1 : 0;
-            report(t->raised ? csvlog::Priority::Warning : csvlog::Priority::Notice,
+            m_log.report(t->raised ? EventLog::Priority::Warning : EventLog::Priority::Notice,
                 QStringLiteral("alarm %1: %2 %3")
                     .arg(t->raised ? QStringLiteral("raised") : QStringLiteral("cleared"), axisName(t->axis),
                         numfmt::angle(t->value)));
@@ -278,7 +268,7 @@ void FieldLogger::onTick()
     // rows follow the clock as it now is, and never repeat a time.
     const qint64 step = (wall - m_tickWallMs) - (mono - m_tickMonoMs);
     if (std::abs(step) >= ClockStepMs)
-        report(csvlog::Priority::Notice,
+        m_log.report(EventLog::Priority::Notice,
             QStringLiteral("clock step: the wall clock moved %1 s %2")
                 .arg(QString::number(double(std::abs(step)) / 1000.0, 'f', 3),
                     step > 0 ? QStringLiteral("forward") : QStringLiteral("back")));
@@ -319,7 +309,7 @@ bool FieldLogger::writeRow(qint64 wallMs)
         QStringList notes;
         const auto error = m_csv.write(record.wallMsUtc, csvlog::row(record), &notes);
         for (const QString& note : std::as_const(notes))
-            report(csvlog::Priority::Warning, note);
+            m_log.report(EventLog::Priority::Warning, note);
         if (error) {
             fail(*error);
             return false;
@@ -327,7 +317,7 @@ bool FieldLogger::writeRow(qint64 wallMs)
     }
     if (m_kvddt.isOpen() && last) {
         if (!m_kvddt.stillThere()) {
-            report(csvlog::Priority::Warning,
+            m_log.report(EventLog::Priority::Warning,
                 QStringLiteral("%1 was removed or renamed: writing a new one").arg(m_kvddt.path()));
             if (const auto error = m_kvddt.reopen()) {
                 fail(QStringLiteral("%1: %2").arg(m_kvddt.path(), *error));
@@ -353,13 +343,13 @@ std::optional<QString> FieldLogger::storeReference(const Reference& taken)
         return *error;
     if (const Reference* theirs = std::get_if<Reference>(&stored)) {
         m_reference = *theirs;
-        report(csvlog::Priority::Notice,
+        m_log.report(EventLog::Priority::Notice,
             QStringLiteral("reference zero taken by another logger first: pitch %1 roll %2, read from %3")
                 .arg(numfmt::angle(theirs->pitch), numfmt::angle(theirs->roll), m_options.referenceFile));
         return std::nullopt;
     }
     m_reference = taken;
-    report(csvlog::Priority::Notice,
+    m_log.report(EventLog::Priority::Notice,
         QStringLiteral("reference zero taken: pitch %1 roll %2, stored in %3")
             .arg(numfmt::angle(taken.pitch), numfmt::angle(taken.roll), m_options.referenceFile));
     return std::nullopt;
@@ -374,7 +364,7 @@ void FieldLogger::reopenFiles()
     if (m_kvddt.isOpen())
         if (const auto error = m_kvddt.reopen())
             return fail(QStringLiteral("%1: %2").arg(m_kvddt.path(), *error));
-    report(csvlog::Priority::Info, QStringLiteral("output files reopened"));
+    m_log.report(EventLog::Priority::Info, QStringLiteral("output files reopened"));
 }
 
 QString FieldLogger::statusText() const
@@ -409,7 +399,7 @@ QString FieldLogger::alarmState(AlarmAxis axis) const
 
 void FieldLogger::fail(const QString& what)
 {
-    report(csvlog::Priority::Error, QStringLiteral("write failure: %1").arg(what));
+    m_log.report(EventLog::Priority::Error, QStringLiteral("write failure: %1").arg(what));
     stop(loggerexit::Failure, QStringLiteral("write failure"));
 }
 
@@ -428,6 +418,6 @@ void FieldLogger::stop(int exitCode, const QString& why)
         t->stop();
     m_kvddt.close();
     m_csv.close();
-    report(csvlog::Priority::Info, QStringLiteral("stop: %1").arg(why));
+    m_log.report(EventLog::Priority::Info, QStringLiteral("stop: %1").arg(why));
     emit finished(exitCode);
 }

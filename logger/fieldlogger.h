@@ -7,6 +7,7 @@
 #include "logger/csvlog.h"
 #include "logger/csvoutput.h"
 #include "logger/devicewatch.h"
+#include "logger/eventlog.h"
 #include "logger/intervalstats.h"
 #include "logger/loggeroptions.h"
 #include "logger/reference.h"
@@ -23,8 +24,7 @@ class QTimer;
 // recovery of a lost device without a person (DeviceWatch decides, the
 // logger carries out). Rows close on the clock (whole multiples of the
 // interval from UTC midnight) for intervals of a second or more, unless
-// --align start. Events go to standard error, one line each, beginning with
-// the UTC time (and the priority, for the journal). Readings and frames
+// --align start. Events go to the EventLog it is given. Readings and frames
 // arrive by signal from the link, in the order the link emits them; stop()
 // writes the unfinished interval's row on a clean stop, then ends the link,
 // which is the logger's only stopped state.
@@ -33,8 +33,8 @@ class FieldLogger : public QObject {
 public:
     // Without `reference`, a --reference file is taken from the first
     // interval's means.
-    FieldLogger(LoggerOptions options, Calibration calibration, std::optional<Reference> reference = std::nullopt,
-        QObject* parent = nullptr);
+    FieldLogger(LoggerOptions options, Calibration calibration, EventLog& log,
+        std::optional<Reference> reference = std::nullopt, QObject* parent = nullptr);
     ~FieldLogger() override;
 
     // Opens the outputs (an error text if one cannot be opened) and starts
@@ -53,8 +53,6 @@ public:
     // yet since the start), "raised" or "ok".
     QString alarmState(AlarmAxis axis) const;
 
-    void report(csvlog::Priority priority, const QString& text) const;
-    void report(const QString& text) const { report(csvlog::Priority::Info, text); }
     // A row of `summary` as of now: time, unit, alarm state and the change
     // since the reference.
     csvlog::Record record(const IntervalStats::Summary& summary) const;
@@ -84,6 +82,7 @@ private:
     void fail(const QString& what);
     std::optional<QString> storeReference(const Reference& taken);
 
+    EventLog& m_log;
     LoggerOptions m_options;
     SensorLink m_link;
     AlarmRule m_alarm;
@@ -101,7 +100,6 @@ private:
     IntervalStats m_stats;
     std::optional<Reference> m_reference;
     QElapsedTimer m_clock;
-    bool m_journal = false;
     quint64 m_rows = 0;
     quint64 m_cycles = 0;
     quint64 m_badReplies = 0;

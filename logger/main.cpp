@@ -5,6 +5,7 @@
 #include "core/eventloop.h"
 #include "core/stopsignals.h"
 #include "link/portlist.h"
+#include "logger/eventlog.h"
 #include "logger/fieldlogger.h"
 #include "logger/loggeroptions.h"
 #include "logger/sitepublishing.h"
@@ -176,12 +177,14 @@ int main(int argc, char* argv[])
     if (options.forget)
         return forgetSensor(*broker, options.mqtt.haDiscovery, 10'000);
 
-    FieldLogger logger(options, calibration, zero);
+    EventLog log;
+    log.takeQtMessages();
+    FieldLogger logger(options, calibration, log, zero);
     for (const QString& warning : std::as_const(warnings))
-        logger.report(csvlog::Priority::Warning, QStringLiteral("warning: ") + warning);
+        log.report(EventLog::Priority::Warning, QStringLiteral("warning: ") + warning);
     std::unique_ptr<SitePublishing> publishing;
     if (broker) {
-        publishing = std::make_unique<SitePublishing>(*broker, options.mqtt.publishIntervalMs, logger);
+        publishing = std::make_unique<SitePublishing>(*broker, options.mqtt.publishIntervalMs, logger, log);
         if (!options.mqtt.haDiscovery.isEmpty()) {
             discovery::Site site;
             site.discoveryPrefix = options.mqtt.haDiscovery;
@@ -200,6 +203,11 @@ int main(int argc, char* argv[])
         if (const auto error = publishing->start())
             return usageError(QStringLiteral("--mqtt: %1").arg(*error));
     }
+    log.addStatusPart([&logger] { return logger.statusText(); });
+    if (publishing)
+        log.addStatusPart([&publishing] { return publishing->statusText(); });
+    else
+        log.addStatusPart([] { return QStringLiteral("broker off"); });
     QObject::connect(&logger, &FieldLogger::finished, &app, [&publishing](int code) {
         if (publishing)
             publishing->stop(); // "offline" before the exit
@@ -207,14 +215,13 @@ int main(int argc, char* argv[])
     });
     if (stopSignals >= 0) {
         auto* notifier = new QSocketNotifier(stopSignals, QSocketNotifier::Read, &logger);
-        QObject::connect(notifier, &QSocketNotifier::activated, &logger, [&logger, &publishing] {
+        QObject::connect(notifier, &QSocketNotifier::activated, &logger, [&logger, &log] {
             switch (const int sig = stopsignals::take()) {
             case SIGHUP: // logrotate has moved the files away
                 logger.reopenFiles();
                 break;
             case SIGUSR1:
-                logger.report(logger.statusText()
-                    + (publishing ? QStringLiteral(", ") + publishing->statusText() : QStringLiteral(", broker off")));
+                log.reportStatus();
                 break;
             case 0:
                 break;
@@ -241,7 +248,7 @@ int main(int argc, char* argv[])
         arm();
     }
     if (const auto error = logger.start(publishing ? publishing->describe() : QString())) {
-        logger.report(csvlog::Priority::Error, QStringLiteral("cannot start: %1").arg(*error));
+        log.report(EventLog::Priority::Error, QStringLiteral("cannot start: %1").arg(*error));
         return loggerexit::Failure;
     }
     return QCoreApplication::exec();

@@ -120,9 +120,9 @@ std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(
     return s;
 }
 
-SitePublishing::SitePublishing(
-    const Publisher::Settings& settings, std::optional<int> intervalMs, FieldLogger& logger, QObject* parent)
-    : QObject(parent), m_logger(logger), m_publisher(std::make_unique<Publisher>(settings))
+SitePublishing::SitePublishing(const Publisher::Settings& settings, std::optional<int> intervalMs, FieldLogger& logger,
+    EventLog& log, QObject* parent)
+    : QObject(parent), m_logger(logger), m_log(log), m_publisher(std::make_unique<Publisher>(settings))
 {
     if (intervalMs) {
         m_tick = new QTimer(this);
@@ -162,17 +162,17 @@ SitePublishing::SitePublishing(
     connect(m_publisher.get(), &Publisher::connectionChanged, this,
         [this, broker](bool up, quint64 dropped, const QString& reason) {
             if (up)
-                m_logger.report(csvlog::Priority::Notice,
+                m_log.report(EventLog::Priority::Notice,
                     QStringLiteral("broker connected: %1 (%2 messages dropped while away)").arg(broker).arg(dropped));
             else
-                m_logger.report(csvlog::Priority::Warning,
+                m_log.report(EventLog::Priority::Warning,
                     QStringLiteral("broker lost: %1: %2 (%3 messages dropped)").arg(broker, reason).arg(dropped));
         });
     connect(m_publisher.get(), &Publisher::limitNoticed, this, [this, broker](const QString& text) {
-        m_logger.report(csvlog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, text));
+        m_log.report(EventLog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, text));
     });
     connect(m_publisher.get(), &Publisher::authenticationFailed, this, [this, broker](const QString& reason) {
-        m_logger.report(csvlog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, reason));
+        m_log.report(EventLog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, reason));
     });
 }
 
