@@ -20,6 +20,12 @@ qint64 dayOf(qint64 wallMsUtc)
     // Rounded down, so instants before 1970 fall in their own day.
     return wallMsUtc >= 0 ? wallMsUtc / MsPerDay : -((-wallMsUtc + MsPerDay - 1) / MsPerDay);
 }
+
+// "YYYY-MM-DD.csv" for the UTC day holding the instant.
+QString dayFileName(qint64 wallMsUtc)
+{
+    return QDateTime::fromMSecsSinceEpoch(wallMsUtc, Qt::UTC).date().toString(Qt::ISODate) + QLatin1String(".csv");
+}
 } // namespace
 
 QString header(bool withChange)
@@ -38,16 +44,18 @@ QString number(const Record& record, Column column, double value)
     return numfmt::pattern(value, 1, column == Column::Mean || column == Column::Change ? 4 : 2);
 }
 
-QString row(const Record& r)
+QString row(const Record& record)
 {
     // QString::number ignores the locale.
-    QStringList fields {timefmt::isoUtc(r.wallMsUtc), QString::number(r.elapsedS, 'f', 3),
-        number(r, Column::Mean, r.pitch), number(r, Column::Mean, r.roll),
-        number(r, Column::Temperature, r.temperature), field(r.unit), field(r.alarm),
-        number(r, Column::Extreme, r.pitchMin), number(r, Column::Extreme, r.pitchMax),
-        number(r, Column::Extreme, r.rollMin), number(r, Column::Extreme, r.rollMax), QString::number(r.samples)};
-    if (r.pitchChange && r.rollChange)
-        fields << number(r, Column::Change, *r.pitchChange) << number(r, Column::Change, *r.rollChange);
+    QStringList fields {timefmt::isoUtc(record.wallMsUtc), QString::number(record.elapsedS, 'f', 3),
+        number(record, Column::Mean, record.pitch), number(record, Column::Mean, record.roll),
+        number(record, Column::Temperature, record.temperature), field(record.unit), field(record.alarm),
+        number(record, Column::Extreme, record.pitchMin), number(record, Column::Extreme, record.pitchMax),
+        number(record, Column::Extreme, record.rollMin), number(record, Column::Extreme, record.rollMax),
+        QString::number(record.samples)};
+    if (record.pitchChange && record.rollChange)
+        fields << number(record, Column::Change, *record.pitchChange)
+               << number(record, Column::Change, *record.rollChange);
     return fields.join(QLatin1Char(',')) + QLatin1String(LineEnd);
 }
 
@@ -67,11 +75,6 @@ qint64 nextRowTime(qint64 wallMsUtc, qint64 intervalMs)
     const qint64 midnight = dayOf(wallMsUtc) * MsPerDay;
     const qint64 next = midnight + ((wallMsUtc - midnight) / intervalMs + 1) * intervalMs;
     return std::min(next, midnight + MsPerDay);
-}
-
-QString dayFileName(qint64 wallMsUtc)
-{
-    return QDateTime::fromMSecsSinceEpoch(wallMsUtc, Qt::UTC).date().toString(Qt::ISODate) + QLatin1String(".csv");
 }
 
 std::optional<QString> DayRoller::due(qint64 wallMsUtc)

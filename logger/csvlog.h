@@ -56,15 +56,12 @@ QString field(const QString& text);
 // `wallMsUtc`; midnight itself when the day's last interval is short.
 qint64 nextRowTime(qint64 wallMsUtc, qint64 intervalMs);
 
-// "YYYY-MM-DD.csv" for the UTC day holding the instant.
-QString dayFileName(qint64 wallMsUtc);
-
 // Tells when the next row belongs in another daily file: a new file starts
 // at midnight UTC, not after 24 hours of running, so each file holds exactly
 // one calendar day.
 class DayRoller {
 public:
-    // The file name when `wallMsUtc` lies in another UTC day than the last
+    // The file name ("YYYY-MM-DD.csv") when `wallMsUtc` lies in another UTC day than the last
     // call (always on the first call), else std::nullopt. A wall clock set
     // back across midnight goes back to that day's file.
     std::optional<QString> due(qint64 wallMsUtc);

@@ -85,7 +85,7 @@ private:
     EventLog& m_log;
     LoggerOptions m_options;
     SensorLink m_link;
-    AlarmRule m_alarm;
+    AlarmRule m_alarmRule;
     bool m_alarmsOn = false;
     Recorder m_kvddt;
     CsvOutput m_csv;
@@ -94,16 +94,16 @@ private:
     qint64 m_nextRowMs = 0; // wall time the running interval closes at (on the clock)
     qint64 m_lastRowMs = 0; // wall time of the last row: rows never repeat a time
     qint64 m_tickWallMs = 0, m_tickMonoMs = 0; // at the last tick, to notice clock steps
-    DeviceWatch m_watch;
+    DeviceWatch m_deviceWatch;
     QTimer* m_wakeTimer = nullptr; // DeviceWatch's wake-up
     QTimer* m_badReplyTimer = nullptr; // one line a minute at most
-    IntervalStats m_stats;
+    IntervalStats m_intervalStats;
     std::optional<Reference> m_reference;
-    QElapsedTimer m_clock;
-    quint64 m_rows = 0;
-    quint64 m_cycles = 0;
-    quint64 m_badReplies = 0;
-    quint64 m_badUnreported = 0;
+    QElapsedTimer m_sinceStart;
+    quint64 m_rowsWritten = 0;
+    quint64 m_cyclesSeen = 0;
+    quint64 m_badReplyCount = 0;
+    quint64 m_badRepliesUnreported = 0;
     QString m_lastBadReply;
     quint64 m_alarmsRaised = 0;
 };

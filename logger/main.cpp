@@ -25,9 +25,9 @@
 #include <unistd.h>
 
 namespace {
-const char* sigabbrev(int sig)
+const char* signalName(int signalNumber)
 {
-    return sig == SIGTERM ? "TERM" : sig == SIGINT ? "INT" : "?";
+    return signalNumber == SIGTERM ? "TERM" : signalNumber == SIGINT ? "INT" : "?";
 }
 
 // Descriptors 0 to 2 that were closed at the start (>&- in a shell) are
@@ -136,7 +136,7 @@ int main(int argc, char* argv[])
     // A reference zero given but malformed, of another model, or in a place
     // it cannot be written to stops here, before anything is sent; a missing
     // one is taken from the first interval.
-    std::optional<Reference> zero;
+    std::optional<Reference> storedReference;
     if (!options.referenceFile.isEmpty()) {
         QList<std::pair<QString, QString>> outputs;
         if (!options.csvPath.isEmpty() && options.csvPath != loggeroptions::StandardOutput)
@@ -153,7 +153,7 @@ int main(int argc, char* argv[])
         if (const QString* error = std::get_if<QString>(&read))
             return usageError(*error);
         if (const auto* found = std::get_if<Reference>(&read))
-            zero = *found;
+            storedReference = *found;
     }
 
     std::optional<Publisher::Settings> broker;
@@ -179,7 +179,7 @@ int main(int argc, char* argv[])
 
     EventLog log;
     log.takeQtMessages();
-    FieldLogger logger(options, calibration, log, zero);
+    FieldLogger logger(options, calibration, log, storedReference);
     for (const QString& warning : std::as_const(warnings))
         log.report(EventLog::Priority::Warning, QStringLiteral("warning: ") + warning);
     std::unique_ptr<SitePublishing> publishing;
@@ -216,7 +216,7 @@ int main(int argc, char* argv[])
     if (stopSignals >= 0) {
         auto* notifier = new QSocketNotifier(stopSignals, QSocketNotifier::Read, &logger);
         QObject::connect(notifier, &QSocketNotifier::activated, &logger, [&logger, &log] {
-            switch (const int sig = stopsignals::take()) {
+            switch (const int signalNumber = stopsignals::take()) {
             case SIGHUP: // logrotate has moved the files away
                 logger.reopenFiles();
                 break;
@@ -226,7 +226,8 @@ int main(int argc, char* argv[])
             case 0:
                 break;
             default:
-                logger.stop(loggerexit::Clean, QStringLiteral("signal %1").arg(QString::fromLatin1(sigabbrev(sig))));
+                logger.stop(
+                    loggerexit::Clean, QStringLiteral("signal %1").arg(QString::fromLatin1(signalName(signalNumber))));
             }
         });
     }

@@ -52,9 +52,9 @@ private:
     FieldLogger& m_logger;
     EventLog& m_log;
     std::unique_ptr<Publisher> m_publisher;
-    QTimer* m_tick = nullptr;
+    QTimer* m_publishTimer = nullptr; // with a publish interval of its own
     QString m_broker; // HOST:PORT
-    IntervalStats m_stats; // of the publish interval, when it has its own
+    IntervalStats m_publishStats; // of that interval
     std::optional<discovery::Site> m_discovery;
     bool m_sensorUp = false; // "connected" only after a complete cycle
 
