@@ -38,17 +38,17 @@ void EventLog::report(Priority priority, const QString& text) const
     std::fflush(m_stream);
 }
 
-void EventLog::addStatusPart(std::function<QString()> part)
+void EventLog::addStatusSource(std::function<QString()> source)
 {
-    m_statusParts.push_back(std::move(part));
+    m_statusSources.push_back(std::move(source));
 }
 
 void EventLog::reportStatus() const
 {
-    QStringList parts;
-    for (const auto& part : m_statusParts)
-        parts << part();
-    report(Priority::Info, parts.join(QLatin1String(", ")));
+    QStringList texts;
+    for (const auto& source : m_statusSources)
+        texts << source();
+    report(Priority::Info, texts.join(QLatin1String(", ")));
 }
 
 void EventLog::takeQtMessages()

@@ -30,9 +30,9 @@ public:
     void report(Priority priority, const QString& text) const;
     void report(const QString& text) const { report(Priority::Info, text); }
 
-    // The status line (SIGUSR1) is made of these parts, in the order added,
-    // joined by ", ": each part asked at the time of the line.
-    void addStatusPart(std::function<QString()> part);
+    // The status line (SIGUSR1) is the texts of these sources, in the order
+    // added, joined by ", ": each asked at the time of the line.
+    void addStatusSource(std::function<QString()> source);
     void reportStatus() const;
 
     // From now on qDebug(), qWarning() and the like, also from Qt's own
@@ -55,7 +55,7 @@ private:
 
     std::FILE* m_stream;
     bool m_journal;
-    std::vector<std::function<QString()>> m_statusParts;
+    std::vector<std::function<QString()>> m_statusSources;
     bool m_takesQtMessages = false;
     QtMessageHandler m_previousHandler = nullptr;
 };

@@ -203,11 +203,11 @@ int main(int argc, char* argv[])
         if (const auto error = publishing->start())
             return usageError(QStringLiteral("--mqtt: %1").arg(*error));
     }
-    log.addStatusPart([&logger] { return logger.statusText(); });
+    log.addStatusSource([&logger] { return logger.statusText(); });
     if (publishing)
-        log.addStatusPart([&publishing] { return publishing->statusText(); });
+        log.addStatusSource([&publishing] { return publishing->statusText(); });
     else
-        log.addStatusPart([] { return QStringLiteral("broker off"); });
+        log.addStatusSource([] { return QStringLiteral("broker off"); });
     QObject::connect(&logger, &FieldLogger::finished, &app, [&publishing](int code) {
         if (publishing)
             publishing->stop(); // "offline" before the exit
