@@ -44,9 +44,9 @@ constexpr quint64 Max = std::numeric_limits<quint64>::max();
 // A rule's result as text, computed when its row runs.
 using Text = std::function<QString()>;
 
-void row(const QString& name, const QString& expected, Text text)
+void row(const QString& name, const QString& expected, const Text& text)
 {
-    QTest::newRow(qPrintable(name)) << std::move(text) << expected;
+    QTest::newRow(qPrintable(name)) << text << expected;
 }
 
 // The shortest text that reads back as exactly this double ("-0" for -0.0).

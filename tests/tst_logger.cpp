@@ -232,7 +232,7 @@ private slots:
         Site s;
         s.write("site.ini", "[logger]\ncsv-dir=" + s.path("dir").toUtf8() + "\n");
         s.logger.start(QStringLiteral("bash"),
-            {"-c", "\"$0\" \"$@\" | head -n 3; exit ${PIPESTATUS[0]}", VELTRAK_LOGGER, "--device", s.path("tty"),
+            {"-c", R"("$0" "$@" | head -n 3; exit ${PIPESTATUS[0]})", VELTRAK_LOGGER, "--device", s.path("tty"),
                 "--interval", "100", "--config", s.path("site.ini"), "--csv", "-"});
         QVERIFY(s.exited(1));
         const QByteArray out = s.logger.readAllStandardOutput();
@@ -246,7 +246,7 @@ private slots:
         // Standard error is "the journal": lines start with their priority.
         Site s;
         s.logger.start(QStringLiteral("sh"),
-            {"-c", "JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec \"$0\" \"$@\"", VELTRAK_LOGGER, "--device",
+            {"-c", R"(JOURNAL_STREAM=$(stat -L -c %d:%i /proc/self/fd/2) exec "$0" "$@")", VELTRAK_LOGGER, "--device",
                 s.path("tty"), "--interval", "100", "--csv", s.path("log.csv"), "--alarm-pitch", "10", "--alarm-roll",
                 "10", "--lost-after", "3"});
         QTRY_VERIFY(s.rows("log.csv").size() >= 3);

@@ -152,7 +152,7 @@ private slots:
         QTest::newRow("rounded, comma") << 1.23456789 << "a,b"
                                         << "1.2346,-0.2500,23.40,\"a,b\",ok";
         QTest::newRow("no minus zero, quote") << -0.00001 << "a\"b"
-                                              << "0.0000,-0.2500,23.40,\"a\"\"b\",ok";
+                                              << R"(0.0000,-0.2500,23.40,"a""b",ok)";
         QTest::newRow("no reading, CR") << std::nan("") << "a\rb"
                                         << ",-0.2500,23.40,\"a\rb\",ok";
         QTest::newRow("sign kept, LF") << -2.125 << "a\nb"
@@ -177,7 +177,7 @@ private slots:
                     .endsWith(",1.50,2.00,3.00,deg,ok,1.50,1.50,2.00,2.00,1,0.25,-1.50\r\n"));
         const qint64 midnight = 1796688000000; // 2026-12-08T00:00:00.000Z
         // Rows on the clock, counted from midnight UTC; a day's short last interval ends at midnight.
-        QCOMPARE(csvlog::nextRowTime(Dec7, 600'000), midnight - 86'400'000 + (3 * 60 + 30) * 60'000);
+        QCOMPARE(csvlog::nextRowTime(Dec7, 600'000), midnight - 86'400'000 + (3LL * 60 + 30) * 60'000);
         QCOMPARE(csvlog::nextRowTime(midnight - 600'000, 600'000), midnight);
         QCOMPARE(csvlog::nextRowTime(midnight - 1, 7000), midnight);
         QCOMPARE(csvlog::nextRowTime(midnight, 7000), midnight + 7000);
@@ -344,7 +344,7 @@ private slots:
         QTest::addColumn<QByteArray>("ini"); // given with --config after the arguments
         QTest::addColumn<QString>("error"); // "INI" stands for the config file's name
         QTest::addColumn<Check>("check");
-        const auto ok = [](const char* a, Check check, const QByteArray& ini = {}) {
+        const auto ok = [](const char* a, const Check& check, const QByteArray& ini = {}) {
             QTest::newRow(a) << args(a) << ini << QString() << check;
         };
         const auto bad = [](const char* a, const QString& error) {
