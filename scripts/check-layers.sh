@@ -35,11 +35,14 @@ while IFS=: read -r file line text; do
     [ -n "$file" ] || continue
     from="${file%%/*}"
     to="$(sed -nE 's|^[[:space:]]*#[[:space:]]*include[[:space:]]*"([a-z0-9_]+)/.*|\1|p' <<<"$text")"
-    [ -n "$to" ] && [ "$to" != "$from" ] || continue
+    if [ -z "$to" ] || [ "$to" = "$from" ]; then
+        continue
+    fi
     edges+="$from $to"$'\n'
     allowed="$(below "$from")"
     if [ "$allowed" != "*" ] && [[ " $allowed " != *" $to "* ]]; then
-        fault "$file:$line: $from/ must not include $to/ (${allowed:-nothing} below it): ${text#"${text%%[![:space:]]*}"}"
+        may="$(sed -E 's|([a-z0-9_]+)|\1/|g; s| | and |g' <<<"$allowed")"
+        fault "$file:$line: $from/ must not include $to/ ($from/ may include ${may:-no other folder}${may:+ only}): ${text#"${text%%[![:space:]]*}"}"
     fi
 done <<<"$includes"
 
@@ -51,14 +54,15 @@ while IFS=: read -r file line text; do
     [[ "$file" == core/* ]] || continue
     name="$(sed -nE 's|^[[:space:]]*#[[:space:]]*include[[:space:]]*<(Q[^>]*)>.*|\1|p' <<<"$text")"
     [ -n "$name" ] || continue
+    module=QtCore
     if [[ "$name" == */* ]]; then
         module="${name%%/*}"
     elif [ -n "$headers" ] && [ ! -e "$headers/QtCore/$name" ]; then
-        module="$(cd "$headers" && ls -d Qt*/"$name" 2>/dev/null | head -n 1 | cut -d/ -f1)"
-    else
-        module=QtCore
+        for found in "$headers"/Qt*/"$name"; do
+            [ -e "$found" ] && module="$(basename "$(dirname "$found")")" && break
+        done
     fi
-    if [ -n "$module" ] && [ "$module" != QtCore ]; then
+    if [ "$module" != QtCore ]; then
         fault "$file:$line: core/ uses Qt Core only, not $module: #include <$name>"
     fi
 done <<<"$includes"
