@@ -36,8 +36,9 @@ public:
     void reportStatus() const;
 
     // From now on qDebug(), qWarning() and the like, also from Qt's own
-    // modules, become event lines of this log: a warning a warning, a
-    // critical or fatal message an error.
+    // modules, become event lines of this log: warnings with the warning
+    // priority, critical and fatal messages as errors, the rest as
+    // information or debug.
     void takeQtMessages();
 
     // "<iso time> <text>\n", with "<N>" in front for the journal. Line
