@@ -31,6 +31,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -62,6 +63,14 @@ double threadCpuSeconds()
     timespec ts {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// Times this thread went to sleep waiting (for the line, mostly).
+long threadSleeps()
+{
+    rusage usage {};
+    getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
 }
 
 double wallSeconds()
@@ -108,15 +117,18 @@ double percentile(std::vector<double> v, double p)
 struct Rate {
     double perSecond;
     double cpuShare;
+    double sleepsPerReading = 0;
 };
 
 Rate measure(sim::SimSensor& sensor, int ms)
 {
     const std::size_t r0 = sensor.repliesSent();
+    const long s0 = threadSleeps();
     const double c0 = threadCpuSeconds(), w0 = wallSeconds();
     runFor(ms);
     const double c1 = threadCpuSeconds(), w1 = wallSeconds();
-    return {double(sensor.repliesSent() - r0) / (w1 - w0), (c1 - c0) / (w1 - w0)};
+    const double replies = double(sensor.repliesSent() - r0);
+    return {replies / (w1 - w0), (c1 - c0) / (w1 - w0), replies > 0 ? double(threadSleeps() - s0) / replies : 0};
 }
 
 // Time from the last byte of a reply leaving the sensor to the next command.
@@ -179,20 +191,23 @@ Rate plainClient(sim::SimSensor& sensor, int ms)
     };
     pumpUntil(wallSeconds() + 0.3);
     const std::size_t r0 = sensor.repliesSent();
+    const long s0 = threadSleeps();
     const double c0 = threadCpuSeconds(), w0 = wallSeconds();
     pumpUntil(w0 + ms / 1000.0);
     const double c1 = threadCpuSeconds(), w1 = wallSeconds();
     ::close(fd);
-    return {double(sensor.repliesSent() - r0) / (w1 - w0), (c1 - c0) / (w1 - w0)};
+    const double replies = double(sensor.repliesSent() - r0);
+    return {replies / (w1 - w0), (c1 - c0) / (w1 - w0), replies > 0 ? double(threadSleeps() - s0) / replies : 0};
 }
 
 // What the rounds of one client collect.
 struct Samples {
-    std::vector<double> rate, cpu, turnaround, sensorSide;
+    std::vector<double> rate, cpu, sleeps, turnaround, sensorSide;
     void add(const Rate& r)
     {
         rate.push_back(r.perSecond);
         cpu.push_back(r.cpuShare);
+        sleeps.push_back(r.sleepsPerReading);
     }
 };
 
@@ -464,6 +479,8 @@ int main(int argc, char** argv)
             median(plain.cpu) > 0 ? median(logger.cpu) / median(plain.cpu) : 0.0);
         std::printf("  program/plain: CPU %.2f (target <= 1.3)\n",
             median(plain.cpu) > 0 ? median(paced.cpu) / median(plain.cpu) : 0.0);
+        std::printf("  waits for the line per reading: program %.2f, baseline %.2f, plain %.2f\n",
+            median(paced.sleeps), median(pacedBase.sleeps), median(plain.sleeps));
         std::printf("  program turnaround: median %.1f us, p99 %.1f us; sensor side (command in -> last byte out): "
                     "median %.1f us, ideal %.1f us\n\n",
             median(paced.turnaround), percentile(paced.turnaround, 0.99), median(paced.sensorSide), 1e6 / ceiling);

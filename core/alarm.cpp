@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/alarm.h"
 
-#include <QDateTime>
+#include "core/numberformat.h"
+#include "core/timeformat.h"
 
 #include <algorithm>
 #include <cmath>
@@ -110,31 +111,8 @@ QString header()
 QString row(qint64 wallMsUtc, const AlarmTransition& transition)
 {
     return QStringLiteral("%1,%2,%3,%4")
-        .arg(isoUtc(wallMsUtc), axisName(transition.axis),
-            transition.raised ? QStringLiteral("raised") : QStringLiteral("cleared"), angle(transition.value));
-}
-
-QString isoUtc(qint64 msSinceEpoch)
-{
-    return QDateTime::fromMSecsSinceEpoch(msSinceEpoch, Qt::UTC).toString(Qt::ISODateWithMs);
-}
-
-QString angle(double value)
-{
-    if (!std::isfinite(value))
-        return {};
-    // QString::number ignores the locale.
-    QString text = QString::number(value, 'f', 6);
-    const qsizetype point = text.indexOf(QLatin1Char('.'));
-    qsizetype end = text.size();
-    while (end > point + 3 && text[end - 1] == QLatin1Char('0'))
-        --end;
-    text.truncate(end);
-    if (text.startsWith(QLatin1Char('-')) && std::all_of(text.cbegin() + 1, text.cend(), [](QChar c) {
-            return c == QLatin1Char('0') || c == QLatin1Char('.');
-        }))
-        text.remove(0, 1);
-    return text;
+        .arg(timefmt::isoUtc(wallMsUtc), axisName(transition.axis),
+            transition.raised ? QStringLiteral("raised") : QStringLiteral("cleared"), numfmt::angle(transition.value));
 }
 
 } // namespace alarmcsv

@@ -98,20 +98,10 @@ namespace alarmcsv {
 // "time,axis,state,value"
 QString header();
 
-// e.g. "2026-12-07T03:25:04.123Z,pitch,raised,5.25". The time is wall clock,
-// not the transition's monotonic time; a NaN value leaves the field empty.
+// e.g. "2026-12-07T03:25:04.123Z,pitch,raised,5.25": the time as
+// timefmt::isoUtc() and the value as numfmt::angle() write them. The time is
+// wall clock, not the transition's monotonic time; a NaN value leaves the
+// field empty.
 QString row(qint64 wallMsUtc, const AlarmTransition& transition);
-
-// Shared with the logger's CSV, so a time or an angle reads the same in
-// every file.
-
-// ISO 8601 UTC with milliseconds, e.g. "2026-12-07T03:25:04.123Z".
-QString isoUtc(qint64 msSinceEpoch);
-
-// "." as decimal point whatever the locale, at least 2 and at most 6
-// decimals, no trailing zeros beyond the second: 1.5 -> "1.50",
-// 1.23456789 -> "1.234568". Finer than any display pattern, so nothing shown
-// is lost. Never "-0.00"; "" for NaN or infinity.
-QString angle(double value);
 
 } // namespace alarmcsv

@@ -2,6 +2,7 @@
 #include "core/history.h"
 
 #include "core/safefile.h"
+#include "core/timeformat.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -176,11 +177,6 @@ QString shown(const char* b, const char* e)
         if (c.unicode() < 0x20 || c.unicode() == 0x7F)
             c = QLatin1Char('?');
     return text + (e - b > 60 ? QStringLiteral("...") : QString());
-}
-
-QString isoText(qint64 ms)
-{
-    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs); // "...Z"
 }
 } // namespace
 
@@ -790,7 +786,7 @@ QString Data::summaryText() const
     else
         parts << QStringLiteral("%1 rows from %2 to %3")
                      .arg(rows.size())
-                     .arg(isoText(rows.front().timeMs), isoText(rows.back().timeMs));
+                     .arg(timefmt::isoUtc(rows.front().timeMs), timefmt::isoUtc(rows.back().timeMs));
     qint64 bad = 0;
     const File* firstBad = nullptr;
     for (const File& f : files) {

@@ -36,6 +36,23 @@ QString pattern(double value, int minIntDigits, int decimals)
     return digits;
 }
 
+QString angle(double value)
+{
+    if (!std::isfinite(value))
+        return {};
+    QString text = QString::number(value, 'f', 6);
+    const qsizetype point = text.indexOf(QLatin1Char('.'));
+    qsizetype end = text.size();
+    while (end > point + 3 && text[end - 1] == QLatin1Char('0'))
+        --end;
+    text.truncate(end);
+    if (text.startsWith(QLatin1Char('-')) && std::all_of(text.cbegin() + 1, text.cend(), [](QChar c) {
+            return c == QLatin1Char('0') || c == QLatin1Char('.');
+        }))
+        text.remove(0, 1);
+    return text;
+}
+
 double roundHalfEven2(double value)
 {
     if (!std::isfinite(value))

@@ -31,6 +31,12 @@ inline QString pattern0_0000(double v)
     return pattern(v, 1, 4);
 }
 
+// An angle as the logs write it: at least 2 and at most 6 decimals, no
+// trailing zeros beyond the second: 1.5 -> "1.50", 1.23456789 -> "1.234568".
+// Finer than any display pattern, so nothing shown is lost. Never "-0.00";
+// "" for NaN or infinity, an empty field in a CSV row.
+QString angle(double value);
+
 // Rounds to two decimals; a value exactly half-way (as scaled by 100 in
 // double precision) goes to the even neighbour.
 double roundHalfEven2(double value);

@@ -1,16 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logger/csvlog.h"
 
-#include "core/alarm.h"
 #include "core/numberformat.h"
+#include "core/timeformat.h"
 
 #include <QDateTime>
 #include <QStringList>
 
 #include <algorithm>
 #include <cmath>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace csvlog {
 
@@ -21,6 +19,12 @@ qint64 dayOf(qint64 wallMsUtc)
 {
     // Rounded down, so instants before 1970 fall in their own day.
     return wallMsUtc >= 0 ? wallMsUtc / MsPerDay : -((-wallMsUtc + MsPerDay - 1) / MsPerDay);
+}
+
+// "YYYY-MM-DD.csv" for the UTC day holding the instant.
+QString dayFileName(qint64 wallMsUtc)
+{
+    return QDateTime::fromMSecsSinceEpoch(wallMsUtc, Qt::UTC).date().toString(Qt::ISODate) + QLatin1String(".csv");
 }
 } // namespace
 
@@ -36,20 +40,22 @@ QString number(const Record& record, Column column, double value)
     if (!std::isfinite(value))
         return {};
     if (record.lastCycle)
-        return alarmcsv::angle(value);
+        return numfmt::angle(value);
     return numfmt::pattern(value, 1, column == Column::Mean || column == Column::Change ? 4 : 2);
 }
 
-QString row(const Record& r)
+QString row(const Record& record)
 {
     // QString::number ignores the locale.
-    QStringList fields {alarmcsv::isoUtc(r.wallMsUtc), QString::number(r.elapsedS, 'f', 3),
-        number(r, Column::Mean, r.pitch), number(r, Column::Mean, r.roll),
-        number(r, Column::Temperature, r.temperature), field(r.unit), field(r.alarm),
-        number(r, Column::Extreme, r.pitchMin), number(r, Column::Extreme, r.pitchMax),
-        number(r, Column::Extreme, r.rollMin), number(r, Column::Extreme, r.rollMax), QString::number(r.samples)};
-    if (r.pitchChange && r.rollChange)
-        fields << number(r, Column::Change, *r.pitchChange) << number(r, Column::Change, *r.rollChange);
+    QStringList fields {timefmt::isoUtc(record.wallMsUtc), QString::number(record.elapsedS, 'f', 3),
+        number(record, Column::Mean, record.pitch), number(record, Column::Mean, record.roll),
+        number(record, Column::Temperature, record.temperature), field(record.unit), field(record.alarm),
+        number(record, Column::Extreme, record.pitchMin), number(record, Column::Extreme, record.pitchMax),
+        number(record, Column::Extreme, record.rollMin), number(record, Column::Extreme, record.rollMax),
+        QString::number(record.samples)};
+    if (record.pitchChange && record.rollChange)
+        fields << number(record, Column::Change, *record.pitchChange)
+               << number(record, Column::Change, *record.rollChange);
     return fields.join(QLatin1Char(',')) + QLatin1String(LineEnd);
 }
 
@@ -71,11 +77,6 @@ qint64 nextRowTime(qint64 wallMsUtc, qint64 intervalMs)
     return std::min(next, midnight + MsPerDay);
 }
 
-QString dayFileName(qint64 wallMsUtc)
-{
-    return QDateTime::fromMSecsSinceEpoch(wallMsUtc, Qt::UTC).date().toString(Qt::ISODate) + QLatin1String(".csv");
-}
-
 std::optional<QString> DayRoller::due(qint64 wallMsUtc)
 {
     const qint64 day = dayOf(wallMsUtc);
@@ -83,29 +84,6 @@ std::optional<QString> DayRoller::due(qint64 wallMsUtc)
         return std::nullopt;
     m_day = day;
     return dayFileName(wallMsUtc);
-}
-
-QString eventLine(qint64 wallMsUtc, const QString& text, std::optional<Priority> journal)
-{
-    QString flat = text;
-    flat.replace(QLatin1String("\r\n"), QLatin1String(" "));
-    flat.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    flat.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    const QString prefix = journal ? QStringLiteral("<%1>").arg(int(*journal)) : QString();
-    return prefix + alarmcsv::isoUtc(wallMsUtc) + QLatin1Char(' ') + flat + QLatin1Char('\n');
-}
-
-bool standardErrorIsJournal()
-{
-    const QByteArray stream = qgetenv("JOURNAL_STREAM");
-    const qsizetype colon = stream.indexOf(':');
-    struct stat st { };
-    if (colon <= 0 || ::fstat(STDERR_FILENO, &st) != 0)
-        return false;
-    bool devOk = false, inoOk = false;
-    const qulonglong dev = stream.left(colon).toULongLong(&devOk);
-    const qulonglong ino = stream.mid(colon + 1).toULongLong(&inoOk);
-    return devOk && inoOk && dev == qulonglong(st.st_dev) && ino == qulonglong(st.st_ino);
 }
 
 } // namespace csvlog

@@ -19,7 +19,7 @@ struct Record {
     double roll = 0.0;
     double temperature = 0.0;
     QString unit;
-    QString alarm; // AlarmRule::stateText(), or "" without an alarm
+    QString alarm; // AlarmRule::stateText(), or "ok" without an alarm
     // Of the interval's cycles; pitch, roll and temperature are their means.
     double pitchMin = 0.0, pitchMax = 0.0, rollMin = 0.0, rollMax = 0.0;
     quint64 samples = 0;
@@ -33,7 +33,7 @@ struct Record {
 // and the temperature with the display's 2, always that many, so a column
 // never changes its precision from row to row; "" for NaN or infinity.
 // A row of the last cycle gives its readings as displayed
-// (alarmcsv::angle()). The JSON of a row carries these same numbers.
+// (numfmt::angle()). The JSON of a row carries these same numbers.
 enum class Column { Mean, Extreme, Temperature, Change };
 QString number(const Record& record, Column column, double value);
 
@@ -56,15 +56,12 @@ QString field(const QString& text);
 // `wallMsUtc`; midnight itself when the day's last interval is short.
 qint64 nextRowTime(qint64 wallMsUtc, qint64 intervalMs);
 
-// "YYYY-MM-DD.csv" for the UTC day holding the instant.
-QString dayFileName(qint64 wallMsUtc);
-
 // Tells when the next row belongs in another daily file: a new file starts
 // at midnight UTC, not after 24 hours of running, so each file holds exactly
 // one calendar day.
 class DayRoller {
 public:
-    // The file name when `wallMsUtc` lies in another UTC day than the last
+    // The file name ("YYYY-MM-DD.csv") when `wallMsUtc` lies in another UTC day than the last
     // call (always on the first call), else std::nullopt. A wall clock set
     // back across midnight goes back to that day's file.
     std::optional<QString> due(qint64 wallMsUtc);
@@ -72,18 +69,5 @@ public:
 private:
     std::optional<qint64> m_day;
 };
-
-// How much an event needs a person, as syslog numbers it: the journal
-// reads it from a "<N>" in front of the line.
-enum class Priority { Error = 3, Warning = 4, Notice = 5, Info = 6 };
-
-// "<iso time> <text>\n" for stderr, with "<N>" in front for the journal.
-// Line breaks inside the text become blanks, so one event stays one line for
-// whoever reads the log.
-QString eventLine(qint64 wallMsUtc, const QString& text, std::optional<Priority> journal = std::nullopt);
-
-// Standard error is the systemd journal's stream (JOURNAL_STREAM names its
-// device and inode), not a terminal or file it was redirected to since.
-bool standardErrorIsJournal();
 
 } // namespace csvlog

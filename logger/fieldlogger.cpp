@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logger/fieldlogger.h"
 
+#include "core/numberformat.h"
+
 #include <QDateTime>
 #include <QTime>
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 constexpr int BadReplyReportMs = 60'000;
@@ -33,19 +34,19 @@ QString describeReply(const Reading& reading)
 } // namespace
 
 FieldLogger::FieldLogger(
-    LoggerOptions options, Calibration calibration, std::optional<Reference> reference, QObject* parent)
+    LoggerOptions options, Calibration calibration, EventLog& log, std::optional<Reference> reference, QObject* parent)
     : QObject(parent),
+      m_log(log),
       m_options(std::move(options)),
-      m_alarm(m_options.alarm),
+      m_alarmRule(m_options.alarm),
       m_csv(
           m_options.csvPath, m_options.csvDir, csvlog::header(!m_options.referenceFile.isEmpty()), m_options.keepDays),
-      m_watch({m_options.lostAfter * 1000LL,
+      m_deviceWatch({m_options.lostAfter * 1000LL,
           m_options.sampleEveryMs ? std::optional<qint64>(*m_options.sampleEveryMs) : std::nullopt}),
-      m_stats(m_options.aggregateLast),
+      m_intervalStats(m_options.aggregateLast),
       m_reference(reference)
 {
-    m_alarmsOn = m_alarm.active() && calibration.anglesInDegrees();
-    m_journal = csvlog::standardErrorIsJournal();
+    m_alarmsOn = m_alarmRule.active() && calibration.anglesInDegrees();
     m_onClock = !m_options.alignStart && m_options.intervalMs >= 1000;
     m_link.setCalibration(calibration);
     m_link.setModelChosen(true);
@@ -56,22 +57,22 @@ FieldLogger::FieldLogger(
     connect(
         &m_link, &SensorLink::lineFailed, this,
         [this](const LineFailure& failure) {
-            carryOut(m_watch.failed(monotonicNowMs(),
+            carryOut(m_deviceWatch.failed(monotonicNowMs(),
                 failure.reason.isEmpty() ? QStringLiteral("the serial line stopped working") : failure.reason));
         },
         Qt::QueuedConnection);
-    auto timer = [this](bool singleShot) {
-        auto* t = new QTimer(this);
-        t->setSingleShot(singleShot);
-        t->setTimerType(Qt::PreciseTimer);
-        return t;
+    auto makeTimer = [this](bool singleShot) {
+        auto* timer = new QTimer(this);
+        timer->setSingleShot(singleShot);
+        timer->setTimerType(Qt::PreciseTimer);
+        return timer;
     };
-    m_recordTimer = timer(m_onClock);
+    m_recordTimer = makeTimer(m_onClock);
     m_recordTimer->setInterval(m_options.intervalMs);
     connect(m_recordTimer, &QTimer::timeout, this, &FieldLogger::onTick);
-    m_wakeTimer = timer(true);
-    connect(m_wakeTimer, &QTimer::timeout, this, [this] { carryOut(m_watch.timeout(monotonicNowMs())); });
-    m_badReplyTimer = timer(true);
+    m_wakeTimer = makeTimer(true);
+    connect(m_wakeTimer, &QTimer::timeout, this, [this] { carryOut(m_deviceWatch.timeout(monotonicNowMs())); });
+    m_badReplyTimer = makeTimer(true);
     m_badReplyTimer->setInterval(BadReplyReportMs);
     connect(m_badReplyTimer, &QTimer::timeout, this, &FieldLogger::reportBadReplies);
 }
@@ -81,18 +82,9 @@ FieldLogger::~FieldLogger()
     m_link.end();
 }
 
-void FieldLogger::report(csvlog::Priority priority, const QString& text) const
-{
-    const QByteArray line = csvlog::eventLine(
-        QDateTime::currentMSecsSinceEpoch(), text, m_journal ? std::optional(priority) : std::nullopt)
-                                .toUtf8();
-    std::fwrite(line.constData(), 1, std::size_t(line.size()), stderr);
-    std::fflush(stderr);
-}
-
 std::optional<QString> FieldLogger::start(const QString& publishing)
 {
-    m_clock.start();
+    m_sinceStart.start();
     const bool csv = !m_options.csvPath.isEmpty() || !m_options.csvDir.isEmpty();
     QStringList notes;
     if (csv)
@@ -119,9 +111,9 @@ std::optional<QString> FieldLogger::start(const QString& publishing)
     if (!m_options.referenceFile.isEmpty())
         settings += m_reference
             ? QStringLiteral(", reference %1 (pitch %2 roll %3)")
-                  .arg(m_options.referenceFile, alarmcsv::angle(m_reference->pitch), alarmcsv::angle(m_reference->roll))
+                  .arg(m_options.referenceFile, numfmt::angle(m_reference->pitch), numfmt::angle(m_reference->roll))
             : QStringLiteral(", reference %1 taken from the first interval").arg(m_options.referenceFile);
-    if (m_alarm.active())
+    if (m_alarmRule.active())
         settings += m_alarmsOn ? QStringLiteral(", alarm pitch %1 roll %2 hysteresis %3 hold %4 ms")
                                      .arg(m_options.alarm.pitchLimit)
                                      .arg(m_options.alarm.rollLimit)
@@ -131,126 +123,126 @@ std::optional<QString> FieldLogger::start(const QString& publishing)
                                : QStringLiteral(", alarm off (the values are not angles)");
     if (!publishing.isEmpty())
         settings += QStringLiteral(", ") + publishing;
-    report(csvlog::Priority::Info, settings);
+    m_log.report(EventLog::Priority::Info, settings);
     for (const QString& note : std::as_const(notes))
-        report(csvlog::Priority::Notice, note);
+        m_log.report(EventLog::Priority::Notice, note);
     m_tickWallMs = QDateTime::currentMSecsSinceEpoch();
     m_tickMonoMs = monotonicNowMs();
     armRecordTimer(m_tickWallMs);
-    carryOut(m_watch.start(monotonicNowMs()));
+    carryOut(m_deviceWatch.start(monotonicNowMs()));
     return std::nullopt;
 }
 
-void FieldLogger::carryOut(const DeviceWatch::Actions& a)
+void FieldLogger::carryOut(const DeviceWatch::Actions& actions)
 {
     if (m_link.ended())
         return;
-    if (!a.announce.isEmpty())
-        report(csvlog::Priority::Warning, a.announce);
-    if (a.back)
-        report(csvlog::Priority::Notice, QStringLiteral("device back: %1").arg(m_options.device));
-    if (a.close) {
-        m_alarm.missing();
+    if (!actions.announce.isEmpty())
+        m_log.report(EventLog::Priority::Warning, actions.announce);
+    if (actions.back)
+        m_log.report(EventLog::Priority::Notice, QStringLiteral("device back: %1").arg(m_options.device));
+    if (actions.close) {
+        m_alarmRule.missing();
         m_link.stopPolling();
     }
-    if (a.hold)
-        m_link.setHold(*a.hold);
-    if (a.sensorUp)
-        emit sensorChanged(*a.sensorUp);
-    if (a.wakeAt)
-        m_wakeTimer->start(int(std::clamp<qint64>(*a.wakeAt - monotonicNowMs(), 0, 24LL * 3600 * 1000)));
-    if (a.open)
+    if (actions.hold)
+        m_link.setHold(*actions.hold);
+    if (actions.sensorUp)
+        emit sensorChanged(*actions.sensorUp);
+    if (actions.wakeAt)
+        m_wakeTimer->start(int(std::clamp<qint64>(*actions.wakeAt - monotonicNowMs(), 0, 24LL * 3600 * 1000)));
+    if (actions.open)
         openDevice();
 }
 
 void FieldLogger::openDevice()
 {
     if (const auto failure = m_link.open(m_options.device, LineFormat {}))
-        return carryOut(m_watch.openFailed(monotonicNowMs(), describeOpenFailure(*failure)));
+        return carryOut(m_deviceWatch.openFailed(monotonicNowMs(), describeOpenFailure(*failure)));
     // Back only once the sensor completes a cycle: an open port may hide a
     // sensor that stays silent, which then waits its turn like a missing
     // device.
     m_link.startPolling();
-    carryOut(m_watch.opened(monotonicNowMs()));
+    carryOut(m_deviceWatch.opened(monotonicNowMs()));
 }
 
 void FieldLogger::onReading(const Reading& reading)
 {
     if (!reading.wellFormed) {
         // Noise is no sign of life: the silence goes on counting.
-        ++m_badReplies;
-        ++m_badUnreported;
+        ++m_badReplyCount;
+        ++m_badRepliesUnreported;
         m_lastBadReply = describeReply(reading);
         if (!m_badReplyTimer->isActive())
             reportBadReplies();
         return;
     }
-    carryOut(m_watch.reply(reading.monotonicMs, reading.quantity));
+    carryOut(m_deviceWatch.reply(reading.monotonicMs, reading.quantity));
 }
 
 void FieldLogger::reportBadReplies()
 {
-    if (m_badUnreported == 0)
+    if (m_badRepliesUnreported == 0)
         return; // quiet again: the timer stays off
-    report(csvlog::Priority::Warning,
+    m_log.report(EventLog::Priority::Warning,
         QStringLiteral("bad replies from the sensor: %1 since the last report, the last %2; %3 in all")
-            .arg(m_badUnreported)
+            .arg(m_badRepliesUnreported)
             .arg(m_lastBadReply)
-            .arg(m_badReplies));
-    m_badUnreported = 0;
+            .arg(m_badReplyCount));
+    m_badRepliesUnreported = 0;
     m_badReplyTimer->start();
 }
 
 void FieldLogger::onFrame(const Frame& frame)
 {
-    if (!frame.wellFormed() || m_watch.state() == DeviceWatch::State::Lost)
+    if (!frame.wellFormed() || m_deviceWatch.state() == DeviceWatch::State::Lost)
         return;
-    ++m_cycles;
-    m_stats.add(frame);
+    ++m_cyclesSeen;
+    m_intervalStats.add(frame);
     emit cycle(frame);
-    carryOut(m_watch.cycle(frame.temperature.monotonicMs));
+    carryOut(m_deviceWatch.cycle(frame.temperature.monotonicMs));
     if (!m_alarmsOn || (m_options.alarmOnChange && !m_reference))
         return;
     for (const auto& [axis, reading] : {std::pair {AlarmAxis::Pitch, frame.pitch}, {AlarmAxis::Roll, frame.roll}}) {
         const double zero = !m_options.alarmOnChange ? 0.0
             : axis == AlarmAxis::Pitch               ? m_reference->pitch
                                                      : m_reference->roll;
-        const bool judged = m_alarm.isJudged(axis);
-        const auto t = m_alarm.feed(axis, reading.value - zero, reading.monotonicMs);
-        if (!t && judged != m_alarm.isJudged(axis))
+        const bool judged = m_alarmRule.isJudged(axis);
+        const auto transition = m_alarmRule.feed(axis, reading.value - zero, reading.monotonicMs);
+        if (!transition && judged != m_alarmRule.isJudged(axis))
             emit alarmJudged(); // first found below its limit: now known to be fine
-        if (t) {
-            m_alarmsRaised += t->raised ? 1 : 0;
-            report(t->raised ? csvlog::Priority::Warning : csvlog::Priority::Notice,
+        if (transition) {
+            m_alarmsRaised += transition->raised ? 1 : 0;
+            m_log.report(transition->raised ? EventLog::Priority::Warning : EventLog::Priority::Notice,
                 QStringLiteral("alarm %1: %2 %3")
-                    .arg(t->raised ? QStringLiteral("raised") : QStringLiteral("cleared"), axisName(t->axis),
-                        alarmcsv::angle(t->value)));
-            emit alarmChanged(reading.wallMs, *t);
+                    .arg(transition->raised ? QStringLiteral("raised") : QStringLiteral("cleared"),
+                        axisName(transition->axis), numfmt::angle(transition->value)));
+            emit alarmChanged(reading.wallMs, *transition);
         }
     }
 }
 
 csvlog::Record FieldLogger::record(const IntervalStats::Summary& summary) const
 {
-    csvlog::Record r;
-    r.wallMsUtc = QDateTime::currentMSecsSinceEpoch();
-    r.elapsedS = double(m_clock.elapsed()) / 1000.0;
-    r.pitch = summary.pitch;
-    r.roll = summary.roll;
-    r.temperature = summary.temperature;
-    r.pitchMin = summary.pitchMin;
-    r.pitchMax = summary.pitchMax;
-    r.rollMin = summary.rollMin;
-    r.rollMax = summary.rollMax;
-    r.samples = summary.samples;
-    r.lastCycle = summary.lastCycle;
-    r.unit = m_link.calibration().unitName();
-    r.alarm = m_alarmsOn ? m_alarm.stateText() : QStringLiteral("ok");
+    csvlog::Record row;
+    row.wallMsUtc = QDateTime::currentMSecsSinceEpoch();
+    row.elapsedS = double(m_sinceStart.elapsed()) / 1000.0;
+    row.pitch = summary.pitch;
+    row.roll = summary.roll;
+    row.temperature = summary.temperature;
+    row.pitchMin = summary.pitchMin;
+    row.pitchMax = summary.pitchMax;
+    row.rollMin = summary.rollMin;
+    row.rollMax = summary.rollMax;
+    row.samples = summary.samples;
+    row.lastCycle = summary.lastCycle;
+    row.unit = m_link.calibration().unitName();
+    row.alarm = m_alarmsOn ? m_alarmRule.stateText() : QStringLiteral("ok");
     if (m_reference) {
-        r.pitchChange = summary.pitch - m_reference->pitch;
-        r.rollChange = summary.roll - m_reference->roll;
+        row.pitchChange = summary.pitch - m_reference->pitch;
+        row.rollChange = summary.roll - m_reference->roll;
     }
-    return r;
+    return row;
 }
 
 void FieldLogger::armRecordTimer(qint64 wallNow)
@@ -266,38 +258,38 @@ void FieldLogger::armRecordTimer(qint64 wallNow)
 
 void FieldLogger::onTick()
 {
-    const qint64 wall = QDateTime::currentMSecsSinceEpoch();
-    const qint64 mono = monotonicNowMs();
+    const qint64 wallMs = QDateTime::currentMSecsSinceEpoch();
+    const qint64 monoMs = monotonicNowMs();
     // The wall clock set (NTP, by hand) between two ticks: said once; the
     // rows follow the clock as it now is, and never repeat a time.
-    const qint64 step = (wall - m_tickWallMs) - (mono - m_tickMonoMs);
-    if (std::abs(step) >= ClockStepMs)
-        report(csvlog::Priority::Notice,
+    const qint64 stepMs = (wallMs - m_tickWallMs) - (monoMs - m_tickMonoMs);
+    if (std::abs(stepMs) >= ClockStepMs)
+        m_log.report(EventLog::Priority::Notice,
             QStringLiteral("clock step: the wall clock moved %1 s %2")
-                .arg(QString::number(double(std::abs(step)) / 1000.0, 'f', 3),
-                    step > 0 ? QStringLiteral("forward") : QStringLiteral("back")));
-    m_tickWallMs = wall;
-    m_tickMonoMs = mono;
+                .arg(QString::number(double(std::abs(stepMs)) / 1000.0, 'f', 3),
+                    stepMs > 0 ? QStringLiteral("forward") : QStringLiteral("back")));
+    m_tickWallMs = wallMs;
+    m_tickMonoMs = monoMs;
     if (!m_onClock) {
-        writeRow(wall);
+        writeRow(wallMs);
         return;
     }
-    if (wall < m_nextRowMs) // early, or the clock went back: the interval goes on
-        return armRecordTimer(wall);
+    if (wallMs < m_nextRowMs) // early, or the clock went back: the interval goes on
+        return armRecordTimer(wallMs);
     // Stamped with the boundary just passed, so rows of every sensor line up.
-    const qint64 boundary = csvlog::nextRowTime(wall - m_options.intervalMs, m_options.intervalMs);
-    const qint64 stamp = boundary > m_lastRowMs && boundary <= wall ? boundary : wall;
+    const qint64 boundary = csvlog::nextRowTime(wallMs - m_options.intervalMs, m_options.intervalMs);
+    const qint64 stamp = boundary > m_lastRowMs && boundary <= wallMs ? boundary : wallMs;
     if (writeRow(stamp))
-        armRecordTimer(wall);
+        armRecordTimer(wallMs);
 }
 
 bool FieldLogger::writeRow(qint64 wallMs)
 {
     // An interval without a well-formed cycle writes no row: nothing is
     // invented for a gap, which shows in the times.
-    const std::optional<IntervalStats::Summary> summary = m_stats.summary();
-    const std::optional<Frame> last = m_stats.lastFrame();
-    m_stats.clear();
+    const std::optional<IntervalStats::Summary> summary = m_intervalStats.summary();
+    const std::optional<Frame> lastCycle = m_intervalStats.lastFrame();
+    m_intervalStats.clear();
     if (m_link.ended() || !summary)
         return true;
     if (!m_options.referenceFile.isEmpty() && !m_reference) {
@@ -313,28 +305,28 @@ bool FieldLogger::writeRow(qint64 wallMs)
         QStringList notes;
         const auto error = m_csv.write(record.wallMsUtc, csvlog::row(record), &notes);
         for (const QString& note : std::as_const(notes))
-            report(csvlog::Priority::Warning, note);
+            m_log.report(EventLog::Priority::Warning, note);
         if (error) {
             fail(*error);
             return false;
         }
     }
-    if (m_kvddt.isOpen() && last) {
+    if (m_kvddt.isOpen() && lastCycle) {
         if (!m_kvddt.stillThere()) {
-            report(csvlog::Priority::Warning,
+            m_log.report(EventLog::Priority::Warning,
                 QStringLiteral("%1 was removed or renamed: writing a new one").arg(m_kvddt.path()));
             if (const auto error = m_kvddt.reopen()) {
                 fail(QStringLiteral("%1: %2").arg(m_kvddt.path(), *error));
                 return false;
             }
         }
-        if (const auto error
-            = m_kvddt.writeRecord(m_options.intervalMs, last->pitch.valueColumnText(), last->roll.valueColumnText())) {
+        if (const auto error = m_kvddt.writeRecord(
+                m_options.intervalMs, lastCycle->pitch.valueColumnText(), lastCycle->roll.valueColumnText())) {
             fail(QStringLiteral("%1: %2").arg(m_kvddt.path(), *error));
             return false;
         }
     }
-    ++m_rows;
+    ++m_rowsWritten;
     emit rowWritten(record);
     return true;
 }
@@ -347,15 +339,15 @@ std::optional<QString> FieldLogger::storeReference(const Reference& taken)
         return *error;
     if (const Reference* theirs = std::get_if<Reference>(&stored)) {
         m_reference = *theirs;
-        report(csvlog::Priority::Notice,
+        m_log.report(EventLog::Priority::Notice,
             QStringLiteral("reference zero taken by another logger first: pitch %1 roll %2, read from %3")
-                .arg(alarmcsv::angle(theirs->pitch), alarmcsv::angle(theirs->roll), m_options.referenceFile));
+                .arg(numfmt::angle(theirs->pitch), numfmt::angle(theirs->roll), m_options.referenceFile));
         return std::nullopt;
     }
     m_reference = taken;
-    report(csvlog::Priority::Notice,
+    m_log.report(EventLog::Priority::Notice,
         QStringLiteral("reference zero taken: pitch %1 roll %2, stored in %3")
-            .arg(alarmcsv::angle(taken.pitch), alarmcsv::angle(taken.roll), m_options.referenceFile));
+            .arg(numfmt::angle(taken.pitch), numfmt::angle(taken.roll), m_options.referenceFile));
     return std::nullopt;
 }
 
@@ -368,42 +360,42 @@ void FieldLogger::reopenFiles()
     if (m_kvddt.isOpen())
         if (const auto error = m_kvddt.reopen())
             return fail(QStringLiteral("%1: %2").arg(m_kvddt.path(), *error));
-    report(csvlog::Priority::Info, QStringLiteral("output files reopened"));
+    m_log.report(EventLog::Priority::Info, QStringLiteral("output files reopened"));
 }
 
 QString FieldLogger::statusText() const
 {
-    const DeviceWatch::State state = m_watch.state();
+    const DeviceWatch::State state = m_deviceWatch.state();
     const char* device = state == DeviceWatch::State::Up ? "answering"
         : state == DeviceWatch::State::Lost              ? "lost"
         : state == DeviceWatch::State::Reopened          ? "reopened, no valid reply yet"
                                                          : "opened, no valid reply yet";
-    const qint64 up = m_clock.elapsed() / 1000;
+    const qint64 uptimeS = m_sinceStart.elapsed() / 1000;
     return QStringLiteral("status: device %1 %2, cycles %3, rows %4, losses %5, uptime %6d %7, bad replies %8, alarms "
                           "raised %9, alarm now %10")
         .arg(m_options.device, QLatin1String(device))
-        .arg(m_cycles)
-        .arg(m_rows)
-        .arg(m_watch.losses())
-        .arg(up / 86400)
-        .arg(QTime(0, 0).addSecs(int(up % 86400)).toString(QStringLiteral("HH:mm:ss")))
-        .arg(m_badReplies)
+        .arg(m_cyclesSeen)
+        .arg(m_rowsWritten)
+        .arg(m_deviceWatch.losses())
+        .arg(uptimeS / 86400)
+        .arg(QTime(0, 0).addSecs(int(uptimeS % 86400)).toString(QStringLiteral("HH:mm:ss")))
+        .arg(m_badReplyCount)
         .arg(m_alarmsRaised)
-        .arg(m_alarmsOn ? m_alarm.stateText() : QStringLiteral("off"));
+        .arg(m_alarmsOn ? m_alarmRule.stateText() : QStringLiteral("off"));
 }
 
 QString FieldLogger::alarmState(AlarmAxis axis) const
 {
-    if (!m_alarmsOn || !m_alarm.isOn(axis))
+    if (!m_alarmsOn || !m_alarmRule.isOn(axis))
         return QStringLiteral("off");
-    if (!m_alarm.isJudged(axis))
+    if (!m_alarmRule.isJudged(axis))
         return QStringLiteral("unknown");
-    return m_alarm.isRaised(axis) ? QStringLiteral("raised") : QStringLiteral("ok");
+    return m_alarmRule.isRaised(axis) ? QStringLiteral("raised") : QStringLiteral("ok");
 }
 
 void FieldLogger::fail(const QString& what)
 {
-    report(csvlog::Priority::Error, QStringLiteral("write failure: %1").arg(what));
+    m_log.report(EventLog::Priority::Error, QStringLiteral("write failure: %1").arg(what));
     stop(loggerexit::Failure, QStringLiteral("write failure"));
 }
 
@@ -418,10 +410,10 @@ void FieldLogger::stop(int exitCode, const QString& why)
     if (exitCode == loggerexit::Clean && !writeRow(QDateTime::currentMSecsSinceEpoch()))
         return; // the write failure has stopped the logger
     m_link.end();
-    for (QTimer* t : {m_recordTimer, m_wakeTimer, m_badReplyTimer})
-        t->stop();
+    for (QTimer* timer : {m_recordTimer, m_wakeTimer, m_badReplyTimer})
+        timer->stop();
     m_kvddt.close();
     m_csv.close();
-    report(csvlog::Priority::Info, QStringLiteral("stop: %1").arg(why));
+    m_log.report(EventLog::Priority::Info, QStringLiteral("stop: %1").arg(why));
     emit finished(exitCode);
 }

@@ -7,6 +7,7 @@
 #include "logger/csvlog.h"
 #include "logger/csvoutput.h"
 #include "logger/devicewatch.h"
+#include "logger/eventlog.h"
 #include "logger/intervalstats.h"
 #include "logger/loggeroptions.h"
 #include "logger/reference.h"
@@ -23,8 +24,7 @@ class QTimer;
 // recovery of a lost device without a person (DeviceWatch decides, the
 // logger carries out). Rows close on the clock (whole multiples of the
 // interval from UTC midnight) for intervals of a second or more, unless
-// --align start. Events go to standard error, one line each, beginning with
-// the UTC time (and the priority, for the journal). Readings and frames
+// --align start. Events go to the EventLog it is given. Readings and frames
 // arrive by signal from the link, in the order the link emits them; stop()
 // writes the unfinished interval's row on a clean stop, then ends the link,
 // which is the logger's only stopped state.
@@ -33,8 +33,8 @@ class FieldLogger : public QObject {
 public:
     // Without `reference`, a --reference file is taken from the first
     // interval's means.
-    FieldLogger(LoggerOptions options, Calibration calibration, std::optional<Reference> reference = std::nullopt,
-        QObject* parent = nullptr);
+    FieldLogger(LoggerOptions options, Calibration calibration, EventLog& log,
+        std::optional<Reference> reference = std::nullopt, QObject* parent = nullptr);
     ~FieldLogger() override;
 
     // Opens the outputs (an error text if one cannot be opened) and starts
@@ -53,8 +53,6 @@ public:
     // yet since the start), "raised" or "ok".
     QString alarmState(AlarmAxis axis) const;
 
-    void report(csvlog::Priority priority, const QString& text) const;
-    void report(const QString& text) const { report(csvlog::Priority::Info, text); }
     // A row of `summary` as of now: time, unit, alarm state and the change
     // since the reference.
     csvlog::Record record(const IntervalStats::Summary& summary) const;
@@ -84,9 +82,10 @@ private:
     void fail(const QString& what);
     std::optional<QString> storeReference(const Reference& taken);
 
+    EventLog& m_log;
     LoggerOptions m_options;
     SensorLink m_link;
-    AlarmRule m_alarm;
+    AlarmRule m_alarmRule;
     bool m_alarmsOn = false;
     Recorder m_kvddt;
     CsvOutput m_csv;
@@ -95,17 +94,16 @@ private:
     qint64 m_nextRowMs = 0; // wall time the running interval closes at (on the clock)
     qint64 m_lastRowMs = 0; // wall time of the last row: rows never repeat a time
     qint64 m_tickWallMs = 0, m_tickMonoMs = 0; // at the last tick, to notice clock steps
-    DeviceWatch m_watch;
+    DeviceWatch m_deviceWatch;
     QTimer* m_wakeTimer = nullptr; // DeviceWatch's wake-up
     QTimer* m_badReplyTimer = nullptr; // one line a minute at most
-    IntervalStats m_stats;
+    IntervalStats m_intervalStats;
     std::optional<Reference> m_reference;
-    QElapsedTimer m_clock;
-    bool m_journal = false;
-    quint64 m_rows = 0;
-    quint64 m_cycles = 0;
-    quint64 m_badReplies = 0;
-    quint64 m_badUnreported = 0;
+    QElapsedTimer m_sinceStart;
+    quint64 m_rowsWritten = 0;
+    quint64 m_cyclesSeen = 0;
+    quint64 m_badReplyCount = 0;
+    quint64 m_badRepliesUnreported = 0;
     QString m_lastBadReply;
     quint64 m_alarmsRaised = 0;
 };

@@ -5,6 +5,7 @@
 #include "core/eventloop.h"
 #include "core/stopsignals.h"
 #include "link/portlist.h"
+#include "logger/eventlog.h"
 #include "logger/fieldlogger.h"
 #include "logger/loggeroptions.h"
 #include "logger/sitepublishing.h"
@@ -24,9 +25,9 @@
 #include <unistd.h>
 
 namespace {
-const char* sigabbrev(int sig)
+const char* signalName(int signalNumber)
 {
-    return sig == SIGTERM ? "TERM" : sig == SIGINT ? "INT" : "?";
+    return signalNumber == SIGTERM ? "TERM" : signalNumber == SIGINT ? "INT" : "?";
 }
 
 // Descriptors 0 to 2 that were closed at the start (>&- in a shell) are
@@ -135,7 +136,7 @@ int main(int argc, char* argv[])
     // A reference zero given but malformed, of another model, or in a place
     // it cannot be written to stops here, before anything is sent; a missing
     // one is taken from the first interval.
-    std::optional<Reference> zero;
+    std::optional<Reference> storedReference;
     if (!options.referenceFile.isEmpty()) {
         QList<std::pair<QString, QString>> outputs;
         if (!options.csvPath.isEmpty() && options.csvPath != loggeroptions::StandardOutput)
@@ -152,7 +153,7 @@ int main(int argc, char* argv[])
         if (const QString* error = std::get_if<QString>(&read))
             return usageError(*error);
         if (const auto* found = std::get_if<Reference>(&read))
-            zero = *found;
+            storedReference = *found;
     }
 
     std::optional<Publisher::Settings> broker;
@@ -176,12 +177,14 @@ int main(int argc, char* argv[])
     if (options.forget)
         return forgetSensor(*broker, options.mqtt.haDiscovery, 10'000);
 
-    FieldLogger logger(options, calibration, zero);
+    EventLog log;
+    log.takeQtMessages();
+    FieldLogger logger(options, calibration, log, storedReference);
     for (const QString& warning : std::as_const(warnings))
-        logger.report(csvlog::Priority::Warning, QStringLiteral("warning: ") + warning);
+        log.report(EventLog::Priority::Warning, QStringLiteral("warning: ") + warning);
     std::unique_ptr<SitePublishing> publishing;
     if (broker) {
-        publishing = std::make_unique<SitePublishing>(*broker, options.mqtt.publishIntervalMs, logger);
+        publishing = std::make_unique<SitePublishing>(*broker, options.mqtt.publishIntervalMs, logger, log);
         if (!options.mqtt.haDiscovery.isEmpty()) {
             discovery::Site site;
             site.discoveryPrefix = options.mqtt.haDiscovery;
@@ -200,6 +203,11 @@ int main(int argc, char* argv[])
         if (const auto error = publishing->start())
             return usageError(QStringLiteral("--mqtt: %1").arg(*error));
     }
+    log.addStatusSource([&logger] { return logger.statusText(); });
+    if (publishing)
+        log.addStatusSource([&publishing] { return publishing->statusText(); });
+    else
+        log.addStatusSource([] { return QStringLiteral("broker off"); });
     QObject::connect(&logger, &FieldLogger::finished, &app, [&publishing](int code) {
         if (publishing)
             publishing->stop(); // "offline" before the exit
@@ -207,19 +215,19 @@ int main(int argc, char* argv[])
     });
     if (stopSignals >= 0) {
         auto* notifier = new QSocketNotifier(stopSignals, QSocketNotifier::Read, &logger);
-        QObject::connect(notifier, &QSocketNotifier::activated, &logger, [&logger, &publishing] {
-            switch (const int sig = stopsignals::take()) {
+        QObject::connect(notifier, &QSocketNotifier::activated, &logger, [&logger, &log] {
+            switch (const int signalNumber = stopsignals::take()) {
             case SIGHUP: // logrotate has moved the files away
                 logger.reopenFiles();
                 break;
             case SIGUSR1:
-                logger.report(logger.statusText()
-                    + (publishing ? QStringLiteral(", ") + publishing->statusText() : QStringLiteral(", broker off")));
+                log.reportStatus();
                 break;
             case 0:
                 break;
             default:
-                logger.stop(loggerexit::Clean, QStringLiteral("signal %1").arg(QString::fromLatin1(sigabbrev(sig))));
+                logger.stop(
+                    loggerexit::Clean, QStringLiteral("signal %1").arg(QString::fromLatin1(signalName(signalNumber))));
             }
         });
     }
@@ -241,7 +249,7 @@ int main(int argc, char* argv[])
         arm();
     }
     if (const auto error = logger.start(publishing ? publishing->describe() : QString())) {
-        logger.report(csvlog::Priority::Error, QStringLiteral("cannot start: %1").arg(*error));
+        log.report(EventLog::Priority::Error, QStringLiteral("cannot start: %1").arg(*error));
         return loggerexit::Failure;
     }
     return QCoreApplication::exec();

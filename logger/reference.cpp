@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "logger/reference.h"
 
-#include "core/alarm.h"
 #include "core/conversion.h"
+#include "core/numberformat.h"
 #include "core/safefile.h"
+#include "core/timeformat.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,8 +66,8 @@ std::variant<Missing, Reference, QString> read(
             if (!range || *target < range->low || *target > range->high)
                 return where
                     + QStringLiteral("%1 %2 is outside what model %3 gives over the counts 0 to 4095 (%4 to %5)")
-                          .arg(key, value, model, alarmcsv::angle(range ? range->low : 0.0),
-                              alarmcsv::angle(range ? range->high : 0.0));
+                          .arg(key, value, model, numfmt::angle(range ? range->low : 0.0),
+                              numfmt::angle(range ? range->high : 0.0));
         } else if (key == QLatin1String("model")) {
             if (value != model)
                 return where + QStringLiteral("taken with model %1, not this logger's model %2").arg(value, model);
@@ -112,7 +113,7 @@ std::variant<Stored, Reference, QString> create(const QString& path, const Refer
         = QStringLiteral("# The reference zero of veltrak-logger: the mean pitch and roll of its first\n"
                          "# interval. Remove this file and restart the logger to take a new one.\n"
                          "time=%1\nmodel=%2\npitch=%3\nroll=%4\n")
-              .arg(alarmcsv::isoUtc(wallMsUtc), model,
+              .arg(timefmt::isoUtc(wallMsUtc), model,
                   QString::number(reference.pitch, 'g', QLocale::FloatingPointShortest),
                   QString::number(reference.roll, 'g', QLocale::FloatingPointShortest))
               .toUtf8();

@@ -2,6 +2,7 @@
 #include "logger/sitepublishing.h"
 
 #include "core/safefile.h"
+#include "core/timeformat.h"
 #include "logger/topicrules.h"
 
 #include <QDateTime>
@@ -42,15 +43,15 @@ std::optional<QString> readPassword(const QString& path, QString& password, QStr
 }
 
 // With the CSV's six decimals at most: 12.6, not 12.599999999999998.
-QJsonValue number(double v)
+QJsonValue jsonNumber(double value)
 {
-    return std::isfinite(v) ? QJsonValue(std::round(v * 1e6) / 1e6 + 0.0) : QJsonValue(QJsonValue::Null);
+    return std::isfinite(value) ? QJsonValue(std::round(value * 1e6) / 1e6 + 0.0) : QJsonValue(QJsonValue::Null);
 }
 
 // The very number the CSV row shows, so the two never disagree.
-QJsonValue rowNumber(const csvlog::Record& r, csvlog::Column column, double v)
+QJsonValue rowNumber(const csvlog::Record& record, csvlog::Column column, double value)
 {
-    const QString text = csvlog::number(r, column, v);
+    const QString text = csvlog::number(record, column, value);
     return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text.toDouble() + 0.0);
 }
 } // namespace
@@ -58,21 +59,23 @@ QJsonValue rowNumber(const csvlog::Record& r, csvlog::Column column, double v)
 std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(
     const LoggerOptions& options, QStringList* warnings)
 {
-    const MqttOptions& m = options.mqtt;
-    Publisher::Settings s;
-    s.host = m.host;
-    s.port = m.port.value_or(m.caFile.isEmpty() ? 1883 : 8883);
-    s.sensorId = topicrules::levelFrom(m.sensorId.isEmpty()
+    const MqttOptions& mqtt = options.mqtt;
+    Publisher::Settings settings;
+    settings.host = mqtt.host;
+    settings.port = mqtt.port.value_or(mqtt.caFile.isEmpty() ? 1883 : 8883);
+    settings.sensorId = topicrules::levelFrom(mqtt.sensorId.isEmpty()
             ? QSysInfo::machineHostName() + QLatin1Char('-') + QFileInfo(options.device).fileName()
-            : m.sensorId);
-    s.topicPrefix = m.topicPrefix;
-    const qsizetype sensorTopic = s.topicPrefix.toUtf8().size() + s.sensorId.toUtf8().size() + 16;
-    const qsizetype discoveryTopic = m.haDiscovery.isEmpty()
+            : mqtt.sensorId);
+    settings.topicPrefix = mqtt.topicPrefix;
+    // MQTT carries a topic of at most 65535 bytes; a longer one would be
+    // dropped by the broker without a word, every time.
+    const qsizetype sensorTopic = settings.topicPrefix.toUtf8().size() + settings.sensorId.toUtf8().size() + 16;
+    const qsizetype discoveryTopic = mqtt.haDiscovery.isEmpty()
         ? 0
-        : m.haDiscovery.toUtf8().size() + discovery::nodeId(s.sensorId).toUtf8().size() + 40;
+        : mqtt.haDiscovery.toUtf8().size() + discovery::nodeId(settings.sensorId).toUtf8().size() + 40;
     if (std::max(sensorTopic, discoveryTopic) > topicrules::MaxTopicBytes) {
-        const qsizetype id = s.sensorId.toUtf8().size(), prefix = s.topicPrefix.toUtf8().size(),
-                        ha = m.haDiscovery.toUtf8().size();
+        const qsizetype id = settings.sensorId.toUtf8().size(), prefix = settings.topicPrefix.toUtf8().size(),
+                        ha = mqtt.haDiscovery.toUtf8().size();
         const char* option = id >= prefix && id >= ha ? "--sensor-id"
             : prefix >= ha                            ? "--topic-prefix"
                                                       : "--ha-discovery";
@@ -80,47 +83,47 @@ std::variant<Publisher::Settings, QString> SitePublishing::settingsFrom(
             .arg(QLatin1String(option))
             .arg(topicrules::MaxTopicBytes);
     }
-    s.qos = m.qos;
-    s.queueSize = m.queueSize;
-    s.user = m.user;
-    s.caFile = m.caFile;
-    s.insecure = m.insecure;
-    if (!s.caFile.isEmpty()) {
-        auto ca = Publisher::readCaFile(s.caFile);
+    settings.qos = mqtt.qos;
+    settings.queueSize = mqtt.queueSize;
+    settings.user = mqtt.user;
+    settings.caFile = mqtt.caFile;
+    settings.insecure = mqtt.insecure;
+    if (!settings.caFile.isEmpty()) {
+        auto ca = Publisher::readCaFile(settings.caFile);
         if (const QString* error = std::get_if<QString>(&ca))
             return QStringLiteral("--mqtt-cafile: %1").arg(*error);
-        s.caContent = std::move(std::get<QByteArray>(ca)); // read once: the publisher takes these bytes
+        settings.caContent = std::move(std::get<QByteArray>(ca)); // read once: the publisher takes these bytes
     }
     const QString credentials = qEnvironmentVariable("CREDENTIALS_DIRECTORY");
     const QString credential = credentials.isEmpty() ? QString() : QDir(credentials).filePath(PasswordCredential);
-    if (!m.passwordFile.isEmpty()) {
-        if (const auto error = readPassword(m.passwordFile, s.password, warnings))
+    if (!mqtt.passwordFile.isEmpty()) {
+        if (const auto error = readPassword(mqtt.passwordFile, settings.password, warnings))
             return QStringLiteral("--mqtt-password-file: ") + *error;
     } else if (!credential.isEmpty() && QFileInfo::exists(credential)) {
-        if (const auto error = readPassword(credential, s.password, warnings))
+        if (const auto error = readPassword(credential, settings.password, warnings))
             return QStringLiteral("credential %1: %2").arg(PasswordCredential, *error);
     } else {
-        s.password = qEnvironmentVariable("VELTRAK_MQTT_PASSWORD");
+        settings.password = qEnvironmentVariable("VELTRAK_MQTT_PASSWORD");
     }
-    if (!s.password.isEmpty() && s.user.isEmpty())
+    if (!settings.password.isEmpty() && settings.user.isEmpty())
         return QStringLiteral("--mqtt-user: a password is given but no user name");
-    if (const auto error = Publisher::checkSecurity(s))
+    if (const auto error = Publisher::checkSecurity(settings))
         return *error;
-    return s;
+    return settings;
 }
 
-SitePublishing::SitePublishing(
-    const Publisher::Settings& settings, std::optional<int> intervalMs, FieldLogger& logger, QObject* parent)
-    : QObject(parent), m_logger(logger), m_publisher(std::make_unique<Publisher>(settings))
+SitePublishing::SitePublishing(const Publisher::Settings& settings, std::optional<int> intervalMs, FieldLogger& logger,
+    EventLog& log, QObject* parent)
+    : QObject(parent), m_logger(logger), m_log(log), m_publisher(std::make_unique<Publisher>(settings))
 {
     if (intervalMs) {
-        m_tick = new QTimer(this);
-        m_tick->setInterval(*intervalMs);
+        m_publishTimer = new QTimer(this);
+        m_publishTimer->setInterval(*intervalMs);
         // Its own pace, its own summary: the cycles since the last tick.
-        connect(&logger, &FieldLogger::cycle, this, [this](const Frame& frame) { m_stats.add(frame); });
-        connect(m_tick, &QTimer::timeout, this, [this] {
-            const auto summary = m_stats.summary();
-            m_stats.clear();
+        connect(&logger, &FieldLogger::cycle, this, [this](const Frame& frame) { m_publishStats.add(frame); });
+        connect(m_publishTimer, &QTimer::timeout, this, [this] {
+            const auto summary = m_publishStats.summary();
+            m_publishStats.clear();
             if (summary)
                 m_publisher->publishReading(readingJson(m_logger.record(*summary)));
         });
@@ -128,8 +131,8 @@ SitePublishing::SitePublishing(
         connect(&logger, &FieldLogger::rowWritten, this,
             [this](const csvlog::Record& record) { m_publisher->publishReading(readingJson(record)); });
     }
-    connect(&logger, &FieldLogger::alarmChanged, this, [this](qint64 wallMs, const AlarmTransition& t) {
-        m_publisher->publishAlarm(alarmJson(wallMs, t));
+    connect(&logger, &FieldLogger::alarmChanged, this, [this](qint64 wallMs, const AlarmTransition& transition) {
+        m_publisher->publishAlarm(alarmJson(wallMs, transition));
         publishStates(false, true);
     });
     connect(&logger, &FieldLogger::alarmJudged, this, [this] { publishStates(false, true); });
@@ -151,17 +154,17 @@ SitePublishing::SitePublishing(
     connect(m_publisher.get(), &Publisher::connectionChanged, this,
         [this, broker](bool up, quint64 dropped, const QString& reason) {
             if (up)
-                m_logger.report(csvlog::Priority::Notice,
+                m_log.report(EventLog::Priority::Notice,
                     QStringLiteral("broker connected: %1 (%2 messages dropped while away)").arg(broker).arg(dropped));
             else
-                m_logger.report(csvlog::Priority::Warning,
+                m_log.report(EventLog::Priority::Warning,
                     QStringLiteral("broker lost: %1: %2 (%3 messages dropped)").arg(broker, reason).arg(dropped));
         });
     connect(m_publisher.get(), &Publisher::limitNoticed, this, [this, broker](const QString& text) {
-        m_logger.report(csvlog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, text));
+        m_log.report(EventLog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, text));
     });
     connect(m_publisher.get(), &Publisher::authenticationFailed, this, [this, broker](const QString& reason) {
-        m_logger.report(csvlog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, reason));
+        m_log.report(EventLog::Priority::Warning, QStringLiteral("broker %1: %2").arg(broker, reason));
     });
 }
 
@@ -170,7 +173,7 @@ void SitePublishing::publishStates(bool sensor, bool alarm)
     if (sensor)
         m_publisher->publishEvent("sensor", m_sensorUp ? "connected" : "lost", 1, true);
     if (alarm) {
-        const QJsonObject json {{QStringLiteral("time"), alarmcsv::isoUtc(QDateTime::currentMSecsSinceEpoch())},
+        const QJsonObject json {{QStringLiteral("time"), timefmt::isoUtc(QDateTime::currentMSecsSinceEpoch())},
             {QStringLiteral("pitch"), m_logger.alarmState(AlarmAxis::Pitch)},
             {QStringLiteral("roll"), m_logger.alarmState(AlarmAxis::Roll)}};
         m_publisher->publishEvent("alarm/state", QJsonDocument(json).toJson(QJsonDocument::Compact), 1, true);
@@ -181,44 +184,45 @@ std::optional<QString> SitePublishing::start()
 {
     if (auto error = m_publisher->start())
         return error;
-    if (m_tick)
-        m_tick->start();
+    if (m_publishTimer)
+        m_publishTimer->start();
     return std::nullopt;
 }
 
 void SitePublishing::stop()
 {
-    if (m_tick)
-        m_tick->stop();
+    if (m_publishTimer)
+        m_publishTimer->stop();
     m_publisher->stop();
 }
 
-QJsonObject SitePublishing::readingJson(const csvlog::Record& r)
+QJsonObject SitePublishing::readingJson(const csvlog::Record& record)
 {
     using csvlog::Column;
-    QJsonObject json {{QStringLiteral("time"), alarmcsv::isoUtc(r.wallMsUtc)},
-        {QStringLiteral("elapsed"), std::round(r.elapsedS * 1000.0) / 1000.0},
-        {QStringLiteral("pitch"), rowNumber(r, Column::Mean, r.pitch)},
-        {QStringLiteral("roll"), rowNumber(r, Column::Mean, r.roll)},
-        {QStringLiteral("temperature"), rowNumber(r, Column::Temperature, r.temperature)},
-        {QStringLiteral("unit"), r.unit}, {QStringLiteral("alarm"), r.alarm},
-        {QStringLiteral("pitch_min"), rowNumber(r, Column::Extreme, r.pitchMin)},
-        {QStringLiteral("pitch_max"), rowNumber(r, Column::Extreme, r.pitchMax)},
-        {QStringLiteral("roll_min"), rowNumber(r, Column::Extreme, r.rollMin)},
-        {QStringLiteral("roll_max"), rowNumber(r, Column::Extreme, r.rollMax)},
-        {QStringLiteral("samples"), qint64(r.samples)}};
-    if (r.pitchChange && r.rollChange) {
-        json.insert(QStringLiteral("pitch_change"), rowNumber(r, Column::Change, *r.pitchChange));
-        json.insert(QStringLiteral("roll_change"), rowNumber(r, Column::Change, *r.rollChange));
+    QJsonObject json {{QStringLiteral("time"), timefmt::isoUtc(record.wallMsUtc)},
+        {QStringLiteral("elapsed"), std::round(record.elapsedS * 1000.0) / 1000.0},
+        {QStringLiteral("pitch"), rowNumber(record, Column::Mean, record.pitch)},
+        {QStringLiteral("roll"), rowNumber(record, Column::Mean, record.roll)},
+        {QStringLiteral("temperature"), rowNumber(record, Column::Temperature, record.temperature)},
+        {QStringLiteral("unit"), record.unit}, {QStringLiteral("alarm"), record.alarm},
+        {QStringLiteral("pitch_min"), rowNumber(record, Column::Extreme, record.pitchMin)},
+        {QStringLiteral("pitch_max"), rowNumber(record, Column::Extreme, record.pitchMax)},
+        {QStringLiteral("roll_min"), rowNumber(record, Column::Extreme, record.rollMin)},
+        {QStringLiteral("roll_max"), rowNumber(record, Column::Extreme, record.rollMax)},
+        {QStringLiteral("samples"), qint64(record.samples)}};
+    if (record.pitchChange && record.rollChange) {
+        json.insert(QStringLiteral("pitch_change"), rowNumber(record, Column::Change, *record.pitchChange));
+        json.insert(QStringLiteral("roll_change"), rowNumber(record, Column::Change, *record.rollChange));
     }
     return json;
 }
 
-QJsonObject SitePublishing::alarmJson(qint64 wallMs, const AlarmTransition& t)
+QJsonObject SitePublishing::alarmJson(qint64 wallMs, const AlarmTransition& transition)
 {
-    return QJsonObject {{QStringLiteral("time"), alarmcsv::isoUtc(wallMs)}, {QStringLiteral("axis"), axisName(t.axis)},
-        {QStringLiteral("state"), t.raised ? QStringLiteral("raised") : QStringLiteral("cleared")},
-        {QStringLiteral("value"), number(t.value)}};
+    return QJsonObject {{QStringLiteral("time"), timefmt::isoUtc(wallMs)},
+        {QStringLiteral("axis"), axisName(transition.axis)},
+        {QStringLiteral("state"), transition.raised ? QStringLiteral("raised") : QStringLiteral("cleared")},
+        {QStringLiteral("value"), jsonNumber(transition.value)}};
 }
 
 QString SitePublishing::describe() const
@@ -228,10 +232,10 @@ QString SitePublishing::describe() const
 
 QString SitePublishing::statusText() const
 {
-    const Publisher::Counters c = m_publisher->counters();
+    const Publisher::Counters counters = m_publisher->counters();
     return QStringLiteral("broker %1 %2, queue %3, dropped %4 readings and %5 events")
         .arg(m_broker, m_publisher->isConnected() ? QStringLiteral("connected") : QStringLiteral("away"))
-        .arg(c.queued)
-        .arg(c.dropped)
-        .arg(c.droppedEvents);
+        .arg(counters.queued)
+        .arg(counters.dropped)
+        .arg(counters.droppedEvents);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "logger/discovery.h"
+#include "logger/eventlog.h"
 #include "logger/fieldlogger.h"
 #include "logger/loggeroptions.h"
 #include "logger/publisher.h"
@@ -31,8 +32,10 @@ public:
     static std::variant<Publisher::Settings, QString> settingsFrom(
         const LoggerOptions& options, QStringList* warnings = nullptr);
 
+    // Readings and alarms come from `logger`; the broker's coming and going
+    // is told in `log`.
     SitePublishing(const Publisher::Settings& settings, std::optional<int> intervalMs, FieldLogger& logger,
-        QObject* parent = nullptr);
+        EventLog& log, QObject* parent = nullptr);
     // Home Assistant's discovery configurations, published on each connect.
     void setDiscovery(const discovery::Site& site) { m_discovery = site; }
     std::optional<QString> start();
@@ -47,10 +50,11 @@ public:
 
 private:
     FieldLogger& m_logger;
+    EventLog& m_log;
     std::unique_ptr<Publisher> m_publisher;
-    QTimer* m_tick = nullptr;
+    QTimer* m_publishTimer = nullptr; // with a publish interval of its own
     QString m_broker; // HOST:PORT
-    IntervalStats m_stats; // of the publish interval, when it has its own
+    IntervalStats m_publishStats; // of that interval
     std::optional<discovery::Site> m_discovery;
     bool m_sensorUp = false; // "connected" only after a complete cycle
 

@@ -5,13 +5,16 @@
 #include "logger/csvlog.h"
 #include "logger/devicewatch.h"
 #include "logger/discovery.h"
+#include "logger/eventlog.h"
 #include "logger/fieldlogger.h"
 #include "logger/loggeroptions.h"
 #include "logger/reference.h"
 
 #include <QDir>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
@@ -20,6 +23,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 
 namespace {
@@ -148,7 +152,7 @@ private slots:
         QTest::newRow("rounded, comma") << 1.23456789 << "a,b"
                                         << "1.2346,-0.2500,23.40,\"a,b\",ok";
         QTest::newRow("no minus zero, quote") << -0.00001 << "a\"b"
-                                              << "0.0000,-0.2500,23.40,\"a\"\"b\",ok";
+                                              << R"(0.0000,-0.2500,23.40,"a""b",ok)";
         QTest::newRow("no reading, CR") << std::nan("") << "a\rb"
                                         << ",-0.2500,23.40,\"a\rb\",ok";
         QTest::newRow("sign kept, LF") << -2.125 << "a\nb"
@@ -173,7 +177,7 @@ private slots:
                     .endsWith(",1.50,2.00,3.00,deg,ok,1.50,1.50,2.00,2.00,1,0.25,-1.50\r\n"));
         const qint64 midnight = 1796688000000; // 2026-12-08T00:00:00.000Z
         // Rows on the clock, counted from midnight UTC; a day's short last interval ends at midnight.
-        QCOMPARE(csvlog::nextRowTime(Dec7, 600'000), midnight - 86'400'000 + (3 * 60 + 30) * 60'000);
+        QCOMPARE(csvlog::nextRowTime(Dec7, 600'000), midnight - 86'400'000 + (3LL * 60 + 30) * 60'000);
         QCOMPARE(csvlog::nextRowTime(midnight - 600'000, 600'000), midnight);
         QCOMPARE(csvlog::nextRowTime(midnight - 1, 7000), midnight);
         QCOMPARE(csvlog::nextRowTime(midnight, 7000), midnight + 7000);
@@ -182,7 +186,7 @@ private slots:
         for (const qint64 t : {Dec7, midnight - 1, midnight, midnight + 86399999, midnight - 1, qint64(0), qint64(-1)})
             due << roller.due(t).value_or("-");
         QCOMPARE(due.join(' '), "2026-12-07.csv - 2026-12-08.csv - 2026-12-07.csv 1970-01-01.csv 1969-12-31.csv");
-        QCOMPARE(csvlog::eventLine(Dec7, QStringLiteral("lost\rretry\nin 1 s\r\nok")),
+        QCOMPARE(EventLog::line(Dec7, QStringLiteral("lost\rretry\nin 1 s\r\nok"), EventLog::Priority::Warning, false),
             QStringLiteral("2026-12-07T03:25:04.123Z lost retry in 1 s ok\n"));
 
         // The pause before each attempt to reopen a lost device.
@@ -193,6 +197,29 @@ private slots:
         backoff.reset();
         pauses << backoff.next();
         QCOMPARE(pauses, (QList<int> {1000, 2000, 4000, 8000, 16000, 30000, 30000, 1000}));
+    }
+
+    void qtMessagesInTheEventLog()
+    {
+        // As under systemd: each line begins with its priority for the journal.
+        std::FILE* stream = std::tmpfile();
+        QVERIFY(stream);
+        const auto close = qScopeGuard([stream] { std::fclose(stream); });
+        {
+            EventLog log(stream, true);
+            log.takeQtMessages();
+            const QLoggingCategory category("qt.network.ssl");
+            qCWarning(category, "no certificate\nyet");
+            qCritical("out of memory");
+        }
+        qWarning("after the log: not in it");
+        std::rewind(stream);
+        QByteArray text(4096, '\0');
+        text.truncate(qsizetype(std::fread(text.data(), 1, std::size_t(text.size()), stream)));
+        const QString time = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z");
+        const QRegularExpression expected(
+            QStringLiteral("^<4>%1 qt.network.ssl: no certificate yet\n<3>%1 out of memory\n$").arg(time));
+        QVERIFY2(expected.match(QString::fromUtf8(text)).hasMatch(), text.constData());
     }
 
     void referenceCreatedWholeAndOnce()
@@ -317,7 +344,7 @@ private slots:
         QTest::addColumn<QByteArray>("ini"); // given with --config after the arguments
         QTest::addColumn<QString>("error"); // "INI" stands for the config file's name
         QTest::addColumn<Check>("check");
-        const auto ok = [](const char* a, Check check, const QByteArray& ini = {}) {
+        const auto ok = [](const char* a, const Check& check, const QByteArray& ini = {}) {
             QTest::newRow(a) << args(a) << ini << QString() << check;
         };
         const auto bad = [](const char* a, const QString& error) {
