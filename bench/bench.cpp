@@ -127,7 +127,7 @@ Rate measure(sim::SimSensor& sensor, int ms)
     const double c0 = threadCpuSeconds(), w0 = wallSeconds();
     runFor(ms);
     const double c1 = threadCpuSeconds(), w1 = wallSeconds();
-    const double replies = double(sensor.repliesSent() - r0);
+    const auto replies = double(sensor.repliesSent() - r0);
     return {replies / (w1 - w0), (c1 - c0) / (w1 - w0), replies > 0 ? double(threadSleeps() - s0) / replies : 0};
 }
 
@@ -196,7 +196,7 @@ Rate plainClient(sim::SimSensor& sensor, int ms)
     pumpUntil(w0 + ms / 1000.0);
     const double c1 = threadCpuSeconds(), w1 = wallSeconds();
     ::close(fd);
-    const double replies = double(sensor.repliesSent() - r0);
+    const auto replies = double(sensor.repliesSent() - r0);
     return {replies / (w1 - w0), (c1 - c0) / (w1 - w0), replies > 0 ? double(threadSleeps() - s0) / replies : 0};
 }
 
@@ -479,8 +479,8 @@ int main(int argc, char** argv)
             median(plain.cpu) > 0 ? median(logger.cpu) / median(plain.cpu) : 0.0);
         std::printf("  program/plain: CPU %.2f (target <= 1.3)\n",
             median(plain.cpu) > 0 ? median(paced.cpu) / median(plain.cpu) : 0.0);
-        std::printf("  waits for the line per reading: program %.2f, baseline %.2f, plain %.2f\n",
-            median(paced.sleeps), median(pacedBase.sleeps), median(plain.sleeps));
+        std::printf("  waits for the line per reading: program %.2f, baseline %.2f, plain %.2f\n", median(paced.sleeps),
+            median(pacedBase.sleeps), median(plain.sleeps));
         std::printf("  program turnaround: median %.1f us, p99 %.1f us; sensor side (command in -> last byte out): "
                     "median %.1f us, ideal %.1f us\n\n",
             median(paced.turnaround), percentile(paced.turnaround, 0.99), median(paced.sensorSide), 1e6 / ceiling);
@@ -554,7 +554,7 @@ int main(int argc, char** argv)
         std::printf(
             "  window: %.1f MB, %.2f of the 50 MB allowed\n", double(rssEnd) / 1024.0, double(rssEnd) / 1024.0 / 50.0);
         std::printf("  (%zu readings, %lld records in the long run)\n\n", sensor.repliesSent() - r0,
-            static_cast<long long>(p.form->recording().recorder().RecCount));
+            static_cast<long long>(p.form->recording().recorder().recordCount));
         windowRss = rssEnd;
         p.form->closeProgram();
     }

@@ -13,9 +13,9 @@ struct Calibration {
     static constexpr double TrueZero = 130.0; // centred pitch count at which thickness reads zero
 
     Coefficients coefficients; // 1, 0, 0 until a model is chosen
-    double PitchOffset = -2048.0;
-    double RollOffset = -2048.0;
-    double ZeroReference = TrueZero;
+    double pitchOffset = -2048.0;
+    double rollOffset = -2048.0;
+    double zeroReference = TrueZero;
     bool thickness = false;
     conversion::ThicknessUnit unit = conversion::ThicknessUnit::Millimetres;
     bool counts = false; // the "Raw data - 2048" preset: values are centred counts

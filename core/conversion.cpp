@@ -54,7 +54,7 @@ double thicknessValue(double centred, double zeroReference, ThicknessUnit unit)
 QString thicknessText(double centred, double zeroReference, ThicknessUnit unit)
 {
     const double v = thicknessValue(centred, zeroReference, unit);
-    return unit == ThicknessUnit::Inches ? numfmt::pattern0_0000(v) : numfmt::pattern0_00(v);
+    return unit == ThicknessUnit::Inches ? numfmt::fourDecimals(v) : numfmt::twoDecimals(v);
 }
 
 } // namespace conversion

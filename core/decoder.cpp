@@ -65,14 +65,14 @@ ReplyDecoder::Result ReplyDecoder::take(
     }
     result.seen = true;
     const bool pitch = r.quantity == Quantity::Pitch;
-    r.centred = r.count + (pitch ? calibration.PitchOffset : calibration.RollOffset);
+    r.centred = r.count + (pitch ? calibration.pitchOffset : calibration.rollOffset);
     const Coefficients& k = calibration.coefficients;
     r.exact = conversion::polynomialExact(r.centred, k.x1, k.x2, k.x3);
     r.value = numfmt::roundHalfEven2(r.exact);
-    r.text = numfmt::pattern00_00(r.value);
+    r.text = numfmt::twoIntegerTwoDecimals(r.value);
     if (pitch && !rawDisplay && calibration.thickness) {
-        r.value = r.exact = conversion::thicknessValue(r.centred, calibration.ZeroReference, calibration.unit);
-        r.text = conversion::thicknessText(r.centred, calibration.ZeroReference, calibration.unit);
+        r.value = r.exact = conversion::thicknessValue(r.centred, calibration.zeroReference, calibration.unit);
+        r.text = conversion::thicknessText(r.centred, calibration.zeroReference, calibration.unit);
         result.status = numfmt::plainDecimal(r.centred);
     }
     result.reading = std::move(r);

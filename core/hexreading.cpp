@@ -21,7 +21,7 @@ int hexDigit(QChar c)
 
 quint64 countOf(const QString& text)
 {
-    constexpr quint64 maxValue = std::numeric_limits<quint64>::max();
+    constexpr quint64 MaxValue = std::numeric_limits<quint64>::max();
     quint64 value = 0;
     for (const QChar c : text) {
         if (c == QLatin1Char('\n'))
@@ -29,8 +29,8 @@ quint64 countOf(const QString& text)
         const int digit = hexDigit(c);
         if (digit < 0)
             break;
-        if (value > (maxValue >> 4))
-            value = maxValue; // saturate; keep consuming digits
+        if (value > (MaxValue >> 4))
+            value = MaxValue; // saturate; keep consuming digits
         else
             value = (value << 4) | static_cast<quint64>(digit);
     }

@@ -364,11 +364,11 @@ void FileParser::line(const char* b, const char* e, qint64 offset, std::vector<R
     const auto [tb, te] = field(CTime);
     if (!tb || !isoUtc(tb, te, row.timeMs))
         return bad(QStringLiteral("a time that is not YYYY-MM-DDTHH:MM:SS.mmmZ"), b, e);
-    static constexpr std::pair<Col, Series> numbers[]
+    static constexpr std::pair<Col, Series> NumberColumns[]
         = {{CPitch, Series::Pitch}, {CRoll, Series::Roll}, {CTemperature, Series::Temperature},
             {CPitchMin, Series::PitchLow}, {CPitchMax, Series::PitchHigh}, {CRollMin, Series::RollLow},
             {CRollMax, Series::RollHigh}, {CPitchChange, Series::PitchChange}, {CRollChange, Series::RollChange}};
-    for (const auto& [c, s] : numbers) {
+    for (const auto& [c, s] : NumberColumns) {
         const auto [fb, fe] = field(c);
         double v = NaN;
         if (fb && !decimal(fb, fe, v))

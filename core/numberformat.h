@@ -18,15 +18,16 @@ QString plainDecimal(double value);
 // from zero. A value that rounds to zero never shows a minus sign.
 QString pattern(double value, int minIntDigits, int decimals);
 
-inline QString pattern00_00(double v)
+// The value labels' "00.00": "-01.50".
+inline QString twoIntegerTwoDecimals(double v)
 {
     return pattern(v, 2, 2);
 }
-inline QString pattern0_00(double v)
+inline QString twoDecimals(double v)
 {
     return pattern(v, 1, 2);
 }
-inline QString pattern0_0000(double v)
+inline QString fourDecimals(double v)
 {
     return pattern(v, 1, 4);
 }

@@ -52,7 +52,7 @@ std::optional<QString> Recorder::writeRecord(int intervalMs, const QString& pitc
         return Gone;
     if (auto error = m_file.write(recordLine(m_recordedMs + intervalMs, pitch, roll).toUtf8()))
         return error;
-    ++RecCount;
+    ++recordCount;
     m_recordedMs += intervalMs;
     return std::nullopt;
 }

@@ -41,7 +41,7 @@ public:
     // could not be written is counted in neither of these, so both always
     // describe the file as it is, and a tick retried after a failure gets
     // the time the lost one would have had.
-    qint64 RecCount = 0;
+    qint64 recordCount = 0;
     qint64 recordedMs() const { return m_recordedMs; }
 
     // time TAB "Pitch" TAB pitch TAB "Roll" TAB roll CR LF

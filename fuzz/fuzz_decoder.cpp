@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     cal.unit = conversion::ThicknessUnit((flags >> 2) % 3);
     cal.coefficients = presetFor(Model((flags >> 4) & 3));
     if (flags & 0x40)
-        cal.ZeroReference = -1e6;
+        cal.zeroReference = -1e6;
     ReplyDecoder decoder;
     static const char commands[] = {'A', 'B', 'C', 'D', 'F', 0, 'b', 'Z'};
     char awaited = 0;

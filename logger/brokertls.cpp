@@ -11,8 +11,8 @@ namespace {
 // callback, which is told the certificate store and nothing of ours.
 int ownerIndex()
 {
-    static const int Index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
-    return Index;
+    static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+    return index;
 }
 } // namespace
 

@@ -62,7 +62,7 @@ std::variant<Missing, Reference, QString> read(
                 return where + QStringLiteral("expected a number for %1, got '%2'").arg(key, value);
             const Coefficients& k = calibration.coefficients;
             const auto range = conversion::rangeOverCounts(
-                k.x1, k.x2, k.x3, isPitch ? calibration.PitchOffset : calibration.RollOffset);
+                k.x1, k.x2, k.x3, isPitch ? calibration.pitchOffset : calibration.rollOffset);
             if (!range || *target < range->low || *target > range->high)
                 return where
                     + QStringLiteral("%1 %2 is outside what model %3 gives over the counts 0 to 4095 (%4 to %5)")

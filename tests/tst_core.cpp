@@ -171,8 +171,8 @@ private slots:
         QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         std::setlocale(LC_NUMERIC, "de_DE.UTF-8"); // may be missing; harmless then
         QCOMPARE(numfmt::plainDecimal(0.25), QStringLiteral("0.25"));
-        QCOMPARE(numfmt::pattern00_00(-1.5), QStringLiteral("-01.50"));
-        QCOMPARE(numfmt::pattern0_0000(0.031768), QStringLiteral("0.0318"));
+        QCOMPARE(numfmt::twoIntegerTwoDecimals(-1.5), QStringLiteral("-01.50"));
+        QCOMPARE(numfmt::fourDecimals(0.031768), QStringLiteral("0.0318"));
         QCOMPARE(numfmt::angle(-1.2345678), QStringLiteral("-1.234568"));
     }
 
@@ -334,7 +334,7 @@ private slots:
             QCOMPARE(error.value_or(QString()), qt_error_string(EFBIG));
             QCOMPARE(contentOf(path), before); // whole records only
         }
-        QCOMPARE(rec.RecCount, 9);
+        QCOMPARE(rec.recordCount, 9);
         QVERIFY(!rec.writeRecord(500, P, R));
         QCOMPARE(contentOf(path), before + "6.3\tPitch\t01.00\tRoll\t-02.00\r\n");
 
@@ -347,7 +347,7 @@ private slots:
         QVERIFY(QFile::remove(path) && QFile::remove(path + ".old"));
         QCOMPARE(rec.writeRecord(1000, P, R).value_or(QString()), gone);
         QCOMPARE(contentOf(path), QByteArray("(none)"));
-        QCOMPARE(rec.RecCount, 10);
+        QCOMPARE(rec.recordCount, 10);
         QCOMPARE(rec.recordedMs(), 6300);
     }
 

@@ -197,7 +197,7 @@ void TestProtocol::gatheringAndLeftovers()
     QVERIFY(pitch.consumed && pitch.reading);
     QCOMPARE(pitch.reading->count, 0x80FB + 0.0);
     QCOMPARE(*take("8FB\n", 'B').status, QStringLiteral("251"));
-    cal.ZeroReference = 251;
+    cal.zeroReference = 251;
     QCOMPARE(take("8FB\n", 'B').reading->text, QStringLiteral("0.00"));
 
     // The answer to "A": "R" is the handshake; anything else resets the port

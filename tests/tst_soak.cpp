@@ -44,8 +44,8 @@ private slots:
         // Run, and after each silence see readings come back.
         QElapsedTimer clock;
         clock.start();
-        QTRY_VERIFY_WITH_TIMEOUT(clock.elapsed() >= seconds * 1000LL || !r.prompter.messages.isEmpty(),
-            seconds * 1000 + 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            clock.elapsed() >= seconds * 1000LL || !r.prompter.messages.isEmpty(), seconds * 1000 + 5000);
         QVERIFY2(r.prompter.messages.isEmpty(), qPrintable(r.prompter.texts().join('|')));
         const auto log = line.sensor.log();
         const qint64 period = o.silenceEveryMs + o.silenceForMs;

@@ -190,12 +190,12 @@ void CalibrationMenu::showInches()
 
 void CalibrationMenu::setZero()
 {
-    m_cal.ZeroReference = m_link.lastPitchCentred();
+    m_cal.zeroReference = m_link.lastPitchCentred();
     publish();
 }
 
 void CalibrationMenu::setTrueZero()
 {
-    m_cal.ZeroReference = Calibration::TrueZero;
+    m_cal.zeroReference = Calibration::TrueZero;
     publish();
 }

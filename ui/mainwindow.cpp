@@ -249,8 +249,8 @@ void MainWindow::layOut(const Calibration& calibration)
 {
     const bool thickness = calibration.thickness;
     m_rowTitle[0]->setText(thickness ? calibration.unitTitle() : QStringLiteral("PITCH"));
-    for (QWidget* w : std::initializer_list<QWidget*> {
-             m_rowTitle[1], m_temperatureTitle, m_rawDisplay, m_angleDisplay, m_temperatureCount, m_pitchCount, m_rollCount, m_temperatureValue, m_rollValue})
+    for (QWidget* w : std::initializer_list<QWidget*> {m_rowTitle[1], m_temperatureTitle, m_rawDisplay, m_angleDisplay,
+             m_temperatureCount, m_pitchCount, m_rollCount, m_temperatureValue, m_rollValue})
         w->setVisible(!thickness);
     m_unitMenu->setEnabled(thickness);
     m_unitMenu->menuAction()->setEnabled(thickness);
