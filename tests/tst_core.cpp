@@ -9,6 +9,7 @@
 #include "core/conversion.h"
 #include "core/hexreading.h"
 #include "core/interval.h"
+#include "core/linefailure.h"
 #include "core/numberformat.h"
 #include "core/recorder.h"
 
@@ -204,6 +205,19 @@ private slots:
                  {" 250 ", 250}, {"500.0", 500}, {"150.5", 0}, {"32767", 32767}, {"32768", 0}, {"1e3", 0}})
             row(QStringLiteral("interval '%1'").arg(answer), QString::number(ms),
                 [a = answer] { return QString::number(interval::parseAnswer(a).value_or(0)); });
+        using Kind = LineFailure::Kind;
+        const QString usb = QStringLiteral("/dev/ttyUSB0");
+        for (const auto& [name, failure, text] : std::initializer_list<std::tuple<const char*, LineFailure, QString>> {
+                 {"missing", {Kind::OpenFailed, usb, "No such file or directory", {}},
+                     "/dev/ttyUSB0: No such file or directory"},
+                 {"held", {Kind::InUse, usb, "Permission denied", {}},
+                     "/dev/ttyUSB0: the device is in use by another program"},
+                 {"group", {Kind::NoPermission, usb, "Permission denied", "dialout"},
+                     "/dev/ttyUSB0: Permission denied\nYour user must be a member of the group 'dialout' that owns "
+                     "/dev/ttyUSB0."},
+                 {"no group", {Kind::NoPermission, usb, "Permission denied", {}}, "/dev/ttyUSB0: Permission denied"},
+                 {"settings", {Kind::SettingsRefused, usb, "Invalid argument", {}}, "Invalid argument"}})
+            row(QStringLiteral("line failure %1").arg(name), text, [f = failure] { return describeOpenFailure(f); });
         const QString port = QStringLiteral("--port expects N=DEVICE with N from 1 to 4, got ");
         for (const auto& [args, error] : std::initializer_list<std::pair<QStringList, QString>> {
                  {{"--port"}, "--port needs a value"}, {{"--port", "5=/dev/x"}, port + "'5=/dev/x'"},
