@@ -59,6 +59,11 @@ SerialLine::~SerialLine()
 
 std::optional<LineFailure> SerialLine::open(const QString& device, const LineFormat& format)
 {
+    // QSerialPort may not be closed from inside its own notification, and
+    // an open closes first: a receiver of `received` opens from the event
+    // loop instead.
+    if (m_inNotification)
+        return LineFailure {LineFailure::Kind::OpenFailed, device, QStringLiteral("Operation not allowed now"), {}};
     if (m_closing)
         closeNow(); // a close asked from inside a notification, not yet done
     if (m_port.isOpen())

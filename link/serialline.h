@@ -23,6 +23,7 @@ public:
     explicit SerialLine(QObject* parent = nullptr);
     ~SerialLine() override;
 
+    // Not from inside `received` (refused): QSerialPort may not close there.
     [[nodiscard]] std::optional<LineFailure> open(const QString& device, const LineFormat& format);
     // Closing from inside the line's own `received` is allowed: nothing more
     // is delivered, and the port itself closes once control is back in the

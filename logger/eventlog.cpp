@@ -25,8 +25,10 @@ EventLog::~EventLog()
 {
     if (!m_takesQtMessages)
         return;
+    // The log and handler from before take Qt's messages again, also when
+    // logs end in another order than they began.
     const EventLog* self = this;
-    if (qtMessageLog.compare_exchange_strong(self, nullptr))
+    if (qtMessageLog.compare_exchange_strong(self, m_previousLog))
         qInstallMessageHandler(m_previousHandler);
 }
 
@@ -56,15 +58,18 @@ void EventLog::takeQtMessages()
     if (m_takesQtMessages)
         return;
     m_takesQtMessages = true;
-    qtMessageLog = this;
+    m_previousLog = qtMessageLog.exchange(this);
     m_previousHandler = qInstallMessageHandler(&EventLog::onQtMessage);
 }
 
 void EventLog::onQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     const EventLog* log = qtMessageLog;
-    if (!log)
+    if (!log) {
+        // Between logs: said plainly rather than lost.
+        std::fprintf(stderr, "%s\n", qPrintable(message));
         return;
+    }
     const Priority priority = type == QtWarningMsg    ? Priority::Warning
         : type == QtCriticalMsg || type == QtFatalMsg ? Priority::Error
         : type == QtInfoMsg                           ? Priority::Info

@@ -59,4 +59,5 @@ private:
     std::vector<std::function<QString()>> m_statusSources;
     bool m_takesQtMessages = false;
     QtMessageHandler m_previousHandler = nullptr;
+    const EventLog* m_previousLog = nullptr;
 };
