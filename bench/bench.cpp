@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -120,15 +121,22 @@ struct Rate {
     double sleepsPerReading = 0;
 };
 
-Rate measure(sim::SimSensor& sensor, int ms)
+// The sensor's replies per second while `run` runs, and this thread's CPU
+// share and sleeps per reply.
+Rate measure(sim::SimSensor& sensor, const std::function<void()>& run)
 {
     const std::size_t r0 = sensor.repliesSent();
     const long s0 = threadSleeps();
     const double c0 = threadCpuSeconds(), w0 = wallSeconds();
-    runFor(ms);
+    run();
     const double c1 = threadCpuSeconds(), w1 = wallSeconds();
     const auto replies = double(sensor.repliesSent() - r0);
     return {replies / (w1 - w0), (c1 - c0) / (w1 - w0), replies > 0 ? double(threadSleeps() - s0) / replies : 0};
+}
+
+Rate measure(sim::SimSensor& sensor, int ms)
+{
+    return measure(sensor, [ms] { runFor(ms); });
 }
 
 // Time from the last byte of a reply leaving the sensor to the next command.
@@ -190,14 +198,9 @@ Rate plainClient(sim::SimSensor& sensor, int ms)
         }
     };
     pumpUntil(wallSeconds() + 0.3);
-    const std::size_t r0 = sensor.repliesSent();
-    const long s0 = threadSleeps();
-    const double c0 = threadCpuSeconds(), w0 = wallSeconds();
-    pumpUntil(w0 + ms / 1000.0);
-    const double c1 = threadCpuSeconds(), w1 = wallSeconds();
+    const Rate rate = measure(sensor, [&] { pumpUntil(wallSeconds() + ms / 1000.0); });
     ::close(fd);
-    const auto replies = double(sensor.repliesSent() - r0);
-    return {replies / (w1 - w0), (c1 - c0) / (w1 - w0), replies > 0 ? double(threadSleeps() - s0) / replies : 0};
+    return rate;
 }
 
 // What the rounds of one client collect.

@@ -90,9 +90,15 @@ void SerialLine::close()
 {
     if (!m_port.isOpen())
         return;
-    if (!m_inNotification)
-        return closeNow();
-    if (m_closing)
+    if (m_inNotification)
+        closeLater();
+    else
+        closeNow();
+}
+
+void SerialLine::closeLater()
+{
+    if (!m_port.isOpen() || m_closing)
         return;
     m_closing = true;
     QMetaObject::invokeMethod(
@@ -256,11 +262,7 @@ void SerialLine::onError(QSerialPort::SerialPortError error)
 void SerialLine::breakLine(const QString& reason)
 {
     m_lastError = reason;
-    // Closing from inside QSerialPort's own notification is not safe; the
-    // port closes as soon as control is back in the event loop.
-    const bool inside = m_inNotification;
-    m_inNotification = true;
-    close();
-    m_inNotification = inside;
-    emit failed(LineFailure {LineFailure::Kind::Broken, m_device, m_lastError, {}});
+    // Reported from inside QSerialPort's own notification, where closing is
+    // not safe; the port closes as soon as control is back in the event loop.
+    closeLater();
 }

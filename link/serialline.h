@@ -11,7 +11,7 @@
 
 // The serial line of the sensor link, over QSerialPort, in Qt's shape: open
 // with a device and a line format, received bytes in a signal, a write is a
-// call, failures are values. Only SensorLink holds one.
+// call, failures to open are values. Only SensorLink holds one.
 //
 // Modem control lines are never touched: setting them fails on
 // pseudo-terminals and the sensor does not use them. On a read, write or
@@ -36,8 +36,8 @@ public:
     // Applies at once to an open line, and to the next open in any case.
     [[nodiscard]] std::optional<LineFailure> setFormat(const LineFormat& format);
 
-    // False when the line is closed or the driver refused the bytes; the
-    // failure is reported by `failed` too unless the line was closed.
+    // False when the line is closed or the driver refused the bytes
+    // (lastError() then says why).
     [[nodiscard]] bool write(const QByteArray& bytes);
 
     // How many bytes the kernel gathers before it wakes the program: the
@@ -48,13 +48,11 @@ public:
     void takeWaiting();
 
     // The system's reason of the last read, write or resource error since
-    // the line was opened; empty without one.
+    // the line was opened (the line then closes itself); empty without one.
     const QString& lastError() const { return m_lastError; }
 
 signals:
     void received(const QByteArray& bytes);
-    // A read, write or resource error: the line closes itself.
-    void failed(const LineFailure& failure);
 
 private:
     std::optional<LineFailure> applyFormat();
@@ -63,6 +61,7 @@ private:
     void onError(QSerialPort::SerialPortError error);
     void breakLine(const QString& reason);
     void closeNow();
+    void closeLater();
 
     QSerialPort m_port;
     QString m_device;

@@ -360,10 +360,8 @@ void MainWindow::applyPortChoice(const PortChoice& choice)
             return refuse(QStringLiteral("Invalid port number %1").arg(choice.number));
         if (m_link->isOpen()) {
             m_link->close();
-            if (const auto failure = m_link->open(choice.device, m_link->lineFormat())) {
-                m_link->close();
+            if (const auto failure = m_link->open(choice.device, m_link->lineFormat()))
                 return refuse(describeOpenFailure(*failure));
-            }
         }
         m_ports.number = choice.number;
     }
