@@ -14,6 +14,10 @@ QString plainDecimal(double value)
         return value < 0 ? QStringLiteral("-Inf") : QStringLiteral("Inf");
     if (value == 0.0)
         return QStringLiteral("0"); // also for -0.0
+    // Counts and whole temperatures, most of what a sensor sends: the same
+    // digits as below, without the cost of a shortest-form conversion.
+    if (std::fabs(value) < 1e15 && value == std::trunc(value))
+        return QString::number(qint64(value));
     // QString::number ignores the locale; 'g' with 15 digits gives the cut-over
     // to exponent form below 1e-4 and from 1e15 on, with two exponent digits.
     QString text = QString::number(value, 'g', 15);
@@ -24,16 +28,23 @@ QString pattern(double value, int minIntDigits, int decimals)
 {
     if (!std::isfinite(value))
         return plainDecimal(value);
-    QString digits = QString::number(std::fabs(value), 'f', decimals);
+    // Built in one piece: this runs for every reading of a fast sensor.
+    const QString digits = QString::number(std::fabs(value), 'f', decimals);
     const qsizetype point = digits.indexOf(QLatin1Char('.'));
-    const qsizetype intDigits = point < 0 ? digits.size() : point;
-    if (intDigits < minIntDigits)
-        digits.prepend(QString(minIntDigits - intDigits, QLatin1Char('0')));
-    const bool allZero = std::all_of(
-        digits.cbegin(), digits.cend(), [](QChar c) { return c == QLatin1Char('0') || c == QLatin1Char('.'); });
-    if (value < 0 && !allZero)
-        digits.prepend(QLatin1Char('-'));
-    return digits;
+    const qsizetype padding = std::max<qsizetype>(minIntDigits - (point < 0 ? digits.size() : point), 0);
+    const bool negative = value < 0 && std::any_of(digits.cbegin(), digits.cend(), [](QChar c) {
+        return c != QLatin1Char('0') && c != QLatin1Char('.');
+    });
+    if (padding == 0 && !negative)
+        return digits;
+    QString text;
+    text.reserve(digits.size() + padding + 1);
+    if (negative)
+        text += QLatin1Char('-');
+    for (qsizetype i = 0; i < padding; ++i)
+        text += QLatin1Char('0');
+    text += digits;
+    return text;
 }
 
 QString angle(double value)

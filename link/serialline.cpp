@@ -6,9 +6,11 @@
 #include <QMetaObject>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
@@ -49,12 +51,20 @@ SerialLine::SerialLine(QObject* parent) : QObject(parent)
     m_port.setReadBufferSize(0); // unlimited: never drop received characters
     connect(&m_port, &QSerialPort::readyRead, this, &SerialLine::onReadyRead);
     connect(&m_port, &QSerialPort::errorOccurred, this, &SerialLine::onError);
+    m_holdTimer = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_holdTimer >= 0) {
+        m_holdEnd = new QSocketNotifier(m_holdTimer, QSocketNotifier::Read, this);
+        connect(m_holdEnd, &QSocketNotifier::activated, this, &SerialLine::onHoldEnd);
+    }
 }
 
 SerialLine::~SerialLine()
 {
     if (m_port.isOpen())
         m_port.close();
+    delete m_holdEnd;
+    if (m_holdTimer >= 0)
+        ::close(m_holdTimer);
 }
 
 std::optional<LineFailure> SerialLine::open(const QString& device, const LineFormat& format)
@@ -83,6 +93,12 @@ std::optional<LineFailure> SerialLine::open(const QString& device, const LineFor
     }
     m_port.clear(QSerialPort::AllDirections); // drop anything left from before
     m_lastError.clear();
+    m_portReader = nullptr;
+    for (QSocketNotifier* notifier : m_port.findChildren<QSocketNotifier*>()) {
+        if (notifier->type() == QSocketNotifier::Read && notifier->socket() == m_port.handle())
+            m_portReader = notifier;
+    }
+    m_timing.setFormat(m_format);
     return std::nullopt;
 }
 
@@ -112,6 +128,8 @@ void SerialLine::closeLater()
 
 void SerialLine::closeNow()
 {
+    endHold();
+    m_replyBytes = 0;
     m_closing = false;
     if (m_port.isOpen())
         m_port.close();
@@ -159,6 +177,7 @@ std::optional<LineFailure> SerialLine::applyFormat()
         m_port.clearError();
         return failure;
     }
+    m_timing.setFormat(m_format);
     applyWakeAfter();
     return std::nullopt;
 }
@@ -192,6 +211,7 @@ void SerialLine::takeWaiting()
 {
     if (!isOpen())
         return;
+    m_replyBytes = 0; // not whole in time: says nothing of the line
     QByteArray bytes = m_port.readAll();
     int waiting = 0;
     if (::ioctl(m_port.handle(), FIONREAD, &waiting) == 0 && waiting > 0) {
@@ -216,6 +236,11 @@ bool SerialLine::write(const QByteArray& bytes)
         const ssize_t n = ::write(m_port.handle(), bytes.constData(), std::size_t(bytes.size()));
         if (n > 0) {
             done = n;
+            if (done == bytes.size() && m_wakeAfter > 1) {
+                m_replyBytes = m_wakeAfter;
+                m_sentAt.start();
+                holdReading(m_timing.holdUs(int(done), m_wakeAfter));
+            }
         } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
             breakLine(systemReason(errno));
             return false;
@@ -239,11 +264,68 @@ void SerialLine::onReadyRead()
     if (!isOpen())
         return; // closing: nothing more is delivered
     const QByteArray bytes = m_port.readAll();
-    if (bytes.isEmpty())
-        return;
+    if (!bytes.isEmpty())
+        deliver(bytes);
+}
+
+void SerialLine::deliver(const QByteArray& bytes)
+{
+    if (m_replyBytes > 0) {
+        m_replyBytes = int(std::max<qsizetype>(m_replyBytes - bytes.size(), 0));
+        if (m_replyBytes == 0)
+            m_timing.replyWhole(m_sentAt.nsecsElapsed() / 1000, m_held);
+    }
     m_inNotification = true;
     emit received(bytes);
     m_inNotification = false;
+}
+
+void SerialLine::holdReading(qint64 us)
+{
+    m_held = us > 0 && m_portReader && m_holdEnd;
+    if (!m_held)
+        return;
+    itimerspec due {};
+    due.it_value.tv_sec = time_t(us / 1000000);
+    due.it_value.tv_nsec = long(us % 1000000) * 1000;
+    if (::timerfd_settime(m_holdTimer, 0, &due, nullptr) != 0) {
+        m_held = false;
+        return;
+    }
+    m_holding = true;
+    m_portReader->setEnabled(false);
+}
+
+// The reply is usually whole by now: it is read here at once, and the
+// command it leads to starts the next hold before the port's notifier would
+// have been needed at all. Anything else (a reply still coming, a read
+// error, bytes nobody asked for) goes the port's own way again.
+void SerialLine::onHoldEnd()
+{
+    m_holding = false;
+    if (isOpen()) {
+        std::array<char, 256> buffer {};
+        const ssize_t n = ::read(m_port.handle(), buffer.data(), buffer.size());
+        if (n > 0)
+            deliver(QByteArray(buffer.data(), qsizetype(n)));
+    }
+    if (m_holding)
+        return; // re-armed by the next command, which also clears the expiry
+    quint64 expirations = 0;
+    (void)::read(m_holdTimer, &expirations, sizeof expirations);
+    if (m_portReader && isOpen())
+        m_portReader->setEnabled(true);
+}
+
+void SerialLine::endHold()
+{
+    if (m_holding) {
+        const itimerspec off {};
+        (void)::timerfd_settime(m_holdTimer, 0, &off, nullptr);
+        m_holding = false;
+    }
+    if (m_portReader && !m_portReader->isEnabled())
+        m_portReader->setEnabled(true);
 }
 
 void SerialLine::onError(QSerialPort::SerialPortError error)

@@ -4,6 +4,7 @@
 #include "core/decoder.h"
 #include "core/poller.h"
 #include "core/presets.h"
+#include "core/replytiming.h"
 
 #include <QTest>
 
@@ -69,6 +70,9 @@ private slots:
     void decoding_data();
     void decoding();
     void gatheringAndLeftovers();
+    void replyTiming_data();
+    void replyTiming();
+    void replyTimingProbesTheLine();
 };
 
 void TestProtocol::sending_data()
@@ -221,6 +225,68 @@ void TestProtocol::gatheringAndLeftovers()
     cal.thickness = false;
     const auto saturated = take("FFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", 'B'); // saturates rather than wraps
     QVERIFY(saturated.reading->text.size() > 15 && !saturated.reading->wellFormed);
+}
+
+// The first reply is listened for at once; how long it took decides
+// whether the next one is waited for.
+void TestProtocol::replyTiming_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("awaited");
+    QTest::addColumn<qint64>("firstReplyUs");
+    QTest::addColumn<qint64>("holdUs");
+    // 10 bits a character at 19200 baud: command and reply, five characters.
+    QTest::newRow("paced line: the wire time") << "19200,N,8,1" << 4 << qint64(2700) << qint64(2604);
+    QTest::newRow("a bit late still counts") << "19200,N,8,1" << 4 << qint64(1960) << qint64(2604);
+    QTest::newRow("answers at once: never held") << "19200,N,8,1" << 4 << qint64(40) << qint64(0);
+    QTest::newRow("parity and two stop bits") << "9600,E,8,2" << 4 << qint64(7000) << qint64(6250);
+    QTest::newRow("7 data bits, 1.5 stop bits") << "19200,N,7,1.5" << 4 << qint64(3000) << qint64(2473);
+    QTest::newRow("one character: one wake anyway") << "19200,N,8,1" << 1 << qint64(2000) << qint64(0);
+    QTest::newRow("too fast to be worth a timer") << "115200,N,8,1" << 4 << qint64(500) << qint64(0);
+}
+
+void TestProtocol::replyTiming()
+{
+    QFETCH(QString, format);
+    QFETCH(int, awaited);
+    const QStringList parts = format.split(QLatin1Char(','));
+    LineFormat line;
+    line.baud = parts[0].toInt();
+    line.parity = parts[1].front();
+    line.dataBits = parts[2].toInt();
+    line.stopBits = parts[3];
+    QFETCH(qint64, firstReplyUs);
+    ReplyTiming timing;
+    timing.setFormat(line);
+    QCOMPARE(timing.holdUs(1, awaited), qint64(0));
+    timing.replyWhole(firstReplyUs, false);
+    QTEST(timing.holdUs(1, awaited), "holdUs");
+    // A new format or device is not known to be paced.
+    timing.setFormat(line);
+    QCOMPARE(timing.holdUs(1, awaited), qint64(0));
+}
+
+void TestProtocol::replyTimingProbesTheLine()
+{
+    ReplyTiming timing;
+    timing.setFormat(LineFormat {});
+    (void)timing.holdUs(1, 4);
+    timing.replyWhole(2700, false);
+    // Held replies may have been whole earlier: they teach nothing, however
+    // short. One command in ProbeEvery is listened for at once.
+    int probes = 0;
+    for (int i = 0; i < ReplyTiming::ProbeEvery; ++i) {
+        const qint64 hold = timing.holdUs(1, 4);
+        probes += hold == 0 ? 1 : 0;
+        timing.replyWhole(hold == 0 ? 2650 : 10, hold != 0);
+    }
+    QCOMPARE(probes, 1);
+    // A probe answered at once: the line no longer paces, nothing is held.
+    for (int i = 0; i < ReplyTiming::ProbeEvery && timing.holdUs(1, 4) != 0; ++i)
+        timing.replyWhole(10, true);
+    timing.replyWhole(30, false);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(timing.holdUs(1, 4), qint64(0));
 }
 
 QTEST_GUILESS_MAIN(TestProtocol)

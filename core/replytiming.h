@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include "core/lineformat.h"
+
+#include <QtGlobal>
+
+// When a reply can be whole at the earliest, on a line that really runs at
+// its baud rate. Linux's line discipline wakes a reader at every character
+// it receives, whatever read threshold is set, so a program that listens
+// while a reply is on the wire is woken once per character; one that
+// listens only once the reply can be whole is woken once per reply.
+//
+// A value: the serial line tells it what went out and when a reply was
+// whole, it answers how long to wait before listening. It holds back only
+// on a line that has shown it is paced (a pseudo-terminal without a baud
+// rate answers at once, and waiting there would only slow it down), and
+// now and then it listens at once to see whether the line still is.
+class ReplyTiming {
+public:
+    // Held back only for replies that take at least this long on the wire:
+    // below it a timer costs as much as the wake-ups it saves.
+    static constexpr qint64 MinimumHoldUs = 1000;
+    // One command in ProbeEvery goes without a hold, to measure the line.
+    static constexpr int ProbeEvery = 64;
+
+    // Forgets what was learned about the line: a new format, a new device.
+    void setFormat(const LineFormat& format);
+
+    // Microseconds to wait after `sent` bytes went out before listening for
+    // a reply of `awaited` bytes; 0: listen at once.
+    qint64 holdUs(int sent, int awaited);
+    // The reply to the last command was whole `elapsedUs` after the command
+    // went out; `held`: it was listened for only after a hold, so it may
+    // have been whole earlier and says nothing of the line.
+    void replyWhole(qint64 elapsedUs, bool held);
+
+    // The time one character takes on the wire, start and stop bits included.
+    double characterUs() const { return m_characterUs; }
+    bool paced() const { return m_paced; }
+
+private:
+    double m_characterUs = 10.0 * 1e6 / 19200;
+    qint64 m_lastWireUs = 0;
+    int m_sinceProbe = 0;
+    bool m_paced = false;
+};
