@@ -88,7 +88,9 @@ public:
 
     // Shows captions still waiting for the next screen refresh.
     void flushDisplay();
-    static constexpr int DisplayRefreshMs = 33;
+    // 20 refreshes a second, as the chart: faster than anyone reads a
+    // changing number, and each refresh lays out and paints six labels.
+    static constexpr int DisplayRefreshMs = 50;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
