@@ -76,6 +76,8 @@ std::optional<LineFailure> SerialLine::open(const QString& device, const LineFor
         return LineFailure {LineFailure::Kind::OpenFailed, device, QStringLiteral("Operation not allowed now"), {}};
     if (m_closing)
         closeNow(); // a close asked from inside a notification, not yet done
+    endHold();
+    m_replyBytes = 0;
     if (m_port.isOpen())
         m_port.close();
     m_format = format;
@@ -304,10 +306,18 @@ void SerialLine::onHoldEnd()
 {
     m_holding = false;
     if (isOpen()) {
-        std::array<char, 256> buffer {};
-        const ssize_t n = ::read(m_port.handle(), buffer.data(), buffer.size());
-        if (n > 0)
-            deliver(QByteArray(buffer.data(), qsizetype(n)));
+        // Everything waiting, as the port's own reading would take it: what
+        // follows a reply in the same chunk is known not to be the next one.
+        QByteArray bytes;
+        std::array<char, 4096> buffer {};
+        ssize_t n = 0;
+        do {
+            n = ::read(m_port.handle(), buffer.data(), buffer.size());
+            if (n > 0)
+                bytes.append(buffer.data(), qsizetype(n));
+        } while (n == ssize_t(buffer.size()));
+        if (!bytes.isEmpty())
+            deliver(bytes);
     }
     if (m_holding)
         return; // re-armed by the next command, which also clears the expiry

@@ -84,14 +84,22 @@ private slots:
         sim::SimOptions split; // replies in three pieces 3 ms apart
         split.splitPieces = 3;
         split.splitGapUs = 3000;
-        sim::SimOptions paced; // the real line rate
+        sim::SimOptions paced; // the real line rate: listened for once whole
         paced.baud = 19200;
-        for (sim::SimOptions o : {split, paced}) {
+        sim::SimOptions late = paced; // not there when it could be: listened for
+        late.latencyUs = 3000;
+        sim::SimOptions pacedSplit = split; // partly there, the rest listened for
+        pacedSplit.baud = 19200;
+        for (sim::SimOptions o : {split, paced, late, pacedSplit}) {
             o.pitch = 0x7FF;
             o.roll = 0x801;
             Rig r(o, Model::Raw);
+            // A real event loop: QTRY's 10 ms naps would find every reply
+            // whole, however late the line listened for it.
+            QSignalSpy frames(&r.link, &SensorLink::frameReady);
             r.start();
-            QTRY_VERIFY(r.frames.size() >= 10);
+            while (r.frames.size() < 10 && frames.wait(2000)) { }
+            QVERIFY(r.frames.size() >= 10);
             const Frame& f = r.frames.last();
             QVERIFY(f.pitch.text == "-01.00" && f.roll.text == "01.00" && r.link.silentTicks() == 0);
             QVERIFY(handshakeKept(r.sensor->log()));
