@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "core/replytiming.h"
 
+#include <algorithm>
+
 void ReplyTiming::setFormat(const LineFormat& format)
 {
     const double stopBits = format.stopBits == QLatin1String("2") ? 2.0
@@ -10,6 +12,8 @@ void ReplyTiming::setFormat(const LineFormat& format)
     const double bits = 1.0 + format.dataBits + parityBits + stopBits;
     m_characterUs = format.baud > 0 ? bits * 1e6 / format.baud : 0.0;
     m_lastWireUs = 0;
+    m_measured = 0;
+    m_next = 0;
     m_sinceProbe = 0;
     m_paced = false;
 }
@@ -24,7 +28,8 @@ qint64 ReplyTiming::holdUs(int sent, int awaited)
         m_sinceProbe = 0;
         return 0;
     }
-    return m_lastWireUs;
+    const auto known = m_beyondWireUs.cbegin() + std::min(m_measured, Remembered);
+    return std::max(m_lastWireUs + *std::min_element(m_beyondWireUs.cbegin(), known), MinimumHoldUs);
 }
 
 void ReplyTiming::replyWhole(qint64 elapsedUs, bool held)
@@ -35,4 +40,11 @@ void ReplyTiming::replyWhole(qint64 elapsedUs, bool held)
     // adapter's clock are not exact, but a line that does not pace at all
     // answers in a small fraction of the time.
     m_paced = elapsedUs * 4 >= m_lastWireUs * 3;
+    if (!m_paced) {
+        m_measured = 0;
+        return;
+    }
+    m_beyondWireUs[std::size_t(m_next)] = elapsedUs - m_lastWireUs;
+    m_next = (m_next + 1) % Remembered;
+    m_measured = std::min(m_measured + 1, Remembered);
 }

@@ -5,17 +5,21 @@
 
 #include <QtGlobal>
 
-// When a reply can be whole at the earliest, on a line that really runs at
-// its baud rate. Linux's line discipline wakes a reader at every character
-// it receives, whatever read threshold is set, so a program that listens
-// while a reply is on the wire is woken once per character; one that
-// listens only once the reply can be whole is woken once per reply.
+#include <array>
+
+// When a reply will be whole, on a line that really runs at its baud rate.
+// Linux's line discipline wakes a reader at every character it receives,
+// whatever read threshold is set, so a program that listens while a reply is
+// on the wire is woken once per character; one that listens only once the
+// reply is whole is woken once per reply.
 //
 // A value: the serial line tells it what went out and when a reply was
-// whole, it answers how long to wait before listening. It holds back only
-// on a line that has shown it is paced (a pseudo-terminal without a baud
-// rate answers at once, and waiting there would only slow it down), and
-// now and then it listens at once to see whether the line still is.
+// whole, it answers how long to wait before listening. It holds back only on
+// a line that has shown it is paced (a pseudo-terminal without a baud rate
+// answers at once, and waiting there would only slow it down), and for as
+// long as the quickest of the last few replies it listened for at once took:
+// the wire time, plus whatever the sensor and the driver add. Now and then a
+// command goes without a hold, to measure the line again.
 class ReplyTiming {
 public:
     // Held back only for replies that take at least this long on the wire:
@@ -23,6 +27,8 @@ public:
     static constexpr qint64 MinimumHoldUs = 1000;
     // One command in ProbeEvery goes without a hold, to measure the line.
     static constexpr int ProbeEvery = 64;
+    // How many of those measurements the hold is taken from.
+    static constexpr int Remembered = 4;
 
     // Forgets what was learned about the line: a new format, a new device.
     void setFormat(const LineFormat& format);
@@ -42,6 +48,10 @@ public:
 private:
     double m_characterUs = 10.0 * 1e6 / 19200;
     qint64 m_lastWireUs = 0;
+    // What the last replies listened for at once took beyond their wire time.
+    std::array<qint64, Remembered> m_beyondWireUs {};
+    int m_measured = 0; // of m_beyondWireUs, up to Remembered
+    int m_next = 0; // the one to replace next
     int m_sinceProbe = 0;
     bool m_paced = false;
 };

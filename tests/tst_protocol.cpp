@@ -228,19 +228,26 @@ void TestProtocol::gatheringAndLeftovers()
 }
 
 // The first reply is listened for at once; how long it took decides
-// whether the next one is waited for.
+// whether, and how long, the next one is waited for.
 void TestProtocol::replyTiming_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("awaited");
     QTest::addColumn<qint64>("firstReplyUs");
     QTest::addColumn<qint64>("holdUs");
-    // 10 bits a character at 19200 baud: command and reply, five characters.
-    QTest::newRow("paced line: the wire time") << "19200,N,8,1" << 4 << qint64(2700) << qint64(2604);
-    QTest::newRow("a bit late still counts") << "19200,N,8,1" << 4 << qint64(1960) << qint64(2604);
-    QTest::newRow("answers at once: never held") << "19200,N,8,1" << 4 << qint64(40) << qint64(0);
-    QTest::newRow("parity and two stop bits") << "9600,E,8,2" << 4 << qint64(7000) << qint64(6250);
-    QTest::newRow("7 data bits, 1.5 stop bits") << "19200,N,7,1.5" << 4 << qint64(3000) << qint64(2473);
+    // A command and a reply of four: five characters on the wire, which is
+    // 2604 us at 10 bits a character and 19200 baud. Paced from three
+    // quarters of that on.
+    QTest::newRow("paced: as long as it took") << "19200,N,8,1" << 4 << qint64(2700) << qint64(2700);
+    QTest::newRow("just paced") << "19200,N,8,1" << 4 << qint64(1954) << qint64(1954);
+    QTest::newRow("just too quick") << "19200,N,8,1" << 4 << qint64(1952) << qint64(0);
+    QTest::newRow("answers at once") << "19200,N,8,1" << 4 << qint64(40) << qint64(0);
+    // 12 bits: 6250 us for five characters.
+    QTest::newRow("parity, two stop bits: paced") << "9600,E,8,2" << 4 << qint64(4688) << qint64(4688);
+    QTest::newRow("parity, two stop bits: quick") << "9600,E,8,2" << 4 << qint64(4686) << qint64(0);
+    // 9.5 bits: 2473 us.
+    QTest::newRow("7 data, 1.5 stop bits: paced") << "19200,N,7,1.5" << 4 << qint64(1855) << qint64(1855);
+    QTest::newRow("7 data, 1.5 stop bits: quick") << "19200,N,7,1.5" << 4 << qint64(1853) << qint64(0);
     QTest::newRow("one character: one wake anyway") << "19200,N,8,1" << 1 << qint64(2000) << qint64(0);
     QTest::newRow("too fast to be worth a timer") << "115200,N,8,1" << 4 << qint64(500) << qint64(0);
 }
@@ -249,13 +256,13 @@ void TestProtocol::replyTiming()
 {
     QFETCH(QString, format);
     QFETCH(int, awaited);
+    QFETCH(qint64, firstReplyUs);
     const QStringList parts = format.split(QLatin1Char(','));
     LineFormat line;
     line.baud = parts[0].toInt();
     line.parity = parts[1].front();
     line.dataBits = parts[2].toInt();
     line.stopBits = parts[3];
-    QFETCH(qint64, firstReplyUs);
     ReplyTiming timing;
     timing.setFormat(line);
     QCOMPARE(timing.holdUs(1, awaited), qint64(0));
@@ -273,14 +280,26 @@ void TestProtocol::replyTimingProbesTheLine()
     (void)timing.holdUs(1, 4);
     timing.replyWhole(2700, false);
     // Held replies may have been whole earlier: they teach nothing, however
-    // short. One command in ProbeEvery is listened for at once.
-    int probes = 0;
-    for (int i = 0; i < ReplyTiming::ProbeEvery; ++i) {
-        const qint64 hold = timing.holdUs(1, 4);
-        probes += hold == 0 ? 1 : 0;
-        timing.replyWhole(hold == 0 ? 2650 : 10, hold != 0);
-    }
-    QCOMPARE(probes, 1);
+    // quick. One command in ProbeEvery is listened for at once, and the hold
+    // is the quickest of the last few of those.
+    const auto run = [&](qint64 probeTakes, qint64 holdBefore, qint64 holdAfter) {
+        int probes = 0;
+        for (int i = 0; i < ReplyTiming::ProbeEvery; ++i) {
+            const qint64 hold = timing.holdUs(1, 4);
+            if (hold == 0) {
+                ++probes;
+                timing.replyWhole(probeTakes, false);
+            } else {
+                QCOMPARE(hold, probes == 0 ? holdBefore : holdAfter);
+                timing.replyWhole(10, true);
+            }
+        }
+        QCOMPARE(probes, 1);
+    };
+    run(2650, 2700, 2650);
+    for (int i = 1; i < ReplyTiming::Remembered; ++i)
+        run(3000, 2650, 2650);
+    run(3000, 2650, 3000); // the quicker ones forgotten
     // A probe answered at once: the line no longer paces, nothing is held.
     for (int i = 0; i < ReplyTiming::ProbeEvery && timing.holdUs(1, 4) != 0; ++i)
         timing.replyWhole(10, true);
