@@ -29,7 +29,7 @@ QString pattern(double value, int minIntDigits, int decimals)
     if (!std::isfinite(value))
         return plainDecimal(value);
     // Built in one piece: this runs for every reading of a fast sensor.
-    const QString digits = QString::number(std::fabs(value), 'f', decimals);
+    QString digits = QString::number(std::fabs(value), 'f', decimals);
     const qsizetype point = digits.indexOf(QLatin1Char('.'));
     const qsizetype padding = std::max<qsizetype>(minIntDigits - (point < 0 ? digits.size() : point), 0);
     const bool negative = value < 0 && std::any_of(digits.cbegin(), digits.cend(), [](QChar c) {

@@ -24,12 +24,16 @@ qint64 ReplyTiming::holdUs(int sent, int awaited)
     // A reply of one character wakes the reader once anyway.
     if (awaited < 2 || m_lastWireUs < MinimumHoldUs || !m_paced)
         return 0;
-    if (++m_sinceProbe >= ProbeEvery) {
+    // Measured at once until there are enough measurements: one slow first
+    // reply (the program still starting) does not set the hold for long.
+    if (m_measured < Remembered || ++m_sinceProbe >= ProbeEvery) {
         m_sinceProbe = 0;
         return 0;
     }
-    const auto known = m_beyondWireUs.cbegin() + std::min(m_measured, Remembered);
-    return std::max(m_lastWireUs + *std::min_element(m_beyondWireUs.cbegin(), known), MinimumHoldUs);
+    const qint64 quickest = *std::min_element(m_beyondWireUs.cbegin(), m_beyondWireUs.cend());
+    // Never shorter than the wire time, when no reply can be whole; never
+    // longer than twice that: a sensor slower to answer is listened for.
+    return std::clamp(m_lastWireUs + quickest, m_lastWireUs, 2 * m_lastWireUs);
 }
 
 void ReplyTiming::replyWhole(qint64 elapsedUs, bool held)
@@ -42,6 +46,7 @@ void ReplyTiming::replyWhole(qint64 elapsedUs, bool held)
     m_paced = elapsedUs * 4 >= m_lastWireUs * 3;
     if (!m_paced) {
         m_measured = 0;
+        m_next = 0;
         return;
     }
     m_beyondWireUs[std::size_t(m_next)] = elapsedUs - m_lastWireUs;

@@ -18,8 +18,9 @@
 // a line that has shown it is paced (a pseudo-terminal without a baud rate
 // answers at once, and waiting there would only slow it down), and for as
 // long as the quickest of the last few replies it listened for at once took:
-// the wire time, plus whatever the sensor and the driver add. Now and then a
-// command goes without a hold, to measure the line again.
+// the wire time, plus whatever the sensor and the driver add, up to twice the
+// wire time. Now and then a command goes without a hold, to measure the line
+// again.
 class ReplyTiming {
 public:
     // Held back only for replies that take at least this long on the wire:

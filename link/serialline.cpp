@@ -146,6 +146,7 @@ std::optional<LineFailure> SerialLine::setFormat(const LineFormat& format)
 
 std::optional<LineFailure> SerialLine::applyFormat()
 {
+    m_timing.setFormat(m_format); // even if refused: part of it may apply
     bool ok = m_port.setBaudRate(m_format.baud);
     ok = m_port.setDataBits(static_cast<QSerialPort::DataBits>(m_format.dataBits)) && ok;
     QSerialPort::Parity parity = QSerialPort::NoParity;
@@ -179,7 +180,6 @@ std::optional<LineFailure> SerialLine::applyFormat()
         m_port.clearError();
         return failure;
     }
-    m_timing.setFormat(m_format);
     applyWakeAfter();
     return std::nullopt;
 }
@@ -214,7 +214,9 @@ void SerialLine::takeWaiting()
     if (!isOpen())
         return;
     m_replyBytes = 0; // not whole in time: says nothing of the line
-    QByteArray bytes = m_port.readAll();
+    // The port's own buffer is empty but for a failure; reading it would
+    // also switch its notifier back on, in the middle of a hold.
+    QByteArray bytes = m_port.bytesAvailable() > 0 ? m_port.read(m_port.bytesAvailable()) : QByteArray();
     int waiting = 0;
     if (::ioctl(m_port.handle(), FIONREAD, &waiting) == 0 && waiting > 0) {
         const qsizetype had = bytes.size();
@@ -277,16 +279,20 @@ void SerialLine::deliver(const QByteArray& bytes)
         if (m_replyBytes == 0)
             m_timing.replyWhole(m_sentAt.nsecsElapsed() / 1000, m_held);
     }
-    m_inNotification = true;
+    // Kept, not cleared: a receiver's modal box runs the event loop, and
+    // the notification it interrupted is still under way.
+    const bool outer = std::exchange(m_inNotification, true);
     emit received(bytes);
-    m_inNotification = false;
+    m_inNotification = outer;
 }
 
 void SerialLine::holdReading(qint64 us)
 {
     m_held = us > 0 && m_portReader && m_holdEnd;
-    if (!m_held)
+    if (!m_held) {
+        endHold(); // a reply measured while the line is deaf would lie
         return;
+    }
     itimerspec due {};
     due.it_value.tv_sec = time_t(us / 1000000);
     due.it_value.tv_nsec = long(us % 1000000) * 1000;
@@ -305,10 +311,15 @@ void SerialLine::holdReading(qint64 us)
 void SerialLine::onHoldEnd()
 {
     m_holding = false;
+    // The port's notifier may have been switched on meanwhile and be due in
+    // this same turn of the event loop: read empty below, it would take the
+    // empty line for a failed one. Switching it off drops that turn.
+    if (m_portReader)
+        m_portReader->setEnabled(false);
     if (isOpen()) {
         // Everything waiting, as the port's own reading would take it: what
         // follows a reply in the same chunk is known not to be the next one.
-        QByteArray bytes;
+        QByteArray bytes = m_port.bytesAvailable() > 0 ? m_port.read(m_port.bytesAvailable()) : QByteArray();
         std::array<char, 4096> buffer {};
         ssize_t n = 0;
         do {

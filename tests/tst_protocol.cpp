@@ -227,26 +227,27 @@ void TestProtocol::gatheringAndLeftovers()
     QVERIFY(saturated.reading->text.size() > 15 && !saturated.reading->wellFormed);
 }
 
-// The first reply is listened for at once; how long it took decides
-// whether, and how long, the next one is waited for.
+// The first replies are listened for at once; how long they took decides
+// whether, and how long, the next ones are waited for.
 void TestProtocol::replyTiming_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("awaited");
-    QTest::addColumn<qint64>("firstReplyUs");
+    QTest::addColumn<qint64>("replyUs");
     QTest::addColumn<qint64>("holdUs");
     // A command and a reply of four: five characters on the wire, which is
     // 2604 us at 10 bits a character and 19200 baud. Paced from three
-    // quarters of that on.
+    // quarters of that on; held from the wire time to twice that.
     QTest::newRow("paced: as long as it took") << "19200,N,8,1" << 4 << qint64(2700) << qint64(2700);
-    QTest::newRow("just paced") << "19200,N,8,1" << 4 << qint64(1954) << qint64(1954);
+    QTest::newRow("just paced: the wire time") << "19200,N,8,1" << 4 << qint64(1954) << qint64(2604);
     QTest::newRow("just too quick") << "19200,N,8,1" << 4 << qint64(1952) << qint64(0);
     QTest::newRow("answers at once") << "19200,N,8,1" << 4 << qint64(40) << qint64(0);
+    QTest::newRow("slow sensor: twice the wire") << "19200,N,8,1" << 4 << qint64(9000) << qint64(5208);
     // 12 bits: 6250 us for five characters.
-    QTest::newRow("parity, two stop bits: paced") << "9600,E,8,2" << 4 << qint64(4688) << qint64(4688);
+    QTest::newRow("parity, two stop bits: paced") << "9600,E,8,2" << 4 << qint64(4688) << qint64(6250);
     QTest::newRow("parity, two stop bits: quick") << "9600,E,8,2" << 4 << qint64(4686) << qint64(0);
     // 9.5 bits: 2473 us.
-    QTest::newRow("7 data, 1.5 stop bits: paced") << "19200,N,7,1.5" << 4 << qint64(1855) << qint64(1855);
+    QTest::newRow("7 data, 1.5 stop bits: paced") << "19200,N,7,1.5" << 4 << qint64(1855) << qint64(2473);
     QTest::newRow("7 data, 1.5 stop bits: quick") << "19200,N,7,1.5" << 4 << qint64(1853) << qint64(0);
     QTest::newRow("one character: one wake anyway") << "19200,N,8,1" << 1 << qint64(2000) << qint64(0);
     QTest::newRow("too fast to be worth a timer") << "115200,N,8,1" << 4 << qint64(500) << qint64(0);
@@ -256,7 +257,7 @@ void TestProtocol::replyTiming()
 {
     QFETCH(QString, format);
     QFETCH(int, awaited);
-    QFETCH(qint64, firstReplyUs);
+    QFETCH(qint64, replyUs);
     const QStringList parts = format.split(QLatin1Char(','));
     LineFormat line;
     line.baud = parts[0].toInt();
@@ -265,8 +266,10 @@ void TestProtocol::replyTiming()
     line.stopBits = parts[3];
     ReplyTiming timing;
     timing.setFormat(line);
-    QCOMPARE(timing.holdUs(1, awaited), qint64(0));
-    timing.replyWhole(firstReplyUs, false);
+    for (int i = 0; i < ReplyTiming::Remembered; ++i) {
+        QCOMPARE(timing.holdUs(1, awaited), qint64(0));
+        timing.replyWhole(replyUs, false);
+    }
     QTEST(timing.holdUs(1, awaited), "holdUs");
     // A new format or device is not known to be paced.
     timing.setFormat(line);
@@ -277,8 +280,13 @@ void TestProtocol::replyTimingProbesTheLine()
 {
     ReplyTiming timing;
     timing.setFormat(LineFormat {});
-    (void)timing.holdUs(1, 4);
-    timing.replyWhole(2700, false);
+    const auto measure = [&](qint64 first) {
+        for (int i = 0; i < ReplyTiming::Remembered; ++i) {
+            QCOMPARE(timing.holdUs(1, 4), qint64(0));
+            timing.replyWhole(first + 100 * i, false);
+        }
+    };
+    measure(2700); // a slow one among them changes nothing: the quickest counts
     // Held replies may have been whole earlier: they teach nothing, however
     // quick. One command in ProbeEvery is listened for at once, and the hold
     // is the quickest of the last few of those.
@@ -300,12 +308,17 @@ void TestProtocol::replyTimingProbesTheLine()
     for (int i = 1; i < ReplyTiming::Remembered; ++i)
         run(3000, 2650, 2650);
     run(3000, 2650, 3000); // the quicker ones forgotten
-    // A probe answered at once: the line no longer paces, nothing is held.
+    // A probe answered at once: the line no longer paces, nothing is held...
     for (int i = 0; i < ReplyTiming::ProbeEvery && timing.holdUs(1, 4) != 0; ++i)
         timing.replyWhole(10, true);
     timing.replyWhole(30, false);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         QCOMPARE(timing.holdUs(1, 4), qint64(0));
+        timing.replyWhole(30, false);
+    }
+    // ...until it paces again, measured afresh.
+    measure(2800);
+    QCOMPARE(timing.holdUs(1, 4), qint64(2800));
 }
 
 QTEST_GUILESS_MAIN(TestProtocol)
