@@ -30,10 +30,14 @@ qint64 ReplyTiming::holdUs(int sent, int awaited)
         m_sinceProbe = 0;
         return 0;
     }
+    // One character short of the quickest: a measured reply was seen only
+    // once the program had woken and taken it, and listening a little early
+    // costs one wake-up, listening late costs readings. Never shorter than
+    // the wire time, when no reply can be whole; never longer than twice
+    // that: a sensor slower still is listened for.
     const qint64 quickest = *std::min_element(m_beyondWireUs.cbegin(), m_beyondWireUs.cend());
-    // Never shorter than the wire time, when no reply can be whole; never
-    // longer than twice that: a sensor slower to answer is listened for.
-    return std::clamp(m_lastWireUs + quickest, m_lastWireUs, 2 * m_lastWireUs);
+    const qint64 hold = m_lastWireUs + quickest - qint64(m_characterUs);
+    return std::clamp(hold, m_lastWireUs, 2 * m_lastWireUs);
 }
 
 void ReplyTiming::replyWhole(qint64 elapsedUs, bool held)

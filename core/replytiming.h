@@ -17,10 +17,10 @@
 // whole, it answers how long to wait before listening. It holds back only on
 // a line that has shown it is paced (a pseudo-terminal without a baud rate
 // answers at once, and waiting there would only slow it down), and for as
-// long as the quickest of the last few replies it listened for at once took:
-// the wire time, plus whatever the sensor and the driver add, up to twice the
-// wire time. Now and then a command goes without a hold, to measure the line
-// again.
+// long as the quickest of the last few replies it listened for at once took,
+// less one character: the wire time, plus whatever the sensor adds, up to
+// twice the wire time. Now and then a command goes without a hold, to
+// measure the line again.
 class ReplyTiming {
 public:
     // Held back only for replies that take at least this long on the wire:

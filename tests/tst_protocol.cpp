@@ -236,16 +236,19 @@ void TestProtocol::replyTiming_data()
     QTest::addColumn<qint64>("replyUs");
     QTest::addColumn<qint64>("holdUs");
     // A command and a reply of four: five characters on the wire, which is
-    // 2604 us at 10 bits a character and 19200 baud. Paced from three
-    // quarters of that on; held from the wire time to twice that.
-    QTest::newRow("paced: as long as it took") << "19200,N,8,1" << 4 << qint64(2700) << qint64(2700);
-    QTest::newRow("just paced: the wire time") << "19200,N,8,1" << 4 << qint64(1954) << qint64(2604);
+    // 2604 us at 10 bits (520 us) a character and 19200 baud. Paced from
+    // three quarters of that on; held one character short of the quickest
+    // reply, from the wire time to twice that.
+    QTest::newRow("paced: the wire time") << "19200,N,8,1" << 4 << qint64(2700) << qint64(2604);
+    QTest::newRow("just paced") << "19200,N,8,1" << 4 << qint64(1954) << qint64(2604);
     QTest::newRow("just too quick") << "19200,N,8,1" << 4 << qint64(1952) << qint64(0);
     QTest::newRow("answers at once") << "19200,N,8,1" << 4 << qint64(40) << qint64(0);
-    QTest::newRow("slow sensor: twice the wire") << "19200,N,8,1" << 4 << qint64(9000) << qint64(5208);
+    QTest::newRow("slow sensor: a character short") << "19200,N,8,1" << 4 << qint64(4000) << qint64(3480);
+    QTest::newRow("slower: twice the wire") << "19200,N,8,1" << 4 << qint64(9000) << qint64(5208);
     // 12 bits: 6250 us for five characters.
     QTest::newRow("parity, two stop bits: paced") << "9600,E,8,2" << 4 << qint64(4688) << qint64(6250);
     QTest::newRow("parity, two stop bits: quick") << "9600,E,8,2" << 4 << qint64(4686) << qint64(0);
+    QTest::newRow("parity, two stop bits: slow") << "9600,E,8,2" << 4 << qint64(8000) << qint64(6750);
     // 9.5 bits: 2473 us.
     QTest::newRow("7 data, 1.5 stop bits: paced") << "19200,N,7,1.5" << 4 << qint64(1855) << qint64(2473);
     QTest::newRow("7 data, 1.5 stop bits: quick") << "19200,N,7,1.5" << 4 << qint64(1853) << qint64(0);
@@ -286,10 +289,10 @@ void TestProtocol::replyTimingProbesTheLine()
             timing.replyWhole(first + 100 * i, false);
         }
     };
-    measure(2700); // a slow one among them changes nothing: the quickest counts
+    measure(4000); // slower ones among them change nothing: the quickest counts
     // Held replies may have been whole earlier: they teach nothing, however
     // quick. One command in ProbeEvery is listened for at once, and the hold
-    // is the quickest of the last few of those.
+    // is a character (520 us) short of the quickest of the last few of those.
     const auto run = [&](qint64 probeTakes, qint64 holdBefore, qint64 holdAfter) {
         int probes = 0;
         for (int i = 0; i < ReplyTiming::ProbeEvery; ++i) {
@@ -304,10 +307,10 @@ void TestProtocol::replyTimingProbesTheLine()
         }
         QCOMPARE(probes, 1);
     };
-    run(2650, 2700, 2650);
+    run(3800, 3480, 3280);
     for (int i = 1; i < ReplyTiming::Remembered; ++i)
-        run(3000, 2650, 2650);
-    run(3000, 2650, 3000); // the quicker ones forgotten
+        run(4500, 3280, 3280);
+    run(4500, 3280, 3980); // the quicker ones forgotten
     // A probe answered at once: the line no longer paces, nothing is held...
     for (int i = 0; i < ReplyTiming::ProbeEvery && timing.holdUs(1, 4) != 0; ++i)
         timing.replyWhole(10, true);
@@ -317,8 +320,8 @@ void TestProtocol::replyTimingProbesTheLine()
         timing.replyWhole(30, false);
     }
     // ...until it paces again, measured afresh.
-    measure(2800);
-    QCOMPARE(timing.holdUs(1, 4), qint64(2800));
+    measure(3500);
+    QCOMPARE(timing.holdUs(1, 4), qint64(2980));
 }
 
 QTEST_GUILESS_MAIN(TestProtocol)
