@@ -42,12 +42,8 @@ public:
     // have been whole earlier and says nothing of the line.
     void replyWhole(qint64 elapsedUs, bool held);
 
-    // The time one character takes on the wire, start and stop bits included.
-    double characterUs() const { return m_characterUs; }
-    bool paced() const { return m_paced; }
-
 private:
-    double m_characterUs = 10.0 * 1e6 / 19200;
+    double m_characterUs = 10.0 * 1e6 / 19200; // start and stop bits included
     qint64 m_lastWireUs = 0;
     // What the last replies listened for at once took beyond their wire time.
     std::array<qint64, Remembered> m_beyondWireUs {};

@@ -9,7 +9,6 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
-#include <sys/ioctl.h>
 #include <sys/timerfd.h>
 #include <termios.h>
 #include <unistd.h>
@@ -214,18 +213,27 @@ void SerialLine::takeWaiting()
     if (!isOpen())
         return;
     m_replyBytes = 0; // not whole in time: says nothing of the line
-    // The port's own buffer is empty but for a failure; reading it would
-    // also switch its notifier back on, in the middle of a hold.
-    QByteArray bytes = m_port.bytesAvailable() > 0 ? m_port.read(m_port.bytesAvailable()) : QByteArray();
-    int waiting = 0;
-    if (::ioctl(m_port.handle(), FIONREAD, &waiting) == 0 && waiting > 0) {
-        const qsizetype had = bytes.size();
-        bytes.resize(had + waiting);
-        const ssize_t n = ::read(m_port.handle(), bytes.data() + had, std::size_t(waiting));
-        bytes.resize(had + std::max<qsizetype>(n, 0));
-    }
+    const QByteArray bytes = readWaiting();
     if (!bytes.isEmpty())
         emit received(bytes);
+}
+
+// Everything waiting, as the port's own reading would take it (what follows
+// a reply in the same chunk is known not to be the next one), also below the
+// wake-up threshold: the descriptor does not block. The port's own buffer is
+// empty but for a failure; reading it through QIODevice would also switch
+// its notifier back on, in the middle of a hold.
+QByteArray SerialLine::readWaiting()
+{
+    QByteArray bytes = m_port.bytesAvailable() > 0 ? m_port.read(m_port.bytesAvailable()) : QByteArray();
+    std::array<char, 4096> buffer {};
+    ssize_t n = 0;
+    do {
+        n = ::read(m_port.handle(), buffer.data(), buffer.size());
+        if (n > 0)
+            bytes.append(buffer.data(), qsizetype(n));
+    } while (n == ssize_t(buffer.size()));
+    return bytes;
 }
 
 bool SerialLine::write(const QByteArray& bytes)
@@ -317,17 +325,7 @@ void SerialLine::onHoldEnd()
     if (m_portReader)
         m_portReader->setEnabled(false);
     if (isOpen()) {
-        // Everything waiting, as the port's own reading would take it: what
-        // follows a reply in the same chunk is known not to be the next one.
-        QByteArray bytes = m_port.bytesAvailable() > 0 ? m_port.read(m_port.bytesAvailable()) : QByteArray();
-        std::array<char, 4096> buffer {};
-        ssize_t n = 0;
-        do {
-            n = ::read(m_port.handle(), buffer.data(), buffer.size());
-            if (n > 0)
-                bytes.append(buffer.data(), qsizetype(n));
-        } while (n == ssize_t(buffer.size()));
-        if (!bytes.isEmpty())
+        if (const QByteArray bytes = readWaiting(); !bytes.isEmpty())
             deliver(bytes);
     }
     if (m_holding)

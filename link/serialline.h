@@ -64,6 +64,7 @@ private:
     std::optional<LineFailure> applyFormat();
     void applyWakeAfter();
     void onReadyRead();
+    QByteArray readWaiting();
     void deliver(const QByteArray& bytes);
     void onHoldEnd();
     void onError(QSerialPort::SerialPortError error);
